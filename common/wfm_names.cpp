@@ -1,0 +1,13 @@
+#include "wfm_spec.h"
+
+extern "C" {
+
+const char *const TYPE_NAMES[WFM_TYPE_COUNT] = {
+    "tone", "noise", "pn", "bpsk", "qpsk", "chirp", "bits", "symbols", "dsss"};
+const char *const MODE_NAMES[WFM_MODE_COUNT] = {"auto", "fs", "ebno", "esno"};
+const char *const LFSR_NAMES[WFM_LFSR_COUNT] = {"galois", "fibonacci"};
+const char *const BITMOD_NAMES[WFM_BITMOD_COUNT] = {"none", "bpsk", "qpsk"};
+const char *const CRC_NAMES[WFM_CRC_COUNT] = {"none", "crc16"};
+const char *const SEED_ADVANCE_NAMES[WFM_SEED_ADVANCE_COUNT] = {"none", "noise", "all"};
+
+}
