@@ -23,6 +23,14 @@ template <typename T>
     return r;
 }
 
+// Unsigned sum that stops at the largest value instead of wrapping.
+template <typename T>
+[[nodiscard]] constexpr T saturating_add(T a, T b) {
+    T r{};
+    if (__builtin_add_overflow(a, b, &r)) return std::numeric_limits<T>::max();
+    return r;
+}
+
 // A double converted to an unsigned count: NaN and negatives give 0, values at or
 // above the largest count give the largest count, fractions are truncated.
 template <typename T>

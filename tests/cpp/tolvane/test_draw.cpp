@@ -1,0 +1,1 @@
+#include "../common/draw_tests.inc"
