@@ -6,6 +6,8 @@
 #include "wfm_draw.h"
 #include "wfm_spec.h"
 #include "wfm_keywords.h"
+#include "wfm_synth_bridge.h"
+#include "wfm_synth_core.h"
 
 int main(void) {
     int failures = 0;

@@ -1,0 +1,35 @@
+/* Source attachments: from a parsed scene source to a configured synthesiser. Decides whether
+ * a source carries a frame, validates its framing options, builds the framed bits of a bits
+ * source (acquisition code, sync word, CRC-16 and the CCSDS chain: marker, Reed-Solomon,
+ * randomiser, convolutional code), configures DSSS spreading and RRC shaping. */
+#ifndef WFM_SYNTH_BRIDGE_H
+#define WFM_SYNTH_BRIDGE_H
+
+#include "qn_api.h"
+#include "wfm_spec.h"
+#include "wfm_synth_core.h"
+
+QN_EXTERN_C_BEGIN
+
+/* 1 when the source asks for a frame (acquisition code, sync word, marker, Reed-Solomon,
+ * randomiser or convolutional code; the CRC selector alone does not), else 0 (null included). */
+QN_API int wfm_source_has_frame(const SourceSpec *src);
+/* Null when the framing options are acceptable, else a fixed message (static, not freed). */
+QN_API const char *wfm_source_frame_error(const SourceSpec *src);
+/* Bits sources: plays the payload, or the frame built around it. Others: 0, nothing done.
+ * 0 or -1; a failure leaves the synthesiser as it was. */
+QN_API int wfm_source_attach_frame(Synth *s, const SourceSpec *src);
+/* DSSS sources: continuous spreading when symbol_rate > 0, else the framed chip stream.
+ * Others: 0, nothing done. 0 or -1. */
+QN_API int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs);
+/* RRC shaping of a source with pulse_rrc, sps >= 1 and rrc_span >= 1 (2 * sps * span + 1
+ * taps); other sources: 0, nothing done. -1 when the taps cannot be sized or allocated. */
+QN_API int wfm_source_attach_rrc(Synth *s, const SourceSpec *src);
+/* A new synthesiser configured for the source at sample rate fs (no chirp span preset, noise
+ * not reseeded), or null when the source is incomplete, its framing is refused or any
+ * step fails. */
+QN_API Synth *wfm_source_to_synth(const SourceSpec *src, double fs);
+
+QN_EXTERN_C_END
+
+#endif
