@@ -8,6 +8,7 @@
 #include "wfm_keywords.h"
 #include "wfm_synth_bridge.h"
 #include "wfm_synth_core.h"
+#include "write_blue_header.h"
 
 int main(void) {
     int failures = 0;
@@ -21,6 +22,7 @@ int main(void) {
         if (wfm_compose_spans(&seg, 1, spans, 3) != 3 || spans[2].start != 10) failures++;
         if (wfm_draw_samples(1, 0, 0, 0, WFM_RANGE_NUM_SAMPLES, 7, 7) != 7) failures++;
     }
+    if (write_blue_header(NULL, 0, 0, 1, 0, 1.0, 0.0, 512.0, 0.0) != -1) failures++;
     printf("%d passed, %d failed\n", failures == 0, failures);
     return failures != 0;
 }

@@ -1,0 +1,91 @@
+// Wire sample types, byte order and the layout of the BLUE header control block,
+// shared by the capture reader and the capture writer.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+static_assert(std::endian::native == std::endian::little, "captures assume a little-endian host");
+
+namespace tolvane {
+
+// Wire sample types, indexed by stype: cf32, cf64, ci32, ci16, ci8.
+inline constexpr int kSampleTypeCount = 5;
+inline constexpr uint32_t ELEM[kSampleTypeCount] = {4, 8, 4, 2, 1};
+// Integer full scale, 0 for the float types.
+inline constexpr double SCALE[kSampleTypeCount] = {0.0, 0.0, 2147483647.0, 32767.0, 127.0};
+// The BLUE format pair written for each stype (always complex).
+inline constexpr const char *STYPE_FMT[kSampleTypeCount] = {"CF", "CD", "CL", "CI", "CB"};
+
+inline constexpr bool valid_sample_type(int64_t stype) { return stype >= 0 && stype < kSampleTypeCount; }
+inline constexpr uint32_t complex_stride(int stype) { return 2 * ELEM[stype]; }
+
+template <typename T>
+T byte_swapped(T v) {
+    unsigned char b[sizeof(T)];
+    std::memcpy(b, &v, sizeof b);
+    std::reverse(b, b + sizeof b);
+    std::memcpy(&v, b, sizeof b);
+    return v;
+}
+
+// Loads and stores of one numeric field in a chosen byte order.
+template <typename T>
+T load_field(const unsigned char *p, bool big_endian) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return big_endian ? byte_swapped(v) : v;
+}
+
+template <typename T>
+void store_field(unsigned char *p, T v, bool big_endian) {
+    if (big_endian) v = byte_swapped(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
+namespace blue {
+
+inline constexpr size_t kHcbSize = 512;
+inline constexpr size_t kKeywordAreaSize = 92;
+// BLUE time counts from 1950-01-01 00:00:00 UTC; UNIX time from 1970.
+inline constexpr double kEpoch1950To1970 = 631152000.0;
+inline constexpr int32_t kFileType1000 = 1000;
+
+// Byte offsets of the header control block fields.
+enum Offset : size_t {
+    kVersion = 0,
+    kHeadRep = 4,
+    kDataRep = 8,
+    kDetached = 12,
+    kProtected = 16,
+    kPipe = 20,
+    kExtStart = 24,
+    kExtSize = 28,
+    kDataStart = 32,
+    kDataSize = 40,  // the end-of-capture marker patched at close
+    kType = 48,
+    kFormat = 52,
+    kFlagmask = 54,
+    kTimecode = 56,
+    kInlet = 64,
+    kOutlets = 66,
+    kOutmask = 68,
+    kPipeloc = 72,
+    kPipesize = 76,
+    kInByte = 80,
+    kOutByte = 88,
+    kOutbytes = 96,
+    kKeylength = 160,
+    kKeywordArea = 164,
+    kXstart = 256,
+    kXdelta = 264,
+    kXunits = 272,
+};
+
+inline bool is_big_endian_rep(const unsigned char *rep) { return std::memcmp(rep, "IEEE", 4) == 0; }
+
+}  // namespace blue
+}  // namespace tolvane
