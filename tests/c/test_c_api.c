@@ -22,6 +22,24 @@ int main(void) {
     if (qn_interrupted() != 1) failures++;
     qn_interrupt_guard_destroy(qn_interrupt_guard_create(NULL, 0, 0));
     if (qn_interrupted() != 0) failures++;
+    {
+        PnGen *pn = pn_create(0x9, 1, 4, 0);
+        uint8_t bits[4] = {0};
+        if (!pn || pn_generate(pn, 4, bits, 4) != 4 || bits[0] != 1 || bits[3] != 1) failures++;
+        pn_destroy(pn);
+        gold_destroy(gold_create(0x12, 1, 0x1E, 1, 5));
+    }
+    {
+        static const uint8_t digits[9] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+        uint8_t payload[72], frame[88];
+        for (int i = 0; i < 72; ++i) payload[i] = (digits[i / 8] >> (7 - i % 8)) & 1;
+        SimpleFrame sf;
+        memset(&sf, 0, sizeof sf);
+        sf.payload.len = 72;
+        sf.payload.data = payload;
+        sf.crc = 1;
+        if (wfm_frame_bits(&sf, frame, sizeof frame) != 88 || wfm_frame_crc_ok(&sf, frame) != 1) failures++;
+    }
     printf("%d passed, %d failed\n", failures == 0, failures);
     return failures != 0;
 }
