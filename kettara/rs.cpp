@@ -1,0 +1,157 @@
+#include "rs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "rs_core.hpp"
+
+const RsSpec CCSDS_TM_RS = {8, 0x87u, 32u, 112u, 11u};
+
+namespace {
+
+using ByteMap = std::array<uint8_t, 256>;
+
+// A linear map over the bits of an octet: the XOR of one row per set bit, bit 7 first.
+constexpr ByteMap linear_map(const std::array<uint8_t, 8> &rows) {
+    ByteMap map{};
+    for (unsigned x = 0; x < 256; ++x) {
+        uint8_t y = 0;
+        for (unsigned b = 0; b < 8; ++b)
+            if (x & (0x80u >> b)) y ^= rows[b];
+        map[x] = y;
+    }
+    return map;
+}
+
+constexpr ByteMap kToDual = linear_map({0x8D, 0xEF, 0xEC, 0x86, 0xFA, 0x99, 0xAF, 0x7B});
+constexpr ByteMap kToConv = linear_map({0xC5, 0x42, 0x2E, 0xFD, 0xF0, 0x79, 0xAC, 0xCC});
+
+constexpr bool maps_are_inverse() {
+    for (unsigned x = 0; x < 256; ++x)
+        if (kToConv[kToDual[x]] != x) return false;
+    return true;
+}
+static_assert(maps_are_inverse());
+
+// The shared codec and, per syndrome, the table of "multiply by its root": with it the
+// syndromes of a codeword cost one table read per symbol and root.
+struct CcsdsCodec {
+    RsCodec rs{};
+    uint8_t root_mul[CCSDS_RS_PARITY][256]{};
+};
+
+const CcsdsCodec &shared_codec() {
+    // A function-local static is built exactly once, even when first calls race.
+    static const CcsdsCodec codec = [] {
+        CcsdsCodec c;
+        rs_init(&c.rs, &CCSDS_TM_RS);
+        for (uint32_t i = 0; i < CCSDS_RS_PARITY; ++i) {
+            const uint32_t root = kettara::rs_root_log(c.rs, i);
+            for (unsigned x = 1; x < 256; ++x) c.root_mul[i][x] = c.rs.alpha_to[c.rs.index_of[x] + root];
+        }
+        return c;
+    }();
+    return codec;
+}
+
+// Syndromes by Horner's rule, codeword[0] being the highest power; true when all are zero.
+bool syndromes(const CcsdsCodec &c, const uint8_t *codeword, uint8_t *synd) {
+    uint8_t s[CCSDS_RS_PARITY];
+    std::fill_n(s, CCSDS_RS_PARITY, codeword[0]);
+    for (unsigned j = 1; j < CCSDS_RS_N; ++j) {
+        const uint8_t sym = codeword[j];
+        for (unsigned i = 0; i < CCSDS_RS_PARITY; ++i) s[i] = c.root_mul[i][s[i]] ^ sym;
+    }
+    uint8_t any = 0;
+    for (unsigned i = 0; i < CCSDS_RS_PARITY; ++i) {
+        synd[i] = s[i];
+        any |= s[i];
+    }
+    return any == 0;
+}
+
+void to_conventional(const uint8_t *dual, uint8_t *conv, size_t n) {
+    for (size_t i = 0; i < n; ++i) conv[i] = kToConv[dual[i]];
+}
+
+void to_dual(const uint8_t *conv, uint8_t *dual, size_t n) {
+    for (size_t i = 0; i < n; ++i) dual[i] = kToDual[conv[i]];
+}
+
+// Decodes a dual-basis codeword in place; rewritten only when symbols were corrected.
+int decode_dual(uint8_t *codeword) {
+    const CcsdsCodec &c = shared_codec();
+    uint8_t conv[CCSDS_RS_N];
+    uint8_t synd[CCSDS_RS_PARITY];
+    to_conventional(codeword, conv, CCSDS_RS_N);
+    if (syndromes(c, conv, synd)) return 0;
+    const int corrected = kettara::rs_correct(c.rs, conv, synd);
+    if (corrected > 0) to_dual(conv, codeword, CCSDS_RS_N);
+    return corrected;
+}
+
+bool depth_valid(uint32_t depth) { return (depth >= 1 && depth <= 5) || depth == 8; }
+
+}  // namespace
+
+extern "C" {
+
+uint8_t ccsds_tm_rs_conv_to_dual(uint8_t x) { return kToDual[x]; }
+uint8_t ccsds_tm_rs_dual_to_conv(uint8_t x) { return kToConv[x]; }
+
+const uint8_t *ccsds_tm_rs_generator(void) { return shared_codec().rs.genpoly; }
+
+void ccsds_tm_rs_encode(const uint8_t *data, uint8_t *parity) {
+    if (!data || !parity) return;
+    uint8_t conv[CCSDS_RS_K];
+    to_conventional(data, conv, CCSDS_RS_K);
+    rs_encode(&shared_codec().rs, conv, parity);
+    to_dual(parity, parity, CCSDS_RS_PARITY);
+}
+
+int ccsds_tm_rs_codeword_ok(const uint8_t *codeword) {
+    if (!codeword) return 0;
+    uint8_t conv[CCSDS_RS_N];
+    uint8_t synd[CCSDS_RS_PARITY];
+    to_conventional(codeword, conv, CCSDS_RS_N);
+    return syndromes(shared_codec(), conv, synd) ? 1 : 0;
+}
+
+int ccsds_tm_rs_decode(uint8_t *codeword) { return codeword ? decode_dual(codeword) : -1; }
+
+// Codeword i of a depth-I codeblock is made of the octets at i + j * I, j = 0 .. 254:
+// the data octets first, then the parity octets that follow all the data.
+size_t ccsds_tm_rs_encode_block(const uint8_t *data, uint32_t depth, uint8_t *out) {
+    if (!data || !out || !depth_valid(depth)) return 0;
+    if (out != data) std::memcpy(out, data, size_t{CCSDS_RS_K} * depth);
+    uint8_t message[CCSDS_RS_K];
+    uint8_t parity[CCSDS_RS_PARITY];
+    for (uint32_t i = 0; i < depth; ++i) {
+        for (unsigned j = 0; j < CCSDS_RS_K; ++j) message[j] = out[i + j * depth];
+        ccsds_tm_rs_encode(message, parity);
+        for (unsigned j = 0; j < CCSDS_RS_PARITY; ++j) out[i + (CCSDS_RS_K + j) * depth] = parity[j];
+    }
+    return size_t{CCSDS_RS_N} * depth;
+}
+
+size_t ccsds_tm_rs_decode_block(uint8_t *codeblock, uint32_t depth, RsBlockStats *stats) {
+    if (!codeblock || !depth_valid(depth)) return 0;
+    RsBlockStats counts{depth, 0, 0, 0};
+    uint8_t codeword[CCSDS_RS_N];
+    for (uint32_t i = 0; i < depth; ++i) {
+        for (unsigned j = 0; j < CCSDS_RS_N; ++j) codeword[j] = codeblock[i + j * depth];
+        const int result = decode_dual(codeword);
+        if (result < 0) {
+            ++counts.failed;
+        } else if (result > 0) {
+            ++counts.corrected;
+            counts.symbols += static_cast<uint32_t>(result);
+            for (unsigned j = 0; j < CCSDS_RS_N; ++j) codeblock[i + j * depth] = codeword[j];
+        }
+    }
+    if (stats) *stats = counts;
+    return size_t{CCSDS_RS_K} * depth;
+}
+
+}  // extern "C"
