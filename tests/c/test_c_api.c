@@ -40,6 +40,18 @@ int main(void) {
         sf.crc = 1;
         if (wfm_frame_bits(&sf, frame, sizeof frame) != 88 || wfm_frame_crc_ok(&sf, frame) != 1) failures++;
     }
+    {
+        uint8_t marker[32], bits[7] = {1, 0, 0, 0, 0, 0, 0}, coded[14];
+        uint32_t state = 0;
+        AsmMatch m;
+        RandState rnd;
+        ccsds_tm_asm_bits(marker);
+        if (ccsds_tm_asm_find(marker, 32, 0, &m) != 1 || m.pos != 0 || m.inverted != 0) failures++;
+        ccsds_tm_rand_init(&rnd, &CCSDS_TM_RAND_LEGACY);
+        if (ccsds_tm_rand_step(&rnd) != 1) failures++;
+        if (ccsds_tm_rs_generator()[1] != 0x5B || ccsds_tm_rs_encode_block(marker, 6, marker) != 0) failures++;
+        if (conv_encode(&state, &CCSDS_TM_CONV, bits, 7, coded, 14) != 14 || coded[2] != 1 || coded[3] != 1) failures++;
+    }
     printf("%d passed, %d failed\n", failures == 0, failures);
     return failures != 0;
 }
