@@ -1,0 +1,133 @@
+#include "wfm_resolve.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr double kNoNoiseSnr = 100.0;
+constexpr double kTenLog10Of2 = 3.010299956639812;
+
+double ten_log10(double d) { return std::log10(d) * 10.0; }
+
+bool is_noisy(const SourceSpec &s) { return s.type != WFM_TYPE_NOISE && s.snr < kNoNoiseSnr; }
+
+// exp(x) from + - * / only, so the result carries the same bits on every x86-64 machine
+// (the C library picks FMA code paths for exp at run time). Error below two units in the
+// last place, far below what the rounding to float of a gain can see.
+double portable_exp(double x) {
+    if (std::isnan(x)) return x;
+    if (x > 709.782712893384) return HUGE_VAL;
+    if (x < -745.1332191019412) return 0.0;
+    constexpr double kInvLn2 = 1.4426950408889634;
+    constexpr double kLn2Hi = 6.93147180369123816490e-01;  // low bits zero: k * hi is exact
+    constexpr double kLn2Lo = 1.90821492927058770002e-10;
+    const double k = std::floor(x * kInvLn2 + 0.5);
+    const double r = (x - k * kLn2Hi) - k * kLn2Lo;  // |r| <= 0.35
+    // Taylor series to r^13 / 13! in nested form: truncation below 1e-17 relative.
+    double p = 1.0;
+    for (int n = 13; n >= 1; --n) p = 1.0 + p * r / n;
+    return std::ldexp(p, static_cast<int>(k));
+}
+
+}  // namespace
+
+extern "C" {
+
+double wfm_snr_over_fs(uint32_t snr_mode, uint32_t type, int32_t sps, uint64_t code_len,
+                       double samples_per_symbol, double snr) {
+    const double s = sps > 1 ? sps : 1;
+    double d = s;
+    if (type == WFM_TYPE_DSSS) {
+        if (samples_per_symbol > 0.0) d = samples_per_symbol;
+        else if (code_len != 0) d = s * static_cast<double>(code_len);
+        if (!(d > 0.0)) d = 1.0;
+    }
+    switch (snr_mode) {
+    case WFM_MODE_AUTO:
+        if (type == WFM_TYPE_BPSK || type == WFM_TYPE_QPSK || type == WFM_TYPE_DSSS)
+            return snr - ten_log10(d);
+        return snr;
+    case WFM_MODE_EBNO:
+        return (snr + (type == WFM_TYPE_QPSK ? kTenLog10Of2 : 0.0)) - ten_log10(d);
+    case WFM_MODE_ESNO:
+        return snr - ten_log10(d);
+    default:
+        return snr;
+    }
+}
+
+double wfm_source_create_snr(const SourceSpec *src, uint32_t *mode_out, double fs, double snr) {
+    uint32_t mode = src ? src->snr_mode : uint32_t{WFM_MODE_AUTO};
+    if (src && src->type == WFM_TYPE_DSSS && snr < kNoNoiseSnr) {
+        const double sps_data =
+            fs > 0.0 && src->symbol_rate > 0.0 ? fs / src->symbol_rate : 0.0;
+        snr = wfm_snr_over_fs(src->snr_mode, WFM_TYPE_DSSS, src->sps, src->data_code_len,
+                              sps_data, snr);
+        mode = WFM_MODE_FS;
+    }
+    if (mode_out) *mode_out = mode;
+    return snr;
+}
+
+float wfm_level_gain(double level_db) {
+    return static_cast<float>(portable_exp(2.302585092994046 * (level_db * 0.05)));
+}
+
+}  // extern "C"
+
+namespace {
+
+// Makes every noisy source other than `except` a level above floor; -1 when one of them
+// already has a level of its own.
+int place_above_floor(SegmentSpec &seg, double floor, const SourceSpec *except) {
+    for (uint64_t i = 0; i < seg.n_sources; ++i) {
+        SourceSpec &s = seg.sources[i];
+        if (!is_noisy(s)) continue;
+        if (&s != except) {
+            if (s.level != 0.0) return -1;
+            s.level = s.snr + floor;
+        }
+        s.snr = kNoNoiseSnr;
+    }
+    return 0;
+}
+
+int resolve_segment(SegmentSpec &seg) {
+    if (seg.n_sources <= 1 || !seg.sources) return 0;
+    SourceSpec *const begin = seg.sources;
+    SourceSpec *const end = begin + seg.n_sources;
+    for (SourceSpec *s = begin; s != end; ++s)
+        if (s->type == WFM_TYPE_NOISE) return place_above_floor(seg, s->level, nullptr);
+
+    SourceSpec *ref = begin;
+    while (ref != end && !is_noisy(*ref)) ++ref;
+    if (ref == end) return 0;
+    const double sps_data = ref->type == WFM_TYPE_DSSS && ref->symbol_rate > 0.0 && seg.fs > 0.0
+                                ? seg.fs / ref->symbol_rate
+                                : 0.0;
+    const double floor = ref->level - wfm_snr_over_fs(ref->snr_mode, ref->type, ref->sps,
+                                                      ref->data_code_len, sps_data, ref->snr);
+    const uint32_t seed = ref->seed;
+    if (place_above_floor(seg, floor, ref) != 0) return -1;
+
+    void *grown = std::realloc(seg.sources, (seg.n_sources + 1) * sizeof(SourceSpec));
+    if (!grown) return -1;
+    seg.sources = static_cast<SourceSpec *>(grown);
+    SourceSpec &noise = seg.sources[seg.n_sources++];
+    std::memset(&noise, 0, sizeof noise);
+    noise.type = WFM_TYPE_NOISE;
+    noise.seed = seed;
+    noise.level = floor;
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int32_t wfm_resolve_noise(SegmentSpec *segments, uint64_t n) {
+    if (!segments && n != 0) return -1;
+    for (uint64_t i = 0; i < n; ++i)
+        if (resolve_segment(segments[i]) != 0) return -1;
+    return 0;
+}
