@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "rs.hpp"
 #include "rs_core.hpp"
 
 const RsSpec CCSDS_TM_RS = {8, 0x87u, 32u, 112u, 11u};
@@ -91,8 +92,6 @@ int decode_dual(uint8_t *codeword) {
     return corrected;
 }
 
-bool depth_valid(uint32_t depth) { return (depth >= 1 && depth <= 5) || depth == 8; }
-
 }  // namespace
 
 extern "C" {
@@ -123,7 +122,7 @@ int ccsds_tm_rs_decode(uint8_t *codeword) { return codeword ? decode_dual(codewo
 // Codeword i of a depth-I codeblock is made of the octets at i + j * I, j = 0 .. 254:
 // the data octets first, then the parity octets that follow all the data.
 size_t ccsds_tm_rs_encode_block(const uint8_t *data, uint32_t depth, uint8_t *out) {
-    if (!data || !out || !depth_valid(depth)) return 0;
+    if (!data || !out || !kettara::rs_depth_valid(depth)) return 0;
     if (out != data) std::memcpy(out, data, size_t{CCSDS_RS_K} * depth);
     uint8_t message[CCSDS_RS_K];
     uint8_t parity[CCSDS_RS_PARITY];
@@ -136,7 +135,7 @@ size_t ccsds_tm_rs_encode_block(const uint8_t *data, uint32_t depth, uint8_t *ou
 }
 
 size_t ccsds_tm_rs_decode_block(uint8_t *codeblock, uint32_t depth, RsBlockStats *stats) {
-    if (!codeblock || !depth_valid(depth)) return 0;
+    if (!codeblock || !kettara::rs_depth_valid(depth)) return 0;
     RsBlockStats counts{depth, 0, 0, 0};
     uint8_t codeword[CCSDS_RS_N];
     for (uint32_t i = 0; i < depth; ++i) {

@@ -52,6 +52,16 @@ int main(void) {
         if (ccsds_tm_rs_generator()[1] != 0x5B || ccsds_tm_rs_encode_block(marker, 6, marker) != 0) failures++;
         if (conv_encode(&state, &CCSDS_TM_CONV, bits, 7, coded, 14) != 14 || coded[2] != 1 || coded[3] != 1) failures++;
     }
+    {
+        TmFrameConfig cfg = {1, 1, 1, 1};
+        TmFrameLayout layout;
+        FrameDesc desc;
+        UnitOpsTable ops;
+        if (ccsds_tm_frame_layout(&cfg, 223, &layout) != 4144 || layout.rs_offset != 32) failures++;
+        if (ccsds_tm_frame_describe(&cfg, 222, NULL, &desc) != -1) failures++;
+        ccsds_tm_frame_ops(&ops, NULL);
+        if (ops.count != 3 || ops.entries[2].emit == NULL) failures++;
+    }
     printf("%d passed, %d failed\n", failures == 0, failures);
     return failures != 0;
 }
