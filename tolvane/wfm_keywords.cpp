@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "capture_format.hpp"
 #include "checked.hpp"
 
 namespace {
@@ -20,18 +21,6 @@ void copy_elements(unsigned char *dst, const unsigned char *src, size_t count, s
     }
     for (size_t i = 0; i < count; ++i, dst += elem, src += elem)
         for (size_t b = 0; b < elem; ++b) dst[b] = src[elem - 1 - b];
-}
-
-template <typename T>
-T load(const unsigned char *p, bool big_endian) {
-    T v;
-    copy_elements(reinterpret_cast<unsigned char *>(&v), p, 1, sizeof v, big_endian);
-    return v;
-}
-
-template <typename T>
-void store(unsigned char *p, T v, bool big_endian) {
-    copy_elements(p, reinterpret_cast<const unsigned char *>(&v), 1, sizeof v, big_endian);
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -87,8 +76,8 @@ size_t wfm_kw_encode(void *dst, size_t cap, const char *tag, char type, const vo
     bool be = big_endian != 0;
     auto *out = static_cast<unsigned char *>(dst);
     std::memset(out, 0, record);
-    store<int32_t>(out, static_cast<int32_t>(record), be);
-    store<int16_t>(out + 4, static_cast<int16_t>(record - *value_bytes), be);
+    tolvane::store_field<int32_t>(out, static_cast<int32_t>(record), be);
+    tolvane::store_field<int16_t>(out + 4, static_cast<int16_t>(record - *value_bytes), be);
     out[6] = static_cast<unsigned char>(tag_len);
     out[7] = static_cast<unsigned char>(type);
     copy_elements(out + kHeadBytes, static_cast<const unsigned char *>(values), count, elem, be);
@@ -101,8 +90,8 @@ int wfm_kw_decode(const void *src, size_t avail, int big_endian, KeywordEntry *e
     if (!src || !entry || !consumed || avail < kHeadBytes) return -1;
     bool be = big_endian != 0;
     const auto *in = static_cast<const unsigned char *>(src);
-    int32_t record = load<int32_t>(in, be);
-    int16_t extra = load<int16_t>(in + 4, be);
+    int32_t record = tolvane::load_field<int32_t>(in, be);
+    int16_t extra = tolvane::load_field<int16_t>(in + 4, be);
     size_t tag_len = in[6];
     char type = static_cast<char>(in[7]);
     if (record <= 7 || extra <= 7 || static_cast<size_t>(record) > avail || record < extra) return -1;
