@@ -532,7 +532,7 @@ char *build_meta_json(int32_t sample_type, bool big_endian, const SegmentSpec *s
         std::snprintf(datatype, sizeof datatype, "%s_%s", kSampleTypeNames[sample_type], big_endian ? "be" : "le");
     cJSON_AddStringToObject(global, "core:datatype", datatype);
     if (fs == 0.0 && scene) fs = scene_sample_rate(segments, count);
-    if (fs != 0.0) add_number(global, "core:sample_rate", fs);
+    if (fs > 0.0) add_number(global, "core:sample_rate", fs);  // SigMF rates are positive
     cJSON_AddStringToObject(global, "core:version", "1.0.0");
     cJSON_AddStringToObject(global, "core:description", "quennel sondrel");
     cJSON_AddStringToObject(global, "core:author", "quennel sondrel");
