@@ -18,6 +18,8 @@ int main(void) {
         if (wfm_draw_samples(1, 0, 0, 0, WFM_RANGE_NUM_SAMPLES, 7, 7) != 7) failures++;
     }
     if (write_blue_header(NULL, 0, 0, 1, 0, 1.0, 0.0, 512.0, 0.0) != -1) failures++;
+    if (tolvane_create(NULL, 0, 0) != NULL || strcmp(_enum_Reader_follow_end[TOLVANE_END_EOF], "eof") != 0)
+        failures++;
     qn_interrupt();
     if (qn_interrupted() != 1) failures++;
     qn_interrupt_guard_destroy(qn_interrupt_guard_create(NULL, 0, 0));

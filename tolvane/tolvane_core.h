@@ -1,0 +1,107 @@
+/* The capture reader: opens raw I/Q, CSV, BLUE (attached or detached) and SigMF
+ * captures, detected by content, and streams their samples as cf32 at unit scale.
+ * Follow mode reads a capture that another process is still writing. */
+#ifndef TOLVANE_CORE_H
+#define TOLVANE_CORE_H
+
+#include "qn_api.h"
+#include "wfm_keywords.h"
+
+QN_EXTERN_C_BEGIN
+
+enum { TOLVANE_FTYPE_RAW = 0, TOLVANE_FTYPE_CSV, TOLVANE_FTYPE_BLUE, TOLVANE_FTYPE_SIGMF };
+enum { TOLVANE_STYPE_CF32 = 0, TOLVANE_STYPE_CF64, TOLVANE_STYPE_CI32, TOLVANE_STYPE_CI16, TOLVANE_STYPE_CI8 };
+enum { TOLVANE_MODE_COMPLEX = 0, TOLVANE_MODE_SCALAR };
+enum { TOLVANE_ENDIAN_LE = 0, TOLVANE_ENDIAN_BE };
+enum { TOLVANE_FS_NONE = 0, TOLVANE_FS_XDELTA, TOLVANE_FS_SIGMF };
+enum {
+    TOLVANE_FC_NONE = 0, TOLVANE_FC_FREQ, TOLVANE_FC_RF_FREQ, TOLVANE_FC_CENTER_FREQ, TOLVANE_FC_F_C,
+    TOLVANE_FC_SIGMF
+};
+enum { TOLVANE_T0_NONE = 0, TOLVANE_T0_TIMECODE };
+enum { TOLVANE_END_NONE = 0, TOLVANE_END_EOF, TOLVANE_END_TIMEOUT, TOLVANE_END_INTERRUPTED };
+
+/* Value names of the enumerations above, indexed by value. */
+QN_API extern const char *const _enum_Reader_ftype[4];
+QN_API extern const char *const _enum_Reader_stype[5];
+QN_API extern const char *const _enum_Reader_sample_mode[2];
+QN_API extern const char *const _enum_Reader_endian[2];
+QN_API extern const char *const _enum_Reader_fs_source[3];
+QN_API extern const char *const _enum_Reader_fc_source[6];
+QN_API extern const char *const _enum_Reader_t0_source[2];
+QN_API extern const char *const _enum_Reader_follow_end[4];
+
+typedef struct Reader Reader;
+
+typedef struct ReaderInfo {
+    int32_t file_type;
+    int32_t sample_type;
+    int32_t mode;
+    int32_t endian;
+    double fs;
+    double fc;
+    uint64_t num_samples;
+    int32_t fc_source;
+    uint64_t trailing_bytes;
+    int32_t fs_source;
+    double t0;
+    int32_t t0_source;
+} ReaderInfo;
+
+/* Answers non-zero when a blocking follow-read should stop. */
+typedef int (*tolvane_stop_fn)(void);
+
+/* Opens the capture at path. sample_type (0..4) and endian (0 little, non-zero big)
+ * are hints for captures that do not declare them (raw, CSV). Null on any failure. */
+QN_API Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian);
+QN_API void tolvane_destroy(Reader *reader);
+
+/* Converts up to min(count, capacity) samples into out; 0 at the end of the capture. */
+QN_API size_t tolvane_read(Reader *reader, size_t count, cf32 *out, size_t capacity);
+QN_API size_t tolvane_read_max_out(const Reader *reader, size_t n);
+/* Back to the first sample; metadata stays. */
+QN_API void tolvane_reset(Reader *reader);
+
+QN_API int32_t tolvane_get_file_type(const Reader *reader);
+QN_API int32_t tolvane_get_sample_type(const Reader *reader);
+QN_API int32_t tolvane_get_mode(const Reader *reader);
+QN_API int32_t tolvane_get_endian(const Reader *reader);
+QN_API double tolvane_get_fs(const Reader *reader);
+QN_API double tolvane_get_fc(const Reader *reader);
+QN_API double tolvane_get_t0(const Reader *reader);
+QN_API int32_t tolvane_get_fs_source(const Reader *reader);
+QN_API int32_t tolvane_get_fc_source(const Reader *reader);
+QN_API int32_t tolvane_get_t0_source(const Reader *reader);
+/* Sample count; a CSV capture is counted on first use without moving the read position. */
+QN_API uint64_t tolvane_get_num_samples(Reader *reader);
+/* Bytes of a partial last sample. */
+QN_API uint64_t tolvane_get_trailing_bytes(const Reader *reader);
+QN_API void tolvane_info(Reader *reader, ReaderInfo *info);
+
+/* Keywords (BLUE keyword area and extended header) and the BLUE header fields, in file
+ * order. Entries stay owned by the reader; out-of-range indexes and unknown tags give null. */
+QN_API size_t tolvane_num_keywords(const Reader *reader);
+QN_API size_t tolvane_num_header_fields(const Reader *reader);
+QN_API const KeywordEntry *tolvane_keyword(const Reader *reader, size_t index);
+QN_API const KeywordEntry *tolvane_header_field(const Reader *reader, size_t index);
+QN_API const char *tolvane_keyword_tag(const Reader *reader, size_t index);
+QN_API const char *tolvane_header_tag(const Reader *reader, size_t index);
+QN_API const KeywordEntry *tolvane_find_keyword(const Reader *reader, const char *tag);
+QN_API const KeywordEntry *tolvane_find_header_field(const Reader *reader, const char *tag);
+
+/* Follow mode: returns the whole samples that have arrived, waiting (polling every
+ * 100 ms) while none have. 0 only when the capture ended: see tolvane_get_ending. */
+QN_API size_t tolvane_read_follow(Reader *reader, size_t count, cf32 *out, size_t capacity);
+QN_API size_t tolvane_read_follow_max_out(const Reader *reader, size_t n);
+QN_API int32_t tolvane_get_ending(const Reader *reader);
+/* Budgets in milliseconds, 0 = wait without limit: for data, and for the end-of-capture
+ * marker once a stop was requested. */
+QN_API uint32_t tolvane_get_follow_timeout_ms(const Reader *reader);
+QN_API void tolvane_set_follow_timeout_ms(Reader *reader, uint32_t ms);
+QN_API uint32_t tolvane_get_follow_grace_ms(const Reader *reader);
+QN_API void tolvane_set_follow_grace_ms(Reader *reader, uint32_t ms);
+QN_API void tolvane_set_stop_fn(Reader *reader, tolvane_stop_fn stop);
+
+QN_EXTERN_C_END
+
+#endif

@@ -1,0 +1,112 @@
+// Internals of the capture reader shared by its units: the Reader record, the
+// interpretation of a BLUE header, sample conversion and file helpers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture_format.hpp"
+#include "tolvane_core.h"
+
+namespace tolvane {
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+inline FilePtr open_file(const std::string &path, const char *mode) { return FilePtr(std::fopen(path.c_str(), mode)); }
+
+// Length of an open file, or nothing when it has none (pipes, errors).
+std::optional<uint64_t> file_length(FILE *f);
+// Reads up to len bytes at offset without moving the stream; bytes read.
+size_t read_at(FILE *f, uint64_t offset, void *dst, size_t len);
+
+// A KeywordEntry that frees its value buffer.
+class OwnedEntry {
+public:
+    explicit OwnedEntry(const KeywordEntry &taken) : e_(taken) {}
+    OwnedEntry(OwnedEntry &&o) noexcept : e_(o.e_) { o.e_.data = nullptr; }
+    OwnedEntry &operator=(OwnedEntry &&) = delete;
+    ~OwnedEntry() { std::free(e_.data); }
+    const KeywordEntry &get() const { return e_; }
+
+private:
+    KeywordEntry e_;
+};
+using Entries = std::vector<OwnedEntry>;
+
+// The header control block, interpreted, with every number checked.
+struct HcbSummary {
+    int stype = 0;
+    int mode = TOLVANE_MODE_COMPLEX;
+    bool big_endian = false;
+    double fs = 0.0;
+    std::optional<double> t0;  // UNIX seconds, when a finite timecode is set
+    uint64_t data_start = 0;
+    uint64_t declared_samples = 0;
+    uint64_t declared_bytes = 0;  // 0 when no size is declared
+    int32_t detached = 0;
+    uint64_t ext_offset = 0;  // 0 when there is no extended header
+    uint64_t ext_length = 0;
+    uint32_t stride() const { return ELEM[stype] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }
+};
+
+std::optional<HcbSummary> parse_blue_hcb(const unsigned char *hcb);
+// The 26 header fields as entries; false when an allocation fails.
+bool header_entries(const unsigned char *hcb, bool big_endian, Entries &out);
+// Keywords of the keyword area, then of the extended header read from f.
+bool hcb_keywords(const unsigned char *hcb, const HcbSummary &s, FILE *f, Entries &out);
+// Centre frequency from the keywords: value and source, or nothing.
+std::optional<std::pair<double, int32_t>> keyword_fc(const Entries &keywords);
+
+// A CSV row: a number, optional blanks, ",", a number, only blanks after.
+std::optional<std::pair<double, double>> parse_csv_row(const char *line);
+
+}  // namespace tolvane
+
+struct Reader {
+    tolvane::FilePtr file;
+    int32_t file_type = TOLVANE_FTYPE_RAW;
+    int32_t sample_type = TOLVANE_STYPE_CF32;
+    int32_t mode = TOLVANE_MODE_COMPLEX;
+    int32_t endian = TOLVANE_ENDIAN_LE;
+    double fs = 0.0;
+    double fc = 0.0;
+    uint64_t num_samples = 0;
+    std::vector<unsigned char> conv;
+    tolvane::Entries keywords;
+    tolvane::Entries header;
+    // BLUE: reads stop readable_bytes after payload_start. That is the declared payload,
+    // or when none is declared the samples the file held at open (before an extended header).
+    bool payload_limited = false;
+    uint64_t readable_bytes = 0;
+    uint64_t payload_start = 0;
+    uint64_t payload_bytes = 0;  // declared payload size, 0 when none
+    int32_t fc_source = TOLVANE_FC_NONE;
+    uint64_t trailing_bytes = 0;
+    bool csv_counted = false;
+    int32_t fs_source = TOLVANE_FS_NONE;
+    uint32_t follow_timeout_ms = 0;
+    uint32_t follow_grace_ms = 0;
+    int32_t ending = TOLVANE_END_NONE;
+    bool end_known = false;
+    tolvane_stop_fn stop_fn = nullptr;
+    double t0 = 0.0;
+    int32_t t0_source = TOLVANE_T0_NONE;
+    std::string marker_path;  // detached BLUE: the header file holding the end-of-capture marker
+
+    uint32_t stride() const { return tolvane::ELEM[sample_type] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }
+    // Bytes of the payload consumed so far, or nothing when the position is unknown.
+    std::optional<uint64_t> consumed_bytes() const;
+    // Reads and converts up to n whole samples; a partial sample stays in the file.
+    size_t read_block(size_t n, cf32 *out);
+    size_t read_csv_rows(size_t n, cf32 *out);
+    double csv_scale() const;
+};
