@@ -1,6 +1,8 @@
 // PN bit generator: a single linear-feedback shift register, Galois or Fibonacci form.
 #include "pn_core.h"
 
+#include <array>
+#include <cstring>
 #include <new>
 
 #include "pn_core.hpp"
@@ -27,27 +29,90 @@ constexpr uint64_t kDefaultPoly[65] = {
 };
 
 // Kept in a local so the loop works on a register, not through the object.
-size_t generate_galois(PnGen &pn, size_t n, uint8_t *out) {
+void galois_steps(PnGen &pn, size_t from, size_t n, uint8_t *out) {
     uint64_t state = pn.state;
     const uint64_t poly = pn.poly, mask = pn.mask;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = from; i < n; ++i) {
         const uint64_t bit = state & 1;
         out[i] = static_cast<uint8_t>(bit);
         state = mask & ((state >> 1) ^ (poly & (0 - bit)));
     }
     pn.state = state;
-    return n;
+}
+
+// Bit i of a byte spread to byte i of a little-endian word.
+constexpr auto kSpreadBits = [] {
+    std::array<uint64_t, 256> table{};
+    for (uint64_t b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i) table[b] |= ((b >> i) & 1) << (8 * i);
+    return table;
+}();
+
+// Eight steps at once: the next eight outputs are the register's low byte, and when no tap
+// lies above degree - 8 the eight new top bits depend only on the current register, new
+// bit j being the XOR over the taps t of register bit t + j.
+size_t fibonacci_bytes(PnGen &pn, size_t n, uint8_t *out) {
+    const uint32_t degree = pn.shift + 1;
+    const uint32_t top_tap = 63 - static_cast<uint32_t>(__builtin_clzll(pn.taps));
+    if (top_tap + 8 > degree) return 0;
+    std::array<uint8_t, 64> taps;
+    size_t ntaps = 0;
+    for (uint32_t t = 0; t <= top_tap; ++t)
+        if ((pn.taps >> t) & 1) taps[ntaps++] = static_cast<uint8_t>(t);
+    uint64_t state = pn.state;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t fresh = 0;
+        for (size_t k = 0; k < ntaps; ++k) fresh ^= state >> taps[k];
+        std::memcpy(out + i, &kSpreadBits[state & 0xFF], 8);
+        state = (state >> 8) | ((fresh & 0xFF) << (degree - 8));
+    }
+    pn.state = state;
+    return i;
 }
 
 size_t generate_fibonacci(PnGen &pn, size_t n, uint8_t *out) {
+    const size_t done = fibonacci_bytes(pn, n, out);
     uint64_t state = pn.state;
     const uint64_t taps = pn.taps;
     const uint32_t shift = pn.shift;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = done; i < n; ++i) {
         out[i] = static_cast<uint8_t>(state & 1);
         state = (state >> 1) | (qn::lfsr::parity(taps & state) << shift);
     }
     pn.state = state;
+    return n;
+}
+
+// Eight Galois steps are linear in the register: from state s they output bits that depend
+// only on the low byte b, and leave (s >> 8) XOR feedback(b). Both are tabled once per call,
+// which pays off on long runs.
+constexpr size_t kGaloisTableMin = 4096;
+
+size_t galois_bytes(PnGen &pn, size_t n, uint8_t *out) {
+    if (n < kGaloisTableMin) return 0;
+    std::array<uint64_t, 256> bits, feedback;
+    for (uint64_t b = 0; b < 256; ++b) {
+        PnGen step = pn;
+        step.state = b;
+        uint8_t eight[8];
+        galois_steps(step, 0, 8, eight);
+        std::memcpy(&bits[b], eight, 8);
+        feedback[b] = step.state;
+    }
+    uint64_t state = pn.state;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint64_t low = state & 0xFF;
+        std::memcpy(out + i, &bits[low], 8);
+        state = (state >> 8) ^ feedback[low];
+    }
+    pn.state = state;
+    return i;
+}
+
+size_t generate_galois(PnGen &pn, size_t n, uint8_t *out) {
+    galois_steps(pn, galois_bytes(pn, n, out), n, out);
     return n;
 }
 

@@ -79,6 +79,35 @@ TEST(PnDefaultPoly, TableEntriesAndMaximalPeriods) {
     }
 }
 
+// Long runs take eight bits per step; one bit per call always takes the plain register
+// step. Both must give the same bits, whatever the taps and the register length.
+TEST(PnGenerate, LongRunsMatchSingleSteps) {
+    struct Case {
+        uint32_t degree;
+        uint64_t poly;
+    };
+    const Case cases[] = {
+        {8, 0x8E}, {9, 0x108}, {16, 0x8016}, {31, 0x40000004}, {33, 0x100000029},
+        {64, 0x800000000000000D}, {64, 0xFFFFFFFFFFFFFFFF}, {40, 0x5A5A5A5A5A},
+        {20, 1u << 11},  // highest Fibonacci tap at degree - 8: eight new bits are independent
+        {20, 1u << 12},  // one tap higher: they are not
+        {7, 0x41}, {3, 0x5},
+    };
+    for (const Case &c : cases) {
+        for (int32_t lfsr : {0, 1}) {
+            PnGen *whole = pn_create(c.poly, 0x9E3779B97F4A7C15u, c.degree, lfsr);
+            PnGen *single = pn_create(c.poly, 0x9E3779B97F4A7C15u, c.degree, lfsr);
+            const auto got = pn_bits(whole, 10003);
+            std::vector<uint8_t> expected(10003);
+            for (uint8_t &b : expected) ASSERT_EQ(pn_generate(single, 1, &b, 1), 1u);
+            EXPECT_EQ(got, expected) << "degree " << c.degree << " lfsr " << lfsr;
+            EXPECT_EQ(whole->state, single->state);
+            pn_destroy(whole);
+            pn_destroy(single);
+        }
+    }
+}
+
 TEST(PnCreate, RefusalsAndMasking) {
     EXPECT_EQ(pn_create(0x9, 0, 4, 0), nullptr);
     EXPECT_EQ(pn_create(0x9, 1, 0, 0), nullptr);
