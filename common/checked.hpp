@@ -52,4 +52,20 @@ template <typename T>
     return static_cast<T>(v);
 }
 
+// A seed read from a number (scene "seed", render override "seed"): truncated toward zero
+// to a 64-bit signed integer (NaN gives 0, out-of-range values clamp), of which the low
+// 32 bits are kept, i.e. reduced modulo 2^32: -1 gives 4294967295, 2^32 + 1 gives 1.
+[[nodiscard]] constexpr uint32_t seed_from_number(double v) {
+    return static_cast<uint32_t>(static_cast<uint64_t>(clamped_int<int64_t>(v)));
+}
+
+// A double rounded to float; values beyond the float range become infinities, as in IEEE
+// arithmetic, without an out-of-range conversion.
+[[nodiscard]] constexpr float to_float(double v) {
+    constexpr double top = static_cast<double>(std::numeric_limits<float>::max());
+    if (v > top) return std::numeric_limits<float>::infinity();
+    if (v < -top) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
 }  // namespace qn
