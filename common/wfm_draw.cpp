@@ -21,6 +21,12 @@ uint64_t draw_length(uint32_t seed, uint32_t pass, uint64_t instance, uint64_t s
                             segment_index, static_cast<int32_t>(field), lo, hi);
 }
 
+double draw_value(const SourceSpec &s, uint32_t pass, uint64_t instance, uint64_t segment,
+                  uint64_t source, uint32_t field, double lo, double hi) {
+    if (!(s.range_flags & field)) return lo;
+    return wfm_draw_range(s.seed, pass, instance, segment, source, field, lo, hi);
+}
+
 }  // namespace
 
 extern "C" {
@@ -63,6 +69,20 @@ WfmInstanceLengths wfm_draw_instance_lengths(const SegmentSpec *s, uint32_t pass
     len.delay = draw_length(seed, pass, instance, segment_index, s->range_flags,
                             WFM_RANGE_DELAY_SAMPLES, s->delay_samples, s->delay_samples_hi);
     return len;
+}
+
+WfmSourceValues wfm_draw_source_values(const SourceSpec *src, uint32_t pass, uint64_t instance,
+                                       uint64_t segment_index, uint64_t source) {
+    const SourceSpec &s = *src;
+    WfmSourceValues v;
+    v.freq = draw_value(s, pass, instance, segment_index, source, WFM_RANGE_FREQ, s.freq,
+                        s.freq_hi);
+    v.snr = draw_value(s, pass, instance, segment_index, source, WFM_RANGE_SNR, s.snr, s.snr_hi);
+    v.level = draw_value(s, pass, instance, segment_index, source, WFM_RANGE_LEVEL, s.level,
+                         s.level_hi);
+    v.f_end = draw_value(s, pass, instance, segment_index, source, WFM_RANGE_F_END, s.f_end,
+                         s.f_end_hi);
+    return v;
 }
 
 uint64_t wfm_compose_spans(const SegmentSpec *segments, uint64_t n, ComposeSpan *out,

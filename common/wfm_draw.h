@@ -50,6 +50,20 @@ QN_API uint32_t wfm_draw_segment_seed(const SegmentSpec *segment);
 QN_API WfmInstanceLengths wfm_draw_instance_lengths(const SegmentSpec *segment, uint32_t pass,
                                                     uint64_t instance, uint64_t segment_index);
 
+/* The values of one source for one instance: fixed, or drawn when ranged. */
+typedef struct WfmSourceValues {
+    double freq;
+    double snr;
+    double level;
+    double f_end;
+} WfmSourceValues;
+
+/* Values of source `source` of segment `segment_index` for instance `instance` of pass
+ * `pass`, drawn with the source's own seed in the order freq, snr, level, f_end. */
+QN_API WfmSourceValues wfm_draw_source_values(const SourceSpec *src, uint32_t pass,
+                                              uint64_t instance, uint64_t segment_index,
+                                              uint64_t source);
+
 QN_EXTERN_C_END
 
 #endif
