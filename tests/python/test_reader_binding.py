@@ -1,0 +1,169 @@
+import gc
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import quennel.interrupt.interrupt as shared
+import tolvane
+
+SAMPLES = (np.arange(16) * (1 + 0.5j) / 16).astype(np.complex64)
+
+
+@pytest.fixture
+def raw_path(tmp_path):
+    path = tmp_path / "capture.bin"
+    SAMPLES.tofile(path)
+    return path
+
+
+def test_module_surface():
+    assert tolvane.__doc__ == "Tolvane module."
+    assert [n for n in dir(tolvane) if not n.startswith("__")] == ["Reader"]
+    with pytest.raises(TypeError):
+        type("Sub", (tolvane.Reader,), {})
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"sample_type": "CF32"},
+     "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", got 'CF32'"),
+    ({"endian": "little"}, "endian must be one of \"le\", \"be\", got 'little'"),
+    ({"sample_type": "x", "endian": "y"},
+     "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", got 'x'"),
+])
+def test_hint_errors(raw_path, kwargs, message):
+    with pytest.raises(ValueError) as err:
+        tolvane.Reader(raw_path, **kwargs)
+    assert str(err.value) == message
+
+
+def test_missing_file(tmp_path):
+    with pytest.raises(ValueError, match="^cannot open capture: no such file"):
+        tolvane.Reader(tmp_path / "absent.bin")
+
+
+def test_read_whole_raw_capture_by_path_types(raw_path):
+    for path in (raw_path, str(raw_path), bytes(raw_path)):
+        with tolvane.Reader(path) as reader:
+            assert (reader.file_type, reader.sample_type, reader.mode, reader.endian) == (
+                "raw", "cf32", "complex", "le")
+            assert (reader.fs, reader.fs_source, reader.fc_source, reader.t0_source) == (
+                0.0, "none", "none", "none")
+            assert reader.num_samples == 16 and reader.trailing_bytes == 0
+            assert reader.keywords == {} and reader.header == {}
+            first = reader.read(10)
+            rest = reader.read(10)
+            assert first.dtype == np.complex64 and first.shape == (10,)
+            np.testing.assert_array_equal(np.concatenate([first, rest]), SAMPLES)
+            assert reader.read(4).size == 0
+            reader.reset()
+            np.testing.assert_array_equal(reader.read(count=3), SAMPLES[:3])
+            assert reader.read(0).size == 0
+            assert reader.read_max_out(7) == 7 and reader.read_follow_max_out(9) == 9
+
+
+def test_read_into_out_buffers(raw_path):
+    with tolvane.Reader(raw_path) as reader:
+        out = np.zeros((2, 4), dtype=np.complex64)
+        view = reader.read(3, out=out)
+        assert view.shape == (3,) and view.base is out
+        np.testing.assert_array_equal(out.ravel()[:3], SAMPLES[:3])
+        with pytest.raises(ValueError) as err:
+            reader.read(5, out=np.zeros(4, dtype=np.complex64))
+        assert str(err.value) == "out has 4 elements, need >= 5"
+        bad_outs = [np.zeros(8, dtype=np.complex128), np.zeros(16, dtype=np.complex64)[::2],
+                    np.zeros(8, dtype=">c8"), [0j] * 8]
+        readonly = np.zeros(8, dtype=np.complex64)
+        readonly.flags.writeable = False
+        for bad in bad_outs + [readonly]:
+            with pytest.raises(TypeError) as err:
+                reader.read(2, out=bad)
+            assert str(err.value) == "out must be a writable, C-contiguous ndarray of the output dtype"
+        with pytest.raises(ValueError):
+            reader.read(-1)
+
+
+def test_closed_reader(raw_path):
+    reader = tolvane.Reader(raw_path)
+    assert reader.close() is None
+    assert reader.close() is None
+    assert reader.destroy() is None
+    for use in (lambda: reader.fs, lambda: reader.read(1), lambda: reader.keywords,
+                lambda: reader.read_max_out(1), reader.reset, lambda: reader.ending):
+        with pytest.raises(RuntimeError, match="^destroyed$"):
+            use()
+    with pytest.raises(RuntimeError, match="^destroyed$"):
+        reader.follow_timeout_ms = 5
+
+
+def test_context_manager_closes_on_error(raw_path):
+    with pytest.raises(KeyError):
+        with tolvane.Reader(raw_path) as reader:
+            raise KeyError("body")
+    with pytest.raises(RuntimeError):
+        reader.read(1)
+
+
+def test_follow_budgets_keep_low_32_bits(raw_path):
+    with tolvane.Reader(raw_path) as reader:
+        assert (reader.follow_timeout_ms, reader.follow_grace_ms, reader.ending) == (0, 0, "none")
+        reader.follow_timeout_ms = -1
+        reader.follow_grace_ms = 2**32 + 7
+        assert (reader.follow_timeout_ms, reader.follow_grace_ms) == (4294967295, 7)
+
+
+def test_follow_timeout_on_a_raw_capture(raw_path):
+    with tolvane.Reader(raw_path) as reader:
+        reader.follow_timeout_ms = 100
+        np.testing.assert_array_equal(reader.read_follow(32), SAMPLES)
+        assert reader.ending == "none"
+        assert reader.read_follow(4).size == 0
+        assert reader.ending == "timeout"
+
+
+def test_interrupt_flag_from_another_thread_ends_a_follow(raw_path):
+    with tolvane.Reader(raw_path) as reader:
+        reader.read(16)
+        reader.follow_grace_ms = 50
+        shared.resume()
+        timer = threading.Timer(0.15, shared.interrupt)
+        timer.start()
+        try:
+            assert reader.read_follow(1).size == 0
+            assert reader.ending == "interrupted"
+        finally:
+            timer.join()
+            shared.resume()
+
+
+def test_close_while_following_takes_effect_when_the_read_returns(raw_path):
+    reader = tolvane.Reader(raw_path)
+    reader.read(16)
+    reader.follow_timeout_ms = 300
+    result = {}
+    worker = threading.Thread(target=lambda: result.update(samples=reader.read_follow(1)))
+    worker.start()
+    time.sleep(0.1)
+    with pytest.raises(RuntimeError):
+        reader.read(1)
+    reader.close()
+    with pytest.raises(RuntimeError, match="^destroyed$"):
+        reader.fs
+    worker.join()
+    assert result["samples"].size == 0
+    del reader
+    gc.collect()
+
+
+def test_no_reference_leaks_on_error_paths(raw_path):
+    out = np.zeros(4, dtype=np.complex64)
+    before = sys.getrefcount(out)
+    with tolvane.Reader(raw_path) as reader:
+        for _ in range(50):
+            with pytest.raises(ValueError):
+                reader.read(5, out=out)
+            reader.read(2, out=out)
+    gc.collect()
+    assert sys.getrefcount(out) == before
