@@ -16,9 +16,6 @@ constexpr const char *kOpenFailed =
     "mode (only S and C are supported)";
 constexpr const char *kOutTypeError = "out must be a writable, C-contiguous ndarray of the output dtype";
 
-constexpr const char *kStypeNames[] = {"cf32", "cf64", "ci32", "ci16", "ci8"};
-constexpr const char *kEndianNames[] = {"le", "be"};
-
 struct EnumTable {
     const char *property;
     const char *enum_name;
@@ -26,21 +23,14 @@ struct EnumTable {
     long count;
 };
 
-constexpr const char *kFtypeNames[] = {"raw", "csv", "blue", "sigmf"};
-constexpr const char *kModeNames[] = {"complex", "scalar"};
-constexpr const char *kFsSourceNames[] = {"none", "xdelta", "core:sample_rate"};
-constexpr const char *kFcSourceNames[] = {"none", "FREQ", "RF_FREQ", "CENTER_FREQ", "F_C", "core:frequency"};
-constexpr const char *kT0SourceNames[] = {"none", "timecode"};
-constexpr const char *kFollowEndNames[] = {"none", "eof", "timeout", "interrupted"};
-
-constexpr EnumTable kFileTypeEnum{"file_type", "ftype", kFtypeNames, 4};
-constexpr EnumTable kSampleTypeEnum{"sample_type", "stype", kStypeNames, 5};
-constexpr EnumTable kModeEnum{"mode", "sample_mode", kModeNames, 2};
-constexpr EnumTable kEndianEnum{"endian", "endian", kEndianNames, 2};
-constexpr EnumTable kFsSourceEnum{"fs_source", "fs_source", kFsSourceNames, 3};
-constexpr EnumTable kFcSourceEnum{"fc_source", "fc_source", kFcSourceNames, 6};
-constexpr EnumTable kT0SourceEnum{"t0_source", "t0_source", kT0SourceNames, 2};
-constexpr EnumTable kEndingEnum{"ending", "follow_end", kFollowEndNames, 4};
+constexpr EnumTable kFileTypeEnum{"file_type", "ftype", _enum_Reader_ftype, 4};
+constexpr EnumTable kSampleTypeEnum{"sample_type", "stype", _enum_Reader_stype, 5};
+constexpr EnumTable kModeEnum{"mode", "sample_mode", _enum_Reader_sample_mode, 2};
+constexpr EnumTable kEndianEnum{"endian", "endian", _enum_Reader_endian, 2};
+constexpr EnumTable kFsSourceEnum{"fs_source", "fs_source", _enum_Reader_fs_source, 3};
+constexpr EnumTable kFcSourceEnum{"fc_source", "fc_source", _enum_Reader_fc_source, 6};
+constexpr EnumTable kT0SourceEnum{"t0_source", "t0_source", _enum_Reader_t0_source, 2};
+constexpr EnumTable kEndingEnum{"ending", "follow_end", _enum_Reader_follow_end, 4};
 
 // `reader` is null before construction and after close. A follow-read runs without the
 // interpreter lock: closing the object meanwhile only detaches the reader, which the
@@ -90,8 +80,8 @@ int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|ss", const_cast<char **>(kwlist),
                                      PyUnicode_FSConverter, &path, &sample_type, &endian))
         return -1;
-    const int stype = parse_name(sample_type, kStypeNames, 5);
-    const int big = parse_name(endian, kEndianNames, 2);
+    const int stype = parse_name(sample_type, _enum_Reader_stype, 5);
+    const int big = parse_name(endian, _enum_Reader_endian, 2);
     if (stype < 0 || big < 0) {
         if (stype < 0)
             PyErr_Format(PyExc_ValueError,
@@ -115,8 +105,10 @@ int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
 }
 
 void Reader_dealloc(ReaderObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
     close_reader(self);
-    Py_TYPE(self)->tp_free(reinterpret_cast<PyObject *>(self));
+    type->tp_free(reinterpret_cast<PyObject *>(self));
+    Py_DECREF(type);
 }
 
 // The caller's `out` as a contiguous writeable complex64 array (a new reference), or null.
@@ -220,7 +212,7 @@ PyObject *ReaderObj_read_follow(ReaderObject *self, PyObject *args, PyObject *kw
     return read_samples(self, args, kwargs, true);
 }
 
-PyObject *max_out(ReaderObject *self, PyObject *arg, size_t (*bound)(Reader *, size_t)) {
+PyObject *max_out(ReaderObject *self, PyObject *arg, size_t (*bound)(const Reader *, size_t)) {
     Reader *reader = live_reader(self);
     if (!reader) return nullptr;
     const size_t n = PyLong_AsSize_t(arg);
@@ -351,9 +343,9 @@ PyObject *Reader_decode_keywords(const KeywordEntry *entry) {
 struct EntryAccess {
     const char *what;
     const char *tag_fn;
-    size_t (*count)(Reader *);
-    const char *(*tag)(Reader *, size_t);
-    const KeywordEntry *(*entry)(Reader *, size_t);
+    size_t (*count)(const Reader *);
+    const char *(*tag)(const Reader *, size_t);
+    const KeywordEntry *(*entry)(const Reader *, size_t);
 };
 
 PyObject *entries_dict(ReaderObject *self, const EntryAccess &access) {
@@ -492,9 +484,27 @@ PyGetSetDef reader_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyTypeObject ReaderType = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
+constexpr const char *kReaderDoc =
+    "Reader(path, sample_type=\"cf32\", endian=\"le\")\n--\n\n"
+    "A capture opened for reading; the file type is detected from content.\n\n"
+    "For a detached BLUE capture the path is normally the header file (<base>.tmp, <base>.prm\n"
+    "or the writer's <base>.hdr) whose detached field points at <base>.det; passing the .det\n"
+    "directly also works. A .sigmf-data path resolves its .sigmf-meta. sample_type and endian\n"
+    "are hints for headerless files only; a wrong hint does not fail (see trailing_bytes).\n\n"
+    "Raises\n------\nValueError\n    For an unknown sample_type or endian, or a capture that cannot be opened.";
+
+PyType_Slot reader_slots[] = {
+    {Py_tp_doc, const_cast<char *>(kReaderDoc)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(Reader_dealloc)},
+    {Py_tp_methods, reader_methods},
+    {Py_tp_getset, reader_getset},
+    {Py_tp_init, reinterpret_cast<void *>(Reader_init)},
+    {Py_tp_new, reinterpret_cast<void *>(PyType_GenericNew)},
+    {0, nullptr},
 };
+
+// No Py_TPFLAGS_BASETYPE: the type cannot be subclassed.
+PyType_Spec reader_spec = {"tolvane.Reader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT, reader_slots};
 
 PyModuleDef tolvane_module = {
     PyModuleDef_HEAD_INIT, "tolvane", "Tolvane module.", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -519,29 +529,16 @@ int adopt_interrupt_state() {
 
 PyMODINIT_FUNC PyInit_tolvane(void) {
     import_array();
-    ReaderType.tp_name = "tolvane.Reader";
-    ReaderType.tp_basicsize = sizeof(ReaderObject);
-    ReaderType.tp_dealloc = reinterpret_cast<destructor>(Reader_dealloc);
-    ReaderType.tp_flags = Py_TPFLAGS_DEFAULT;
-    ReaderType.tp_doc =
-        "Reader(path, sample_type=\"cf32\", endian=\"le\")\n--\n\n"
-        "A capture opened for reading; the file type is detected from content.\n\n"
-        "For a detached BLUE capture the path is normally the header file (<base>.tmp, <base>.prm\n"
-        "or the writer's <base>.hdr) whose detached field points at <base>.det; passing the .det\n"
-        "directly also works. A .sigmf-data path resolves its .sigmf-meta. sample_type and endian\n"
-        "are hints for headerless files only; a wrong hint does not fail (see trailing_bytes).\n\n"
-        "Raises\n------\nValueError\n    For an unknown sample_type or endian, or a capture that cannot be opened.";
-    ReaderType.tp_methods = reader_methods;
-    ReaderType.tp_getset = reader_getset;
-    ReaderType.tp_init = reinterpret_cast<initproc>(Reader_init);
-    ReaderType.tp_new = PyType_GenericNew;
-    if (PyType_Ready(&ReaderType) < 0) return nullptr;
+    PyObject *reader_type = PyType_FromSpec(&reader_spec);
+    if (!reader_type) return nullptr;
 
     PyObject *module = PyModule_Create(&tolvane_module);
-    if (!module) return nullptr;
-    Py_INCREF(&ReaderType);
-    if (PyModule_AddObject(module, "Reader", reinterpret_cast<PyObject *>(&ReaderType)) < 0) {
-        Py_DECREF(&ReaderType);
+    if (!module) {
+        Py_DECREF(reader_type);
+        return nullptr;
+    }
+    if (PyModule_AddObject(module, "Reader", reader_type) < 0) {
+        Py_DECREF(reader_type);
         Py_DECREF(module);
         return nullptr;
     }

@@ -1,4 +1,8 @@
+import ctypes
 import gc
+import signal
+import struct
+import subprocess
 import sys
 import threading
 import time
@@ -8,6 +12,7 @@ import pytest
 
 import quennel.interrupt.interrupt as shared
 import tolvane
+from quennel._native import tolvane_lib
 
 SAMPLES = (np.arange(16) * (1 + 0.5j) / 16).astype(np.complex64)
 
@@ -167,3 +172,98 @@ def test_no_reference_leaks_on_error_paths(raw_path):
             reader.read(2, out=out)
     gc.collect()
     assert sys.getrefcount(out) == before
+
+
+def write_blue(path, samples, fc=0.0, fs=0.0, keywords=()):
+    """An attached cf32 BLUE capture written by the library's own writer."""
+    lib = tolvane_lib()
+    lib.wfm_writer_create.restype = ctypes.c_void_p
+    lib.wfm_writer_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
+                                      ctypes.c_uint64, ctypes.c_int32] + [ctypes.c_double] * 4
+    lib.wfm_writer_write.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
+    lib.wfm_writer_add_keyword.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char,
+                                           ctypes.c_void_p, ctypes.c_uint64]
+    lib.wfm_writer_close.argtypes = [ctypes.c_void_p]
+    writer = lib.wfm_writer_create(str(path).encode(), 2, 0, 0, 0, 0, fs, fc, 0.0, 0.0)
+    assert writer
+    for tag, letter, values in keywords:
+        assert lib.wfm_writer_add_keyword(writer, tag, letter, values.ctypes.data, values.size) == 0
+    data = np.ascontiguousarray(samples, dtype=np.complex64)
+    assert lib.wfm_writer_write(writer, data.ctypes.data, data.size) == data.size
+    assert lib.wfm_writer_close(writer) == 0
+
+
+def set_keyword_area(path, text):
+    """Replaces the header's ASCII keyword area (92 bytes at 164, used length at 160)."""
+    with open(path, "r+b") as f:
+        f.seek(160)
+        f.write(struct.pack("<i", len(text)))
+        f.write(text.ljust(92, b"\0"))
+
+
+def test_blue_keywords_and_header(tmp_path):
+    path = tmp_path / "capture.blue"
+    write_blue(path, SAMPLES, fc=1e9, fs=2e6, keywords=[
+        (b"GAIN", b"D", np.array([1.5, 2.5])), (b"COUNT", b"L", np.array([7], dtype=np.int32))])
+    with tolvane.Reader(path) as reader:
+        assert (reader.file_type, reader.fs, reader.fs_source) == ("blue", 2e6, "xdelta")
+        assert (reader.fc, reader.fc_source) == (1e9, "FREQ")
+        keywords = reader.keywords
+        assert keywords["GAIN"] == [1.5, 2.5] and keywords["COUNT"] == 7
+        assert float(keywords["FREQ"]) == 1e9
+        header = reader.header
+        assert len(header) == 26 and list(header)[:3] == ["version", "head_rep", "data_rep"]
+        assert header["version"] == "BLUE" and header["format"] == "CF"
+        assert header["data_size"] == 16 * 8 and header["outbytes"] == [0.0] * 8
+        np.testing.assert_array_equal(reader.read(100), SAMPLES)
+
+
+def test_keyword_area_text_is_kept_whole(tmp_path):
+    path = tmp_path / "capture.blue"
+    write_blue(path, SAMPLES)
+    set_keyword_area(path, b"NAME=\0NOTE=caf\xe9\0NAME=second\0")
+    with tolvane.Reader(path) as reader:
+        keywords = reader.keywords
+        assert list(keywords) == ["NAME", "NOTE"]
+        assert keywords["NAME"] == "second"
+        assert keywords["NOTE"] == "caf\udce9"
+        assert keywords["NOTE"].encode("utf-8", "surrogateescape") == b"caf\xe9"
+    set_keyword_area(path, b"NAME=\0")
+    with tolvane.Reader(path) as reader:
+        assert reader.keywords == {"NAME": "\0"}
+
+
+SIGINT_CHILD = r"""
+import signal, sys, ctypes
+import numpy as np
+import tolvane
+from quennel._native import tolvane_lib
+
+previous = []
+signal.signal(signal.SIGINT, lambda *a: previous.append(1))
+lib = tolvane_lib()
+lib.qn_interrupt_guard_create.restype = ctypes.c_void_p
+lib.qn_interrupt_guard_create.argtypes = [ctypes.POINTER(ctypes.c_int), ctypes.c_size_t, ctypes.c_int]
+lib.qn_interrupt_guard_destroy.argtypes = [ctypes.c_void_p]
+signals = (ctypes.c_int * 1)(signal.SIGINT)
+guard = lib.qn_interrupt_guard_create(signals, 1, 0)
+with tolvane.Reader(sys.argv[1]) as reader:
+    reader.read(1000)
+    reader.follow_grace_ms = 200
+    print("waiting", flush=True)
+    got = reader.read_follow(1)
+    print(got.size, reader.ending, flush=True)
+lib.qn_interrupt_guard_destroy(guard)
+print("previous handler ran" if previous else "previous handler missed", flush=True)
+"""
+
+
+def test_sigint_ends_a_follow_after_the_grace_and_reaches_the_previous_handler(raw_path):
+    child = subprocess.Popen([sys.executable, "-c", SIGINT_CHILD, str(raw_path)],
+                             stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline().strip() == "waiting"
+    time.sleep(0.3)
+    child.send_signal(signal.SIGINT)
+    out, _ = child.communicate(timeout=20)
+    assert child.returncode == 0
+    assert out.splitlines() == ["0 interrupted", "previous handler ran"]
