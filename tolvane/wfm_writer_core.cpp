@@ -23,11 +23,14 @@
 #include "checked.hpp"
 #include "wfm_draw.h"
 #include "wfm_keywords.h"
+#include "wfm_writer_convert.hpp"
 #include "write_blue_header.h"
 
 namespace {
 
 using namespace tolvane;
+using writer::integer_code;
+using writer::Level;
 
 enum FileType : int32_t { kRaw = 0, kCsv = 1, kBlue = 2, kSigmf = 3 };
 enum SampleType : int32_t { kCf32 = 0, kCf64 = 1, kCi32 = 2, kCi16 = 3, kCi8 = 4 };
@@ -40,67 +43,6 @@ constexpr size_t kChunkSamples = size_t{1} << 14;
 constexpr size_t kExtHeaderInitialCapacity = 256;
 
 bool is_integer_type(int32_t stype) { return stype >= kCi32; }
-
-// Gain, peak and clipping of the components on their way to the wire.
-struct Level {
-    float gain;
-    bool count_clips;
-    float peak;
-    uint64_t clipped;
-
-    float apply(float x) {
-        const float v = x * gain;
-        const float a = std::fabs(v);
-        peak = a > peak ? a : peak;  // a NaN never raises the peak
-        clipped += static_cast<uint64_t>(count_clips && a > 1.0f);
-        return v;
-    }
-};
-
-// Integer code at full scale S: S above 1.0, truncation of max(v, -1) x S in double
-// otherwise (so -1 and below give -S), and 0 for a NaN.
-template <typename Int>
-Int integer_code(float v, double scale) {
-    if (v > 1.0f) return static_cast<Int>(scale);
-    if (v >= -1.0f) return static_cast<Int>(static_cast<double>(v) * scale);
-    if (v < -1.0f) return static_cast<Int>(-scale);
-    return 0;
-}
-
-struct SampleConverter {
-    int32_t stype;
-    bool big_endian;
-
-    template <typename Wire>
-    static void put(unsigned char *out, Wire v, bool big) {
-        store_field<Wire>(out, v, big);
-    }
-
-    template <typename Wire>
-    void fill(const cf32 *in, size_t n, Level &level, unsigned char *out) const {
-        for (size_t i = 0; i < n; ++i, out += 2 * sizeof(Wire)) {
-            const float re = level.apply(in[i].re);
-            const float im = level.apply(in[i].im);
-            if constexpr (std::is_integral_v<Wire>) {
-                put<Wire>(out, integer_code<Wire>(re, SCALE[stype]), big_endian);
-                put<Wire>(out + sizeof(Wire), integer_code<Wire>(im, SCALE[stype]), big_endian);
-            } else {
-                put<Wire>(out, static_cast<Wire>(re), big_endian);
-                put<Wire>(out + sizeof(Wire), static_cast<Wire>(im), big_endian);
-            }
-        }
-    }
-
-    void operator()(const cf32 *in, size_t n, Level &level, unsigned char *out) const {
-        switch (stype) {
-            case kCf32: return fill<float>(in, n, level, out);
-            case kCf64: return fill<double>(in, n, level, out);
-            case kCi32: return fill<int32_t>(in, n, level, out);
-            case kCi16: return fill<int16_t>(in, n, level, out);
-            default: return fill<int8_t>(in, n, level, out);
-        }
-    }
-};
 
 bool ends_with(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -174,11 +116,11 @@ uint64_t write_csv(Writer &w, const cf32 *samples, uint64_t count, Level &level)
 uint64_t write_binary(Writer &w, const cf32 *samples, uint64_t count, Level &level) {
     const size_t stride = w.stride();
     if (!grow_buffer(w, static_cast<size_t>(std::min<uint64_t>(count, kChunkSamples)) * stride)) return 0;
-    const SampleConverter convert{w.sample_type, w.big_endian};
     uint64_t stored = 0;
     while (stored < count) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(count - stored, kChunkSamples));
-        convert(samples + stored, n, level, w.buffer.get());
+        writer::convert_components(w.sample_type, &samples[stored].re, 2 * n, level, w.buffer.get());
+        if (w.big_endian) writer::reverse_elements(w.buffer.get(), 2 * n, ELEM[w.sample_type]);
         const size_t bytes = std::fwrite(w.buffer.get(), 1, n * stride, w.file);
         stored += bytes / stride;
         if (bytes != n * stride) {

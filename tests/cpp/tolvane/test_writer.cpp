@@ -10,6 +10,7 @@
 
 #include "capture_files.hpp"
 #include "wfm_keywords.h"
+#include "wfm_writer_convert.hpp"
 #include "wfm_writer_core.h"
 
 namespace {
@@ -344,6 +345,42 @@ TEST(WriterFailures, UnpatchableBlueReportsOnlyAWrongDeclaredSize) {
         unsigned char got[1024];
         EXPECT_EQ(read(fds[0], got, sizeof got), 512 + 8);
         close(fds[0]);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The vector kernel gives the scalar kernel's bytes, peak and clip count for every wire type.
+TEST(WriterKernels, VectorMatchesScalar) {
+    using tolvane::writer::Level;
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, -1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(-1.0f, -2.0f),
+                                 std::nextafter(1.0f, 0.0f), 0.5f, -0.5f, 1e-40f, -1e-40f,
+                                 std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(), 1e30f, -1e30f};
+    for (double scale : {127.0, 32767.0, 2147483647.0})  // just around every code boundary
+        for (int k = -3; k <= 3; ++k)
+            for (float d : {-1e-7f, 0.0f, 1e-7f}) values.push_back(static_cast<float>(k / scale) + d);
+    uint32_t x = 12345;
+    for (int i = 0; i < 1000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        values.push_back(static_cast<float>(x) / 2147483648.0f - 1.0f);  // [-1, 1)
+        values.push_back((static_cast<float>(x >> 8) / 8388608.0f - 1.0f) * 2.5f);
+    }
+    for (int stype = kCf32; stype <= kCi8; ++stype) {
+        for (float gain : {1.0f, 0.7f, 3.0f}) {
+            for (size_t n : {values.size(), values.size() - 1, size_t{3}}) {
+                const size_t bytes = n * kElem[stype];
+                Bytes fast(bytes), reference(bytes);
+                Level a{gain, stype >= kCi32, 0.0f, 0}, b = a;
+                tolvane::writer::convert_components(stype, values.data(), n, a, fast.data());
+                tolvane::writer::convert_components_scalar(stype, values.data(), n, b, reference.data());
+                EXPECT_EQ(fast, reference) << "stype " << stype << " gain " << gain << " n " << n;
+                EXPECT_EQ(a.peak, b.peak);
+                EXPECT_EQ(a.clipped, b.clipped);
+            }
+        }
     }
 }
 
