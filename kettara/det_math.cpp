@@ -1,0 +1,123 @@
+#include "det_math.hpp"
+
+#include <cmath>
+#include <cstdint>
+
+namespace qn {
+namespace {
+
+// pi/2 split into three 33-bit pieces, each with the exact remainder after it, so that
+// n * piece is exact for |n| < 2^20.
+constexpr double kInvPio2 = 0x1.45f306dc9c883p-1;
+constexpr double kPio2_1 = 0x1.921fb54400000p+0;
+constexpr double kPio2_2 = 0x1.0b4611a600000p-34;
+constexpr double kPio2_2t = 0x1.3198a2e037073p-69;
+constexpr double kPio2_3 = 0x1.3198a2e000000p-69;
+constexpr double kPio2_3t = 0x1.b839a252049c1p-104;
+
+struct Reduced {
+    double hi, lo;  // x - n * pi/2 as an unevaluated sum, |hi| <= pi/4 (about)
+    int quadrant;   // n mod 4
+};
+
+Reduced reduce_pio2(double x) {
+    const double fn = std::nearbyint(x * kInvPio2);
+    // The tail after kPio2_1 is kPio2_2 + kPio2_2t (+ kPio2_3 ...), removed in two rounds.
+    double r = x - fn * kPio2_1;
+    double t = r;
+    double w = fn * kPio2_2;
+    r = t - w;
+    w = fn * kPio2_2t - ((t - r) - w);
+    t = r;
+    w = fn * kPio2_3;
+    r = t - w;
+    w = fn * kPio2_3t - ((t - r) - w);
+    const double hi = r - w;
+    const double lo = (r - hi) - w;
+    const int quadrant = static_cast<int>(static_cast<int64_t>(std::fmod(fn, 4.0)) & 3);
+    return {hi, lo, quadrant};
+}
+
+// Taylor coefficients (-1)^k / (2k+1)! and (-1)^k / (2k)!, correctly rounded.
+constexpr double kSin[] = {-0.16666666666666666,    0.008333333333333333,   -0.0001984126984126984,
+                           2.7557319223985893e-06,  -2.505210838544172e-08, 1.6059043836821613e-10,
+                           -7.647163731819816e-13,  2.8114572543455206e-15, -8.22063524662433e-18,
+                           1.9572941063391263e-20};
+constexpr double kCos[] = {0.041666666666666664,   -0.001388888888888889,  2.48015873015873e-05,
+                           -2.755731922398589e-07, 2.08767569878681e-09,   -1.1470745597729725e-11,
+                           4.779477332387385e-14,  -1.5619206968586225e-16, 4.110317623312165e-19};
+
+template <std::size_t N>
+double horner(const double (&c)[N], double z) {
+    double p = c[N - 1];
+    for (std::size_t k = N - 1; k-- > 0;) p = c[k] + z * p;
+    return p;
+}
+
+// sin(hi + lo) for |hi| <= pi/4, |lo| tiny.
+double sin_kernel(double hi, double lo) {
+    const double z = hi * hi;
+    return hi + (hi * z * horner(kSin, z) + lo);
+}
+
+// cos(hi + lo) for |hi| <= pi/4: 1 - z/2 is formed with its rounding error carried along.
+double cos_kernel(double hi, double lo) {
+    const double z = hi * hi;
+    const double hz = 0.5 * z;
+    const double w = 1.0 - hz;
+    return w + (((1.0 - w) - hz) + (z * z * horner(kCos, z) - hi * lo));
+}
+
+constexpr double kInvLn2 = 1.4426950408889634;
+constexpr double kLn2Hi = 0x1.62e42fee00000p-1;  // 32 bits: n * kLn2Hi is exact for |n| < 2^21
+constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
+// 1/k! for k = 2 ... 14.
+constexpr double kExp[] = {0.5,
+                           0.16666666666666666,
+                           0.041666666666666664,
+                           0.008333333333333333,
+                           0.001388888888888889,
+                           0.0001984126984126984,
+                           2.48015873015873e-05,
+                           2.7557319223985893e-06,
+                           2.755731922398589e-07,
+                           2.505210838544172e-08,
+                           2.08767569878681e-09,
+                           1.6059043836821613e-10,
+                           1.1470745597729725e-11};
+
+}  // namespace
+
+double det_sin(double x) {
+    if (!std::isfinite(x)) return x - x;
+    const Reduced r = reduce_pio2(x);
+    switch (r.quadrant) {
+        case 0: return sin_kernel(r.hi, r.lo);
+        case 1: return cos_kernel(r.hi, r.lo);
+        case 2: return -sin_kernel(r.hi, r.lo);
+        default: return -cos_kernel(r.hi, r.lo);
+    }
+}
+
+double det_cos(double x) {
+    if (!std::isfinite(x)) return x - x;
+    const Reduced r = reduce_pio2(x);
+    switch (r.quadrant) {
+        case 0: return cos_kernel(r.hi, r.lo);
+        case 1: return -sin_kernel(r.hi, r.lo);
+        case 2: return -cos_kernel(r.hi, r.lo);
+        default: return sin_kernel(r.hi, r.lo);
+    }
+}
+
+double det_exp(double x) {
+    if (std::isnan(x)) return x;
+    if (x > 709.8) return HUGE_VAL;
+    if (x < -745.2) return 0.0;
+    const double fn = std::nearbyint(x * kInvLn2);
+    const double r = (x - fn * kLn2Hi) - fn * kLn2Lo;
+    const double em1 = r + r * r * horner(kExp, r);  // e^r - 1, |r| <= ln2/2
+    return std::ldexp(1.0 + em1, static_cast<int>(fn));
+}
+
+}  // namespace qn

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <vector>
+
+#include "awgn_core.h"
+#include "awgn_core.hpp"
+#include "blob_bytes.hpp"
+#include "lo_core.h"
+
+namespace {
+
+using qn::test::Bytes;
+using Samples = std::vector<cf32>;
+
+// The generator written out plainly, with the logarithm taken in long double and rounded
+// once: the stream the library must reproduce bit for bit.
+struct ReferenceNoise {
+    uint64_t s[4];
+    float amplitude;
+
+    static uint64_t mix(uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    ReferenceNoise(uint64_t seed, float amp) : amplitude(amp) {
+        for (uint64_t i = 0; i < 4; ++i) s[i] = mix(seed + (i + 1) * 0x9E3779B97F4A7C15ull);
+    }
+    uint64_t next() {
+        const uint64_t r = std::rotl(s[0] + s[3], 23) + s[0];
+        const uint64_t t = s[1] << 17;
+        s[2] ^= s[0];
+        s[3] ^= s[1];
+        s[1] ^= s[2];
+        s[0] ^= s[3];
+        s[2] ^= t;
+        s[3] = std::rotl(s[3], 45);
+        return r;
+    }
+    cf32 sample() {
+        const float u = static_cast<float>((next() >> 40) + 1) * 0x1p-24f;
+        const uint32_t idx = static_cast<uint32_t>(next() >> 48);
+        const float ln = static_cast<float>(logl(static_cast<long double>(u)));
+        const float rho = std::sqrt(-2.0f * ln) * amplitude;
+        return {rho * lo_sin_lut[(idx + 16384) & 65535], rho * lo_sin_lut[idx]};
+    }
+};
+
+Samples generate(Awgn *g, size_t n) {
+    Samples out(n);
+    EXPECT_EQ(awgn_generate(g, n, out.data(), n), n);
+    return out;
+}
+
+bool same_bits(const Samples &a, const Samples &b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)) == 0;
+}
+
+TEST(AwgnStream, MatchesThePlainGeneratorBitForBit) {
+    for (uint64_t seed : {0ull, 1ull, 0xDEADBEEFCAFEF00Dull}) {
+        for (float amplitude : {1.0f, 0.3f}) {
+            Awgn *g = awgn_create(seed, amplitude);
+            ReferenceNoise ref(seed, amplitude);
+            const Samples got = generate(g, 1003);  // not a multiple of the vector width
+            for (size_t k = 0; k < got.size(); ++k) {
+                const cf32 want = ref.sample();
+                ASSERT_EQ(std::bit_cast<uint32_t>(got[k].re), std::bit_cast<uint32_t>(want.re)) << seed << " " << k;
+                ASSERT_EQ(std::bit_cast<uint32_t>(got[k].im), std::bit_cast<uint32_t>(want.im)) << seed << " " << k;
+            }
+            awgn_destroy(g);
+        }
+    }
+}
+
+bool ln_correctly_rounded(uint32_t m) {
+    const float u = static_cast<float>(m) * 0x1p-24f;
+    return qn::ln_u24(m) == static_cast<float>(logl(static_cast<long double>(u)));
+}
+
+// The logarithm is correctly rounded (checked here on a sample of its 2^24 arguments, dense
+// near the powers of two), so its bits cannot depend on the machine; every vector kernel
+// reproduces the plain radius over the whole domain.
+TEST(AwgnStream, LogarithmIsCorrectlyRoundedAndKernelsAgree) {
+    long wrong_ln = 0;
+    for (uint32_t m = 1; m <= (1u << 24); m += 29) wrong_ln += !ln_correctly_rounded(m);
+    for (uint32_t p = 1; p <= (1u << 24); p <<= 1)
+        for (uint32_t m = p - p / 64; m <= p + p / 64 && m <= (1u << 24); ++m) wrong_ln += !ln_correctly_rounded(m);
+    EXPECT_EQ(wrong_ln, 0);
+    EXPECT_EQ(qn::ln_u24(1u << 24), 0.0f);
+    EXPECT_EQ(qn::noise_radius(1u << 24, 1.0f), 0.0f);
+
+    std::vector<qn::ShapeKernel> kernels = {qn::ShapeKernel::sse2};
+    if (__builtin_cpu_supports("avx2")) kernels.push_back(qn::ShapeKernel::avx2);
+    long wrong_kernel = 0;
+    for (uint32_t m = 1; m <= (1u << 24); m += 4) {
+        const uint32_t ms[4] = {m, m + 1, m + 2, m + 3};
+        for (auto kernel : kernels) {
+            float radius[4];
+            qn::noise_radius4(kernel, ms, 0.75f, radius);
+            for (int j = 0; j < 4; ++j) wrong_kernel += radius[j] != qn::noise_radius(ms[j], 0.75f);
+        }
+    }
+    EXPECT_EQ(wrong_kernel, 0);
+}
+
+TEST(AwgnSeeding, SplitMixWordsAndLanesInTheBlob) {
+    Awgn *g = awgn_create(0, 1.0f);
+    ASSERT_EQ(awgn_state_bytes(g), 304u);
+    Bytes blob(304);
+    awgn_get_state(g, blob.data());
+    const Bytes header = {'A', 'W', 'G', 'N', 1, 0, 1, 0, 0x30, 1, 0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), blob.begin()));
+    // The first SplitMix64 outputs from state 0.
+    const uint64_t splitmix0[] = {0xE220A8397B1DCDAFull, 0x6E789E6AA1B965F4ull, 0x06C45D188009454Full,
+                                  0xF88BB8A8724C81ECull};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(qn::test::read_le<uint64_t>(blob, 16 + 8 * i), splitmix0[i]) << i;
+    // Lane j, word i is output i + j: lane 0 equals s, neighbouring lanes share shifted words.
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 8; ++j) {
+            const uint64_t word = qn::test::read_le<uint64_t>(blob, 48 + 64 * i + 8 * j);
+            EXPECT_EQ(word, ReferenceNoise::mix((i + j + 1) * 0x9E3779B97F4A7C15ull)) << i << "," << j;
+            if (i + j < 4) {
+                EXPECT_EQ(word, splitmix0[i + j]);
+            }
+        }
+    awgn_destroy(g);
+}
+
+TEST(AwgnStream, ResetReseedSplitsAndOneShot) {
+    Awgn *a = awgn_create(42, 1.0f);
+    Awgn *b = awgn_create(42, 1.0f);
+    const Samples first = generate(a, 100);
+    EXPECT_TRUE(same_bits(first, generate(b, 100)));
+
+    Samples split(100);
+    awgn_reset(a);
+    EXPECT_EQ(awgn_generate(a, 60, split.data(), 60), 60u);
+    EXPECT_EQ(awgn_generate(a, 40, split.data() + 60, 100), 40u);
+    EXPECT_TRUE(same_bits(first, split));
+    EXPECT_EQ(awgn_generate(a, 10, split.data(), 3), 3u);
+    EXPECT_EQ(awgn_generate(a, 0, split.data(), 3), 0u);
+
+    awgn_reseed(b, 7);
+    const Samples seven = generate(b, 100);
+    EXPECT_FALSE(same_bits(first, seven));
+    awgn_reseed(b, 42);
+    EXPECT_TRUE(same_bits(first, generate(b, 100)));
+
+    Samples one_shot(100);
+    EXPECT_EQ(awgn(7, 100, one_shot.data(), 1.0f), 0);
+    EXPECT_TRUE(same_bits(seven, one_shot));
+    EXPECT_EQ(awgn(7, 5, nullptr, 1.0f), -1);
+    EXPECT_EQ(awgn(7, 0, nullptr, 1.0f), 0);
+    awgn_destroy(a);
+    awgn_destroy(b);
+    awgn_destroy(nullptr);
+    EXPECT_EQ(awgn_generate_max_out(), 65536u);
+}
+
+TEST(AwgnStream, AmplitudeScalesAndZeroStillAdvances) {
+    Awgn *silent = awgn_create(3, 0.0f);
+    Awgn *loud = awgn_create(3, 2.0f);
+    const Samples zeros = generate(silent, 257);
+    for (const cf32 &z : zeros) ASSERT_TRUE(z.re == 0.0f && z.im == 0.0f);
+    generate(loud, 257);
+    Bytes s1(304), s2(304);
+    awgn_get_state(silent, s1.data());
+    awgn_get_state(loud, s2.data());
+    EXPECT_EQ(s1, s2);  // two generator steps per sample whatever the amplitude
+
+    awgn_set_amplitude(silent, 0.5f);
+    EXPECT_EQ(awgn_get_amplitude(silent), 0.5f);
+    awgn_reset(silent);
+    awgn_reset(loud);
+    const Samples half = generate(silent, 64), twice = generate(loud, 64);
+    for (size_t k = 0; k < 64; ++k) {
+        EXPECT_FLOAT_EQ(twice[k].re, 4.0f * half[k].re);
+        EXPECT_FLOAT_EQ(twice[k].im, 4.0f * half[k].im);
+    }
+    awgn_destroy(silent);
+    awgn_destroy(loud);
+}
+
+TEST(AwgnStream, GaussianStatistics) {
+    const float amplitude = 0.5f;
+    Awgn *g = awgn_create(11, amplitude);
+    const Samples x = generate(g, 400000);
+    double sum_re = 0, sum_im = 0, power = 0, cross = 0, fourth = 0;
+    for (const cf32 &v : x) {
+        sum_re += v.re;
+        sum_im += v.im;
+        power += double(v.re) * v.re + double(v.im) * v.im;
+        cross += double(v.re) * v.im;
+        fourth += std::pow(double(v.re), 4);
+    }
+    const double n = double(x.size()), var = double(amplitude) * amplitude;
+    EXPECT_NEAR(sum_re / n, 0.0, 0.005);
+    EXPECT_NEAR(sum_im / n, 0.0, 0.005);
+    EXPECT_NEAR(power / n, 2 * var, 0.01 * 2 * var);
+    EXPECT_NEAR(cross / n, 0.0, 0.01 * var);
+    EXPECT_NEAR(fourth / n / (var * var), 3.0, 0.06);  // Gaussian kurtosis
+    awgn_destroy(g);
+}
+
+TEST(AwgnSnr, AmplitudeForSnr) {
+    EXPECT_EQ(awgn_amplitude_for_snr(0.0f, 1.0f), 0.70710677f);
+    for (float snr : {-10.0f, 0.0f, 13.0f, 30.0f}) {
+        const float a = awgn_amplitude_for_snr(snr, 2.0f);
+        EXPECT_NEAR(2.0 * a * a, 2.0 / std::pow(10.0, snr / 10.0), 1e-5 * 2.0 / std::pow(10.0, snr / 10.0));
+        EXPECT_NEAR(awgn_amplitude_for_snr(snr + 10.0f, 2.0f), a / std::sqrt(10.0f), 1e-6 * a);
+    }
+}
+
+TEST(AwgnState, RoundTripAndRefusals) {
+    Awgn *g = awgn_create(99, 1.0f);
+    generate(g, 37);
+    Bytes blob(304);
+    awgn_get_state(g, blob.data());
+    const Samples rest = generate(g, 50);
+
+    Awgn *other = awgn_create(5, 1.0f);
+    ASSERT_EQ(awgn_set_state(other, blob.data()), 0);
+    EXPECT_TRUE(same_bits(rest, generate(other, 50)));
+
+    Bytes before(304), after(304);
+    for (const auto &damage : qn::test::kHeaderDamages) {
+        Bytes bad = blob;
+        bad[damage.offset] = damage.value;
+        awgn_get_state(other, before.data());
+        EXPECT_EQ(awgn_set_state(other, bad.data()), -4) << damage.what;
+        awgn_get_state(other, after.data());
+        EXPECT_EQ(before, after) << damage.what;
+    }
+    Bytes small = blob;
+    qn::test::write_le<uint32_t>(small, 8, 20);
+    EXPECT_EQ(awgn_set_state(other, small.data()), -4);
+    awgn_destroy(g);
+    awgn_destroy(other);
+}
+
+}  // namespace
