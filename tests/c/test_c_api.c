@@ -64,6 +64,13 @@ int main(void) {
         ccsds_tm_frame_ops(&ops, NULL);
         if (ops.count != 3 || ops.entries[2].emit == NULL) failures++;
     }
+    {
+        Lo *lo = lo_create(0.25);
+        cf32 tone[2], noise[3];
+        if (!lo || lo_steps(lo, 2, tone, 2) != 2 || tone[0].re != 1.0f || tone[1].im != 1.0f) failures++;
+        lo_destroy(lo);
+        if (awgn(1, 3, noise, 0.0f) != 0 || noise[2].re != 0.0f || lo_sin_lut[16384] != 1.0f) failures++;
+    }
     printf("%d passed, %d failed\n", failures == 0, failures);
     return failures != 0;
 }
