@@ -12,6 +12,48 @@ constexpr uint32_t register_mask(uint32_t degree) {
     return degree_ok(degree) ? (uint32_t{1} << degree) - 1u : 0u;
 }
 
+uint32_t advance(uint32_t state, uint32_t taps, uint32_t mask) {
+    return ((state << 1) | static_cast<uint32_t>(__builtin_parity(state & taps))) & mask;
+}
+
+// Hands emit(i, bit) the first n sequence bits of the register loaded from `spec`.
+template <typename Emit>
+void step_sequence(const RandSpec *spec, size_t n, Emit emit) {
+    RandState st;
+    ccsds_tm_rand_init(&st, spec);
+    const uint32_t mask = register_mask(st.degree);
+    const uint32_t top = degree_ok(st.degree) ? st.degree - 1 : 0;
+    uint32_t state = st.state;  // zero for an unusable degree: the sequence is all zeros
+    for (size_t i = 0; i < n; ++i) {
+        emit(i, static_cast<uint8_t>((state >> top) & 1u));
+        state = advance(state, st.taps, mask);
+    }
+}
+
+constexpr size_t kDefaultPeriod = 131071;
+
+// The default randomiser's whole period, one bit per byte, generated once per process:
+// frames read it instead of stepping the register bit by bit.
+struct DefaultPeriod {
+    uint8_t bits[kDefaultPeriod];
+    DefaultPeriod() { step_sequence(&CCSDS_TM_RAND, kDefaultPeriod, [this](size_t i, uint8_t bit) { bits[i] = bit; }); }
+};
+
+bool is_default(const RandSpec *spec) {
+    return !spec || (spec->taps == CCSDS_TM_RAND.taps && spec->seed == CCSDS_TM_RAND.seed &&
+                     spec->degree == CCSDS_TM_RAND.degree);
+}
+
+template <typename Emit>
+void run_sequence(const RandSpec *spec, size_t n, Emit emit) {
+    if (!is_default(spec)) return step_sequence(spec, n, emit);
+    static const DefaultPeriod period;  // a function-local static is filled exactly once
+    for (size_t i = 0, k = 0; i < n; ++i) {
+        emit(i, period.bits[k]);
+        if (++k == kDefaultPeriod) k = 0;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -27,25 +69,18 @@ void ccsds_tm_rand_init(RandState *st, const RandSpec *spec) {
 uint8_t ccsds_tm_rand_step(RandState *st) {
     if (!st || !degree_ok(st->degree)) return 0;
     const uint32_t out = (st->state >> (st->degree - 1)) & 1u;
-    const uint32_t feedback = static_cast<uint32_t>(__builtin_parity(st->state & st->taps));
-    st->state = ((st->state << 1) | feedback) & register_mask(st->degree);
+    st->state = advance(st->state, st->taps, register_mask(st->degree));
     return static_cast<uint8_t>(out);
 }
 
 void ccsds_tm_rand_seq_with(const RandSpec *spec, uint8_t *out, size_t n) {
-    if (!out) return;
-    RandState st;
-    ccsds_tm_rand_init(&st, spec);
-    for (size_t i = 0; i < n; ++i) out[i] = ccsds_tm_rand_step(&st);
+    if (out) run_sequence(spec, n, [out](size_t i, uint8_t bit) { out[i] = bit; });
 }
 
 void ccsds_tm_rand_seq(uint8_t *out, size_t n) { ccsds_tm_rand_seq_with(&CCSDS_TM_RAND, out, n); }
 
 void ccsds_tm_randomise_with(const RandSpec *spec, uint8_t *bits, size_t n) {
-    if (!bits) return;
-    RandState st;
-    ccsds_tm_rand_init(&st, spec);
-    for (size_t i = 0; i < n; ++i) bits[i] = static_cast<uint8_t>((bits[i] ^ ccsds_tm_rand_step(&st)) & 1u);
+    if (bits) run_sequence(spec, n, [bits](size_t i, uint8_t bit) { bits[i] = (bits[i] ^ bit) & 1u; });
 }
 
 void ccsds_tm_randomise(uint8_t *bits, size_t n) { ccsds_tm_randomise_with(&CCSDS_TM_RAND, bits, n); }

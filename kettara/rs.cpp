@@ -1,6 +1,5 @@
 #include "rs.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -35,11 +34,18 @@ constexpr bool maps_are_inverse() {
 }
 static_assert(maps_are_inverse());
 
-// The shared codec and, per syndrome, the table of "multiply by its root": with it the
-// syndromes of a codeword cost one table read per symbol and root.
+// The 32 parity octets of the division register packed in four words, octet j in bits
+// 8 (j mod 8) of word j / 8, so that one step shifts and XORs whole words.
+constexpr unsigned kRegisterWords = CCSDS_RS_PARITY / 8;
+using ParityRegister = std::array<uint64_t, kRegisterWords>;
+
+// The shared codec, with the table of "multiply by the root" of every syndrome and, for
+// every feedback octet, the register image of feedback x g(x): a syndrome costs one table
+// read per symbol, a parity step four word XORs.
 struct CcsdsCodec {
     RsCodec rs{};
     uint8_t root_mul[CCSDS_RS_PARITY][256]{};
+    ParityRegister feedback_rows[256]{};
 };
 
 const CcsdsCodec &shared_codec() {
@@ -51,25 +57,20 @@ const CcsdsCodec &shared_codec() {
             const uint32_t root = kettara::rs_root_log(c.rs, i);
             for (unsigned x = 1; x < 256; ++x) c.root_mul[i][x] = c.rs.alpha_to[c.rs.index_of[x] + root];
         }
+        for (unsigned fb = 1; fb < 256; ++fb)
+            for (unsigned j = 0; j < CCSDS_RS_PARITY; ++j) {
+                const uint8_t g = c.rs.genpoly[CCSDS_RS_PARITY - 1 - j];
+                const uint64_t term = g ? c.rs.alpha_to[c.rs.index_of[fb] + c.rs.index_of[g]] : 0;
+                c.feedback_rows[fb][j / 8] |= term << (8 * (j % 8));
+            }
         return c;
     }();
     return codec;
 }
 
-// Syndromes by Horner's rule, codeword[0] being the highest power; true when all are zero.
 bool syndromes(const CcsdsCodec &c, const uint8_t *codeword, uint8_t *synd) {
-    uint8_t s[CCSDS_RS_PARITY];
-    std::fill_n(s, CCSDS_RS_PARITY, codeword[0]);
-    for (unsigned j = 1; j < CCSDS_RS_N; ++j) {
-        const uint8_t sym = codeword[j];
-        for (unsigned i = 0; i < CCSDS_RS_PARITY; ++i) s[i] = c.root_mul[i][s[i]] ^ sym;
-    }
-    uint8_t any = 0;
-    for (unsigned i = 0; i < CCSDS_RS_PARITY; ++i) {
-        synd[i] = s[i];
-        any |= s[i];
-    }
-    return any == 0;
+    return kettara::horner_syndromes(CCSDS_RS_N, CCSDS_RS_PARITY, codeword, synd,
+                                     [&c](uint32_t i, uint8_t s) { return c.root_mul[i][s]; });
 }
 
 void to_conventional(const uint8_t *dual, uint8_t *conv, size_t n) {
@@ -105,7 +106,15 @@ void ccsds_tm_rs_encode(const uint8_t *data, uint8_t *parity) {
     if (!data || !parity) return;
     uint8_t conv[CCSDS_RS_K];
     to_conventional(data, conv, CCSDS_RS_K);
-    rs_encode(&shared_codec().rs, conv, parity);
+    const CcsdsCodec &c = shared_codec();
+    // The division register of the generic encoder, one octet shift per data octet.
+    ParityRegister reg{};
+    for (unsigned i = 0; i < CCSDS_RS_K; ++i) {
+        const ParityRegister &row = c.feedback_rows[(reg[0] & 0xFFu) ^ conv[i]];
+        for (unsigned w = 0; w + 1 < kRegisterWords; ++w) reg[w] = ((reg[w] >> 8) | (reg[w + 1] << 56)) ^ row[w];
+        reg[kRegisterWords - 1] = (reg[kRegisterWords - 1] >> 8) ^ row[kRegisterWords - 1];
+    }
+    for (unsigned j = 0; j < CCSDS_RS_PARITY; ++j) parity[j] = static_cast<uint8_t>(reg[j / 8] >> (8 * (j % 8)));
     to_dual(parity, parity, CCSDS_RS_PARITY);
 }
 

@@ -193,47 +193,42 @@ void rs_encode(const RsCodec *rs, const uint8_t *data, uint8_t *parity) {
     if (!rs || !data || !parity) return;
     const Gf gf{*rs};
     const uint32_t nroots = rs->nroots;
-    uint32_t gen_log[RS_MAX_NROOTS + 1];
-    for (uint32_t i = 0; i <= nroots; ++i) gen_log[i] = gf.log(rs->genpoly[i]);
-
-    // Division register: parity[j] holds the coefficient of x^(nroots - 1 - j).
+    // Division register: parity[j] holds the coefficient of x^(nroots - 1 - j); each data
+    // symbol shifts it by one and feeds back (symbol + top coefficient) x g(x).
     std::memset(parity, 0, nroots);
     for (uint32_t i = 0; i < rs->kk; ++i) {
         const uint8_t feedback = static_cast<uint8_t>((data[i] & rs->nn) ^ parity[0]);
         std::memmove(parity, parity + 1, nroots - 1);
         parity[nroots - 1] = 0;
-        if (feedback == 0) continue;
-        const uint32_t fb_log = gf.log(feedback);
-        for (uint32_t j = 0; j < nroots; ++j) {
-            const uint32_t g = gen_log[nroots - 1 - j];
-            if (g != kNoLog) parity[j] ^= rs->alpha_to[fb_log + g];
-        }
+        for (uint32_t j = 0; j < nroots; ++j) parity[j] ^= gf.mul(rs->genpoly[nroots - 1 - j], feedback);
     }
 }
 
+// Only the low m bits of each symbol count.
+static bool field_syndromes(const RsCodec &rs, const uint8_t *codeword, uint8_t *synd) {
+    const Gf gf{rs};
+    uint8_t received[RS_MAX_NN];
+    uint32_t root_log[RS_MAX_NROOTS];
+    for (uint32_t j = 0; j < rs.nn; ++j) received[j] = codeword[j] & rs.nn;
+    for (uint32_t i = 0; i < rs.nroots; ++i) root_log[i] = kettara::rs_root_log(rs, i);
+    return kettara::horner_syndromes(rs.nn, rs.nroots, received, synd,
+                                     [&](uint32_t i, uint8_t s) { return gf.mul_exp(s, root_log[i]); });
+}
+
 void rs_syndromes(const RsCodec *rs, const uint8_t *codeword, uint8_t *synd) {
-    if (!rs || !codeword || !synd) return;
-    const Gf gf{*rs};
-    for (uint32_t i = 0; i < rs->nroots; ++i) {
-        const uint32_t root = kettara::rs_root_log(*rs, i);
-        uint8_t s = codeword[0] & rs->nn;
-        for (uint32_t j = 1; j < rs->nn; ++j) s = gf.mul_exp(s, root) ^ (codeword[j] & rs->nn);
-        synd[i] = s;
-    }
+    if (rs && codeword && synd) field_syndromes(*rs, codeword, synd);
 }
 
 int rs_codeword_ok(const RsCodec *rs, const uint8_t *codeword) {
     if (!rs || !codeword) return 0;
     uint8_t synd[RS_MAX_NROOTS];
-    rs_syndromes(rs, codeword, synd);
-    return std::all_of(synd, synd + rs->nroots, [](uint8_t s) { return s == 0; }) ? 1 : 0;
+    return field_syndromes(*rs, codeword, synd) ? 1 : 0;
 }
 
 int rs_decode(const RsCodec *rs, uint8_t *codeword) {
     if (!rs || !codeword) return -1;
     uint8_t synd[RS_MAX_NROOTS];
-    rs_syndromes(rs, codeword, synd);
-    if (std::all_of(synd, synd + rs->nroots, [](uint8_t s) { return s == 0; })) return 0;
+    if (field_syndromes(*rs, codeword, synd)) return 0;
     return kettara::rs_correct(*rs, codeword, synd);
 }
 

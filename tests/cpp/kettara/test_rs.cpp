@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -66,12 +67,21 @@ TEST(CcsdsRs, ZeroDataHasZeroParity) {
     std::vector<uint8_t> data(CCSDS_RS_K, 0), parity(CCSDS_RS_PARITY, 0xAA);
     ccsds_tm_rs_encode(data.data(), parity.data());
     EXPECT_EQ(parity, std::vector<uint8_t>(CCSDS_RS_PARITY, 0));
+}
 
+// The shared encoder is the generic one on conventional-basis octets.
+TEST(CcsdsRs, ParityIsTheGenericCodecsInTheDualBasis) {
     RsCodec rs;
     ASSERT_EQ(rs_init(&rs, &CCSDS_TM_RS), 1);
-    std::fill(parity.begin(), parity.end(), 0xAA);
-    rs_encode(&rs, data.data(), parity.data());
-    EXPECT_EQ(parity, std::vector<uint8_t>(CCSDS_RS_PARITY, 0));
+    for (uint32_t seed = 1; seed <= 5; ++seed) {
+        const auto data = random_bytes(CCSDS_RS_K, seed);
+        std::vector<uint8_t> conventional(CCSDS_RS_K), expect(CCSDS_RS_PARITY), parity(CCSDS_RS_PARITY);
+        for (size_t i = 0; i < data.size(); ++i) conventional[i] = ccsds_tm_rs_dual_to_conv(data[i]);
+        rs_encode(&rs, conventional.data(), expect.data());
+        for (auto &p : expect) p = ccsds_tm_rs_conv_to_dual(p);
+        ccsds_tm_rs_encode(data.data(), parity.data());
+        EXPECT_EQ(parity, expect) << seed;
+    }
 }
 
 TEST(CcsdsRs, SixteenErrorsAreCorrectedAnywhere) {
@@ -248,7 +258,12 @@ TEST_P(RsCoreCode, CorrectsUpToTErrors) {
 INSTANTIATE_TEST_SUITE_P(Codes, RsCoreCode,
                          ::testing::Values(RsSpec{4, 0x3, 4, 0, 1}, RsSpec{4, 0x3, 6, 1, 2}, RsSpec{3, 0x3, 2, 5, 3},
                                            RsSpec{8, 0x1D, 16, 0, 1}, RsSpec{8, 0x87, 32, 112, 11},
-                                           RsSpec{6, 0x3, 10, 1000, 5}));
+                                           RsSpec{6, 0x3, 10, 1000, 5}),
+                         [](const auto &info) {
+                             const RsSpec &c = info.param;
+                             return "m" + std::to_string(c.symsize) + "_roots" + std::to_string(c.nroots) + "_fcr" +
+                                    std::to_string(c.fcr) + "_prim" + std::to_string(c.prim);
+                         });
 
 TEST(RsCore, SymbolBitsAboveTheFieldAreIgnored) {
     RsCodec rs;
