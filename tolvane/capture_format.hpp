@@ -25,11 +25,16 @@ inline constexpr uint32_t complex_stride(int stype) { return 2 * ELEM[stype]; }
 
 template <typename T>
 T byte_swapped(T v) {
-    unsigned char b[sizeof(T)];
-    std::memcpy(b, &v, sizeof b);
-    std::reverse(b, b + sizeof b);
-    std::memcpy(&v, b, sizeof b);
-    return v;
+    if constexpr (sizeof(T) == 1) {
+        return v;
+    } else if constexpr (sizeof(T) == 2) {
+        return std::bit_cast<T>(__builtin_bswap16(std::bit_cast<uint16_t>(v)));
+    } else if constexpr (sizeof(T) == 4) {
+        return std::bit_cast<T>(__builtin_bswap32(std::bit_cast<uint32_t>(v)));
+    } else {
+        static_assert(sizeof(T) == 8);
+        return std::bit_cast<T>(__builtin_bswap64(std::bit_cast<uint64_t>(v)));
+    }
 }
 
 // Loads and stores of one numeric field in a chosen byte order.

@@ -262,24 +262,20 @@ float component(const unsigned char *p, bool big, double unit) {
     }
 }
 
-template <typename T, bool Big, bool Complex>
-void convert_run(const unsigned char *src, size_t n, cf32 *out, double unit) {
-    constexpr size_t size = sizeof(T);
-    if constexpr (Complex) {
-        for (size_t i = 0; i < n; ++i, src += 2 * size)
-            out[i] = {component<T>(src, Big, unit), component<T>(src + size, Big, unit)};
+template <typename T, bool Big>
+void convert_run(const unsigned char *src, size_t n, cf32 *out, bool complex, double unit) {
+    if (complex) {
+        // Components in order: re, im, re, im ... exactly the layout of cf32.
+        float *dst = &out[0].re;
+        for (size_t i = 0; i < 2 * n; ++i) dst[i] = component<T>(src + i * sizeof(T), Big, unit);
     } else {
-        for (size_t i = 0; i < n; ++i, src += size) out[i] = {component<T>(src, Big, unit), 0.0f};
+        for (size_t i = 0; i < n; ++i) out[i] = {component<T>(src + i * sizeof(T), Big, unit), 0.0f};
     }
 }
 
 template <typename T>
 void convert_typed(const unsigned char *src, size_t n, cf32 *out, bool big, bool complex, double unit) {
-    if (big) {
-        complex ? convert_run<T, true, true>(src, n, out, unit) : convert_run<T, true, false>(src, n, out, unit);
-    } else {
-        complex ? convert_run<T, false, true>(src, n, out, unit) : convert_run<T, false, false>(src, n, out, unit);
-    }
+    big ? convert_run<T, true>(src, n, out, complex, unit) : convert_run<T, false>(src, n, out, complex, unit);
 }
 
 // Integer codes at unit scale: 1/2147483647, 1/32767, 1/127 as doubles.
@@ -298,6 +294,9 @@ void convert_samples(const Reader &r, const unsigned char *src, size_t n, cf32 *
     }
 }
 
+// Samples converted per file read, so their wire bytes are still in cache when converted.
+constexpr size_t kBlockSamples = 16384;
+
 // One row of the read pattern; false at the first row that is not two numbers.
 bool scan_csv_row(FILE *f, double &a, double &b) { return std::fscanf(f, " %lf , %lf", &a, &b) == 2; }
 
@@ -313,24 +312,35 @@ std::optional<uint64_t> Reader::consumed_bytes() const {
     return pos > payload_start ? pos - payload_start : 0;
 }
 
-size_t Reader::read_block(size_t n, cf32 *out) {
+// Reads up to n whole samples of wire bytes into dst; a partial sample is left in the file.
+size_t Reader::read_wire(void *dst, size_t n) {
     const size_t s = stride();
-    const auto bytes = qn::checked_mul<size_t>(n, s);
-    if (!bytes) return 0;
-    if (conv.size() < *bytes) {
+    const size_t got = std::fread(dst, 1, n * s, file.get());
+    if (const size_t partial = got % s; partial != 0) fseeko(file.get(), -static_cast<off_t>(partial), SEEK_CUR);
+    return got / s;
+}
+
+size_t Reader::read_block(size_t n, cf32 *out) {
+    std::clearerr(file.get());  // a capture may have grown since the last end of file
+    if (sample_type == TOLVANE_STYPE_CF32 && endian == TOLVANE_ENDIAN_LE && mode == TOLVANE_MODE_COMPLEX)
+        return read_wire(out, n);  // the wire bytes are the samples
+    const size_t block = std::min(n, kBlockSamples);
+    if (conv.size() < block * stride()) {
         try {
-            conv.resize(*bytes);
+            conv.resize(block * stride());
         } catch (const std::bad_alloc &) {
             return 0;
         }
     }
-    std::clearerr(file.get());  // a capture may have grown since the last end of file
-    const size_t got = std::fread(conv.data(), 1, *bytes, file.get());
-    const size_t whole = got / s;
-    if (const size_t partial = got % s; partial != 0)
-        fseeko(file.get(), -static_cast<off_t>(partial), SEEK_CUR);
-    convert_samples(*this, conv.data(), whole, out);
-    return whole;
+    size_t done = 0;
+    while (done < n) {
+        const size_t want = std::min(n - done, block);
+        const size_t whole = read_wire(conv.data(), want);
+        convert_samples(*this, conv.data(), whole, out + done);
+        done += whole;
+        if (whole < want) break;
+    }
+    return done;
 }
 
 double Reader::csv_scale() const {
