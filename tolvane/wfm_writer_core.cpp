@@ -4,7 +4,6 @@
 
 #include <cjson/cJSON.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
