@@ -26,7 +26,7 @@ QN_API int conv_code_valid(const ConvSpec *spec);
 QN_API uint32_t conv_outputs(const ConvSpec *spec, uint32_t state, uint32_t bit);
 QN_API void conv_enc_init(uint32_t *state);
 /* Encodes n_in bits into n_in * n bits (output 0 first for every input bit) and updates
- * the state. 0, with nothing written and the state unchanged, for an invalid spec, empty
+ * the state. 0, with nothing written and the state unchanged, for an invalid code, empty
  * input or out_cap < n_in * n. `in` may lie inside `out` as long as it ends where the
  * coded bits end (the input right-aligned in the output buffer). */
 QN_API size_t conv_encode(uint32_t *state, const ConvSpec *spec, const uint8_t *in, size_t n_in, uint8_t *out,

@@ -40,8 +40,8 @@ constexpr unsigned kRegisterWords = CCSDS_RS_PARITY / 8;
 using ParityRegister = std::array<uint64_t, kRegisterWords>;
 
 // The shared codec, with the table of "multiply by the root" of every syndrome and, for
-// every feedback octet, the register image of feedback x g(x): a syndrome costs one table
-// read per symbol, a parity step four word XORs.
+// every feedback octet, the register image of feedback x g(x): a parity step costs four
+// word XORs.
 struct CcsdsCodec {
     RsCodec rs{};
     uint8_t root_mul[CCSDS_RS_PARITY][256]{};
@@ -68,8 +68,35 @@ const CcsdsCodec &shared_codec() {
     return codec;
 }
 
+// Parity of 223 conventional-basis data octets: the division register of the generic
+// encoder, shifted one octet per data octet.
+void conventional_parity(const CcsdsCodec &c, const uint8_t *data, uint8_t *parity) {
+    ParityRegister reg{};
+    for (unsigned i = 0; i < CCSDS_RS_K; ++i) {
+        const ParityRegister &row = c.feedback_rows[(reg[0] & 0xFFu) ^ data[i]];
+        for (unsigned w = 0; w + 1 < kRegisterWords; ++w) reg[w] = ((reg[w] >> 8) | (reg[w + 1] << 56)) ^ row[w];
+        reg[kRegisterWords - 1] = (reg[kRegisterWords - 1] >> 8) ^ row[kRegisterWords - 1];
+    }
+    for (unsigned j = 0; j < CCSDS_RS_PARITY; ++j) parity[j] = static_cast<uint8_t>(reg[j / 8] >> (8 * (j % 8)));
+}
+
+// Syndromes of a conventional-basis codeword; true when all are zero. The received word is
+// d(x) x^32 + p(x), and d(x) x^32 mod g(x) is the parity its data should carry, so its
+// remainder mod g(x) is that parity XOR the received one. g(x) vanishes at every root:
+// the syndromes are those of the remainder, by Horner's rule over 32 coefficients.
 bool syndromes(const CcsdsCodec &c, const uint8_t *codeword, uint8_t *synd) {
-    return kettara::horner_syndromes(CCSDS_RS_N, CCSDS_RS_PARITY, codeword, synd,
+    uint8_t remainder[CCSDS_RS_PARITY];
+    conventional_parity(c, codeword, remainder);
+    uint8_t any = 0;
+    for (unsigned j = 0; j < CCSDS_RS_PARITY; ++j) {
+        remainder[j] ^= codeword[CCSDS_RS_K + j];
+        any |= remainder[j];
+    }
+    if (any == 0) {
+        std::memset(synd, 0, CCSDS_RS_PARITY);
+        return true;
+    }
+    return kettara::horner_syndromes(CCSDS_RS_PARITY, CCSDS_RS_PARITY, remainder, synd,
                                      [&c](uint32_t i, uint8_t s) { return c.root_mul[i][s]; });
 }
 
@@ -106,15 +133,7 @@ void ccsds_tm_rs_encode(const uint8_t *data, uint8_t *parity) {
     if (!data || !parity) return;
     uint8_t conv[CCSDS_RS_K];
     to_conventional(data, conv, CCSDS_RS_K);
-    const CcsdsCodec &c = shared_codec();
-    // The division register of the generic encoder, one octet shift per data octet.
-    ParityRegister reg{};
-    for (unsigned i = 0; i < CCSDS_RS_K; ++i) {
-        const ParityRegister &row = c.feedback_rows[(reg[0] & 0xFFu) ^ conv[i]];
-        for (unsigned w = 0; w + 1 < kRegisterWords; ++w) reg[w] = ((reg[w] >> 8) | (reg[w + 1] << 56)) ^ row[w];
-        reg[kRegisterWords - 1] = (reg[kRegisterWords - 1] >> 8) ^ row[kRegisterWords - 1];
-    }
-    for (unsigned j = 0; j < CCSDS_RS_PARITY; ++j) parity[j] = static_cast<uint8_t>(reg[j / 8] >> (8 * (j % 8)));
+    conventional_parity(shared_codec(), conv, parity);
     to_dual(parity, parity, CCSDS_RS_PARITY);
 }
 
