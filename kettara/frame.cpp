@@ -7,6 +7,7 @@
 #include "conv.h"
 #include "frame.hpp"
 #include "rand.h"
+#include "rand.hpp"
 #include "rs.h"
 #include "rs.hpp"
 
@@ -18,16 +19,15 @@ void unpack_octets(const uint8_t *octets, size_t n_octets, uint8_t *bits) {
 }
 
 void pack_bits(const uint8_t *bits, size_t n_octets, uint8_t *octets, bool derandomise) {
-    RandState rand;
-    ccsds_tm_rand_init(&rand, &CCSDS_TM_RAND);
-    for (size_t i = 0; i < n_octets; ++i) {
-        uint8_t octet = 0;
-        for (unsigned b = 0; b < 8; ++b) {
-            uint8_t bit = bits[8 * i + b] & 1u;
-            if (derandomise) bit ^= ccsds_tm_rand_step(&rand);
-            octet = static_cast<uint8_t>((octet << 1) | bit);
-        }
-        octets[i] = octet;
+    // Eight shifts per octet push out whatever it held before.
+    const auto put = [bits, octets](size_t i, uint8_t rand_bit) {
+        uint8_t &octet = octets[i / 8];
+        octet = static_cast<uint8_t>((octet << 1) | ((bits[i] ^ rand_bit) & 1u));
+    };
+    if (derandomise) {
+        for_each_default_rand_bit(8 * n_octets, put);
+    } else {
+        for (size_t i = 0; i < 8 * n_octets; ++i) put(i, 0);
     }
 }
 

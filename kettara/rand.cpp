@@ -1,5 +1,7 @@
 #include "rand.h"
 
+#include "rand.hpp"
+
 const RandSpec CCSDS_TM_RAND = {0x10004u, 0x38E3u, 17u, 131071u};
 const RandSpec CCSDS_TM_RAND_LEGACY = {0x95u, 0xFFu, 8u, 255u};
 
@@ -30,31 +32,32 @@ void step_sequence(const RandSpec *spec, size_t n, Emit emit) {
     }
 }
 
-constexpr size_t kDefaultPeriod = 131071;
-
-// The default randomiser's whole period, one bit per byte, generated once per process:
-// frames read it instead of stepping the register bit by bit.
-struct DefaultPeriod {
-    uint8_t bits[kDefaultPeriod];
-    DefaultPeriod() { step_sequence(&CCSDS_TM_RAND, kDefaultPeriod, [this](size_t i, uint8_t bit) { bits[i] = bit; }); }
-};
-
 bool is_default(const RandSpec *spec) {
     return !spec || (spec->taps == CCSDS_TM_RAND.taps && spec->seed == CCSDS_TM_RAND.seed &&
                      spec->degree == CCSDS_TM_RAND.degree);
 }
 
+// The default sequence is read from its stored period instead of stepping the register.
 template <typename Emit>
 void run_sequence(const RandSpec *spec, size_t n, Emit emit) {
-    if (!is_default(spec)) return step_sequence(spec, n, emit);
-    static const DefaultPeriod period;  // a function-local static is filled exactly once
-    for (size_t i = 0, k = 0; i < n; ++i) {
-        emit(i, period.bits[k]);
-        if (++k == kDefaultPeriod) k = 0;
-    }
+    if (is_default(spec)) return kettara::for_each_default_rand_bit(n, emit);
+    step_sequence(spec, n, emit);
 }
 
 }  // namespace
+
+namespace kettara {
+
+const uint8_t *default_rand_period() {
+    struct Period {
+        uint8_t bits[kDefaultRandPeriod];
+        Period() { step_sequence(&CCSDS_TM_RAND, kDefaultRandPeriod, [this](size_t i, uint8_t bit) { bits[i] = bit; }); }
+    };
+    static const Period period;  // a function-local static is filled exactly once
+    return period.bits;
+}
+
+}  // namespace kettara
 
 extern "C" {
 
