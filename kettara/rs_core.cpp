@@ -66,17 +66,19 @@ uint32_t berlekamp_massey(const Gf &gf, const uint8_t *synd, uint8_t *lambda) {
 // Returns how many were found, or -1 when that differs from L.
 int chien_search(const Gf &gf, const uint8_t *lambda, uint32_t L, uint32_t *positions) {
     const RsCodec &rs = gf.rs;
-    uint32_t term[RS_MAX_NROOTS + 1];  // log of lambda_i * alpha^(-prim k i), kNoLog for a zero term
-    uint32_t step[RS_MAX_NROOTS + 1];
+    // The non-zero terms only: log of lambda_i * alpha^(-prim k i), and its step per k.
+    uint32_t term[RS_MAX_NROOTS];
+    uint32_t step[RS_MAX_NROOTS];
+    uint32_t nterms = 0;
     for (uint32_t i = 1; i <= L; ++i) {
-        term[i] = gf.log(lambda[i]);
-        step[i] = (rs.nn - static_cast<uint32_t>((uint64_t{rs.prim} * i) % rs.nn)) % rs.nn;
+        if (lambda[i] == 0) continue;
+        term[nterms] = gf.log(lambda[i]);
+        step[nterms++] = (rs.nn - static_cast<uint32_t>((uint64_t{rs.prim} * i) % rs.nn)) % rs.nn;
     }
     uint32_t found = 0;
     for (uint32_t k = 0; k < rs.nn && found < L; ++k) {
         uint8_t value = 1;
-        for (uint32_t i = 1; i <= L; ++i) {
-            if (term[i] == kNoLog) continue;
+        for (uint32_t i = 0; i < nterms; ++i) {
             value ^= rs.alpha_to[term[i]];
             term[i] = gf.reduce(term[i] + step[i]);
         }
@@ -86,7 +88,7 @@ int chien_search(const Gf &gf, const uint8_t *lambda, uint32_t L, uint32_t *posi
     return found == L ? static_cast<int>(found) : -1;
 }
 
-// Sum of coeffs[i] * x^(i * stride) over i in [first, end) stepping by `every`, with x = alpha^xlog.
+// Sum of coeffs[i] x^(i - power_offset) for i = first, first + every, ... below end, x = alpha^xlog.
 uint8_t eval_terms(const Gf &gf, const uint8_t *coeffs, uint32_t first, uint32_t end, uint32_t every,
                    uint32_t xlog, uint32_t power_offset) {
     uint8_t sum = 0;
