@@ -10,6 +10,7 @@
 #include "det_math.hpp"
 #include "lo_core.h"
 #include "lo_core.hpp"
+#include "simd_level.hpp"
 #include "state_blob.hpp"
 
 struct Awgn {
@@ -127,9 +128,9 @@ inline __m128 noise_radius4_sse2(__m128i m, __m128 amplitude) {
     return radius4(_mm256_cvtpd_ps(ln), amplitude);
 }
 
-template <ShapeKernel kernel>
+template <SimdLevel level>
 [[gnu::always_inline]] inline __m128 noise_radius4(__m128i m, __m128 amplitude) {
-    if constexpr (kernel == ShapeKernel::avx2) return noise_radius4_avx2(m, amplitude);
+    if constexpr (level == SimdLevel::avx2) return noise_radius4_avx2(m, amplitude);
     else return noise_radius4_sse2(m, amplitude);
 }
 
@@ -142,7 +143,7 @@ template <ShapeKernel kernel>
 
 // Four samples per pass: small enough that the integer generator of one pass and the
 // floating-point shaping of the previous one run side by side.
-template <ShapeKernel kernel>
+template <SimdLevel level>
 [[gnu::always_inline]] inline void generate4(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {
     const float *lut = lo_sin_lut;
     const __m128 amp = _mm_set1_ps(amplitude);
@@ -156,7 +157,7 @@ template <ShapeKernel kernel>
             cosv[j] = lut[(angle + 16384) & 65535];
             sinv[j] = lut[angle];
         }
-        const __m128 rho = noise_radius4<kernel>(_mm_load_si128(reinterpret_cast<const __m128i *>(m)), amp);
+        const __m128 rho = noise_radius4<level>(_mm_load_si128(reinterpret_cast<const __m128i *>(m)), amp);
         const __m128 re = _mm_mul_ps(rho, _mm_load_ps(cosv));
         const __m128 im = _mm_mul_ps(rho, _mm_load_ps(sinv));
         _mm_storeu_ps(&out[0].re, _mm_unpacklo_ps(re, im));
@@ -165,11 +166,11 @@ template <ShapeKernel kernel>
 }
 
 void generate4_sse2(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {
-    generate4<ShapeKernel::sse2>(x, amplitude, out, passes);
+    generate4<SimdLevel::sse2>(x, amplitude, out, passes);
 }
 
 [[gnu::target("avx2")]] void generate4_avx2(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {
-    generate4<ShapeKernel::avx2>(x, amplitude, out, passes);
+    generate4<SimdLevel::avx2>(x, amplitude, out, passes);
 }
 
 }  // namespace
@@ -189,16 +190,11 @@ float ln_u24(uint32_t m) {
 
 float noise_radius(uint32_t m, float amplitude) { return std::sqrt(-2.0f * ln_u24(m)) * amplitude; }
 
-void noise_radius4(ShapeKernel kernel, const uint32_t *m, float amplitude, float *out) {
+void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out) {
     const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m));
     const __m128 amp = _mm_set1_ps(amplitude);
-    _mm_storeu_ps(out, kernel == ShapeKernel::avx2 ? noise_radius4<ShapeKernel::avx2>(mv, amp)
-                                                   : noise_radius4<ShapeKernel::sse2>(mv, amp));
-}
-
-ShapeKernel best_shape_kernel() {
-    static const ShapeKernel best = __builtin_cpu_supports("avx2") ? ShapeKernel::avx2 : ShapeKernel::sse2;
-    return best;
+    _mm_storeu_ps(out, level == SimdLevel::avx2 ? noise_radius4<SimdLevel::avx2>(mv, amp)
+                                                   : noise_radius4<SimdLevel::sse2>(mv, amp));
 }
 
 }  // namespace qn
@@ -233,7 +229,7 @@ size_t awgn_generate(Awgn *g, size_t n, cf32 *out, size_t out_cap) {
     const size_t count = n < out_cap ? n : out_cap;
     qn::Xoshiro x{g->s[0], g->s[1], g->s[2], g->s[3]};
     const size_t passes = count / 4;
-    if (qn::best_shape_kernel() == qn::ShapeKernel::avx2) qn::generate4_avx2(x, g->amplitude, out, passes);
+    if (qn::best_simd_level() == qn::SimdLevel::avx2) qn::generate4_avx2(x, g->amplitude, out, passes);
     else qn::generate4_sse2(x, g->amplitude, out, passes);
     const float *lut = lo_sin_lut;
     for (size_t k = 4 * passes; k < count; ++k) {

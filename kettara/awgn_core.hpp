@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "qn_api.h"
+#include "simd_level.hpp"
+
 namespace qn {
 
 // Single-precision natural logarithm of u = m * 2^-24 for 1 <= m <= 2^24, correctly rounded.
@@ -13,11 +16,8 @@ namespace qn {
 // Box-Muller radius: sqrt(-2 ln u) * amplitude in single precision.
 [[nodiscard]] float noise_radius(uint32_t m, float amplitude);
 
-// The vector kernels of the generator; every kernel gives the bits of noise_radius.
-enum class ShapeKernel { sse2, avx2 };
-// The widest kernel this CPU runs.
-[[nodiscard]] ShapeKernel best_shape_kernel();
-// out[k] = noise_radius(m[k], amplitude) for k < 4, computed by the given kernel.
-void noise_radius4(ShapeKernel kernel, const uint32_t *m, float amplitude, float *out);
+// out[k] = noise_radius(m[k], amplitude) for k < 4, computed by the generator's vector
+// kernel for the given level.
+void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out);
 
 }  // namespace qn

@@ -78,6 +78,20 @@ int main(void) {
         lo_destroy(lo);
         if (awgn(1, 3, noise, 0.0f) != 0 || noise[2].re != 0.0f || lo_sin_lut[16384] != 1.0f) failures++;
     }
+    {
+        float taps[9], bank[9];
+        const float unit = 1.0f;
+        cf32 in[4] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}}, out[8];
+        wfm_rrc_taps(2, 2, taps, 0.35);
+        Fir *fir = fir_create_real(taps, 9);
+        if (!fir || fir_execute(fir, in, 4, out) != 4 || out[0].re != taps[0]) failures++;
+        fir_destroy(fir);
+        wfm_rrc_polyphase_bank(3, 1, bank, 0.5);
+        Resamp *rs = resamp_create_custom(1, 1, &unit, 0.5);
+        if (!rs || resamp_execute(rs, in, 4, out, 8) != 2 || out[1].re != 3.5f) failures++;
+        resamp_destroy(rs);
+        if (resamp_create_custom(3, 3, bank, 1.0) != NULL) failures++;
+    }
     printf("%d passed, %d failed\n", failures == 0, failures);
     return failures != 0;
 }

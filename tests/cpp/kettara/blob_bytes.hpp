@@ -30,7 +30,7 @@ struct HeaderDamage {
 
 inline const HeaderDamage kHeaderDamages[] = {
     {"magic", 0, 'X'},
-    {"version 2", 4, 2},
+    {"version 3", 4, 3},
     {"version high byte", 5, 1},
     {"byte 6", 6, 0},
     {"size field", 8, 0xFF},

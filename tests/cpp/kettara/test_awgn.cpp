@@ -91,8 +91,8 @@ TEST(AwgnStream, LogarithmIsCorrectlyRoundedAndKernelsAgree) {
     EXPECT_EQ(qn::ln_u24(1u << 24), 0.0f);
     EXPECT_EQ(qn::noise_radius(1u << 24, 1.0f), 0.0f);
 
-    std::vector<qn::ShapeKernel> kernels = {qn::ShapeKernel::sse2};
-    if (__builtin_cpu_supports("avx2")) kernels.push_back(qn::ShapeKernel::avx2);
+    std::vector<qn::SimdLevel> kernels = {qn::SimdLevel::sse2};
+    if (qn::best_simd_level() == qn::SimdLevel::avx2) kernels.push_back(qn::SimdLevel::avx2);
     long wrong_kernel = 0;
     for (uint32_t m = 1; m <= (1u << 24); m += 4) {
         const uint32_t ms[4] = {m, m + 1, m + 2, m + 3};
@@ -233,9 +233,11 @@ TEST(AwgnState, RoundTripAndRefusals) {
         awgn_get_state(other, after.data());
         EXPECT_EQ(before, after) << damage.what;
     }
-    Bytes small = blob;
+    Bytes small = blob, version2 = blob;
     qn::test::write_le<uint32_t>(small, 8, 20);
+    version2[4] = 2;
     EXPECT_EQ(awgn_set_state(other, small.data()), -4);
+    EXPECT_EQ(awgn_set_state(other, version2.data()), -4);
     awgn_destroy(g);
     awgn_destroy(other);
 }

@@ -194,6 +194,9 @@ TEST(LoState, BlobLayoutRoundTripAndRefusals) {
     odd[7] = 9;  // not checked
     EXPECT_EQ(lo_set_state(other, odd.data()), 0);
 
+    Bytes version2 = blob;
+    version2[4] = 2;
+    EXPECT_EQ(lo_set_state(other, version2.data()), -4);
     for (const auto &damage : qn::test::kHeaderDamages) {
         Bytes bad = blob;
         bad[damage.offset] = damage.value;
