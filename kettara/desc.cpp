@@ -21,7 +21,6 @@ const RandSpec &randomiser_of(const FrameUnit *unit) {
     return unit && unit->param == kLegacyRandomiser ? CCSDS_TM_RAND_LEGACY : CCSDS_TM_RAND;
 }
 
-
 int outer_in_unit(const FrameUnit *unit, uint8_t *bits, size_t n, void *) {
     const uint32_t depth = outer_depth(unit, bits, n);
     if (depth == 0) return -1;
