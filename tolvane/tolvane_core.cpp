@@ -252,50 +252,46 @@ bool open_reader(Reader &r, const std::string &path) {
 
 // ---- sample conversion ----
 
-template <typename T>
-float component(const unsigned char *p, bool big, double unit) {
-    const T v = load_field<T>(p, big);
-    if constexpr (std::is_floating_point_v<T>) {
-        return static_cast<float>(v);
-    } else {
-        return static_cast<float>(static_cast<double>(v) * unit);
-    }
-}
-
-template <typename T, bool Big>
-void convert_run(const unsigned char *src, size_t n, cf32 *out, bool complex, double unit) {
-    if (complex) {
-        // Components in order: re, im, re, im ... exactly the layout of cf32.
-        float *dst = &out[0].re;
-        for (size_t i = 0; i < 2 * n; ++i) dst[i] = component<T>(src + i * sizeof(T), Big, unit);
-    } else {
-        for (size_t i = 0; i < n; ++i) out[i] = {component<T>(src + i * sizeof(T), Big, unit), 0.0f};
-    }
-}
-
-template <typename T>
-void convert_typed(const unsigned char *src, size_t n, cf32 *out, bool big, bool complex, double unit) {
-    big ? convert_run<T, true>(src, n, out, complex, unit) : convert_run<T, false>(src, n, out, complex, unit);
-}
-
 // Integer codes at unit scale: 1/2147483647, 1/32767, 1/127 as doubles.
 constexpr double kUnitCi32 = 4.6566128752457969e-10;
 constexpr double kUnitCi16 = 3.0518509475997192e-05;
 constexpr double kUnitCi8 = 0.007874015748031496;
 
+// A code becomes code x unit in double, rounded to float.
+auto scaled(double unit) {
+    return [unit](auto code) { return static_cast<float>(static_cast<double>(code) * unit); };
+}
+
+template <typename T, bool Big, typename Convert>
+void convert_run(const unsigned char *src, size_t n, cf32 *out, bool complex, const Convert &convert) {
+    if (complex) {
+        // Components in order: re, im, re, im ... exactly the layout of cf32.
+        float *dst = &out[0].re;
+        for (size_t i = 0; i < 2 * n; ++i) dst[i] = convert(load_field<T>(src + i * sizeof(T), Big));
+    } else {
+        for (size_t i = 0; i < n; ++i) out[i] = {convert(load_field<T>(src + i * sizeof(T), Big)), 0.0f};
+    }
+}
+
+template <typename T, typename Convert>
+void convert_typed(const unsigned char *src, size_t n, cf32 *out, bool big, bool complex, const Convert &convert) {
+    big ? convert_run<T, true>(src, n, out, complex, convert) : convert_run<T, false>(src, n, out, complex, convert);
+}
+
 void convert_samples(const Reader &r, const unsigned char *src, size_t n, cf32 *out) {
     const bool big = r.endian == TOLVANE_ENDIAN_BE, complex = r.mode == TOLVANE_MODE_COMPLEX;
+    const auto as_float = [](auto v) { return static_cast<float>(v); };
     switch (r.sample_type) {
-        case TOLVANE_STYPE_CF32: return convert_typed<float>(src, n, out, big, complex, 1.0);
-        case TOLVANE_STYPE_CF64: return convert_typed<double>(src, n, out, big, complex, 1.0);
-        case TOLVANE_STYPE_CI32: return convert_typed<int32_t>(src, n, out, big, complex, kUnitCi32);
-        case TOLVANE_STYPE_CI16: return convert_typed<int16_t>(src, n, out, big, complex, kUnitCi16);
-        default: return convert_typed<int8_t>(src, n, out, big, complex, kUnitCi8);
+        case TOLVANE_STYPE_CF32: return convert_typed<float>(src, n, out, big, complex, as_float);
+        case TOLVANE_STYPE_CF64: return convert_typed<double>(src, n, out, big, complex, as_float);
+        case TOLVANE_STYPE_CI32: return convert_typed<int32_t>(src, n, out, big, complex, scaled(kUnitCi32));
+        case TOLVANE_STYPE_CI16: return convert_typed<int16_t>(src, n, out, big, complex, scaled(kUnitCi16));
+        default: return convert_typed<int8_t>(src, n, out, big, complex, scaled(kUnitCi8));
     }
 }
 
 // Samples converted per file read, so their wire bytes are still in cache when converted.
-constexpr size_t kBlockSamples = 16384;
+constexpr size_t kBlockSamples = 65536;
 
 // One row of the read pattern; false at the first row that is not two numbers.
 bool scan_csv_row(FILE *f, double &a, double &b) { return std::fscanf(f, " %lf , %lf", &a, &b) == 2; }
