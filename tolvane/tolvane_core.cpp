@@ -103,7 +103,8 @@ void set_blue_limit(Reader &r, const HcbSummary &s, bool ext_in_payload_file) {
         const auto length = file_length(r.file.get());
         limit = length && *length > r.payload_start ? *length - r.payload_start : 0;
     }
-    if (ext_in_payload_file && s.ext_offset > r.payload_start) limit = std::min(limit, s.ext_offset - r.payload_start);
+    if (ext_in_payload_file && s.ext_offset > r.payload_start) r.payload_cap = s.ext_offset - r.payload_start;
+    limit = std::min(limit, r.payload_cap);
     r.readable_bytes = limit;
     r.num_samples = limit / s.stride();
     compute_trailing(r);

@@ -89,6 +89,7 @@ struct Reader {
     uint64_t readable_bytes = 0;
     uint64_t payload_start = 0;
     uint64_t payload_bytes = 0;  // declared payload size, 0 when none
+    uint64_t payload_cap = UINT64_MAX;  // an extended header placed after the samples
     int32_t fc_source = TOLVANE_FC_NONE;
     uint64_t trailing_bytes = 0;
     bool csv_counted = false;

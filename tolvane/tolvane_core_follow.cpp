@@ -39,8 +39,9 @@ std::optional<uint64_t> read_marker(const Reader &r) {
 
 // Re-read on every poll, so a size declared at open gives way to the one patched at close.
 void refresh_marker(Reader &r) {
-    const auto size = read_marker(r);
+    auto size = read_marker(r);
     if (!size) return;
+    size = std::min(*size, r.payload_cap);
     r.payload_bytes = *size;
     r.end_known = true;
     r.readable_bytes = *size;

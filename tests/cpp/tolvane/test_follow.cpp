@@ -256,3 +256,23 @@ TEST_F(FollowTest, StopWithoutBudgetsStillWaitsForTheMarker) {
 }
 
 }  // namespace
+
+namespace {
+
+// A finished capture whose declared size runs into its extended header: following it
+// ends at the extended header, which is never returned as samples.
+TEST_F(FollowTest, FinishedCaptureEndsBeforeItsExtendedHeader) {
+    Bytes b = hcb(3, false, 0);
+    for (int i = 0; i < 256; ++i) put<int16_t>(b, 7, false);
+    patch<double>(b, blue::kDataSize, 1e6, false);
+    const double fc = 5.0;
+    append_extended_header(b, kw_record("FREQ", 'D', &fc, 1, false), false);
+    ReaderPtr r(tolvane_create(write_file("done.blue", b).c_str(), 0, 0));
+    ASSERT_TRUE(r);
+    const auto got = follow_to_end(r.get(), 100);
+    EXPECT_EQ(tolvane_get_ending(r.get()), TOLVANE_END_EOF);
+    ASSERT_EQ(got.size(), 128u);
+    for (const cf32 &s : got) EXPECT_EQ(s.im, static_cast<float>(7 * (1.0 / 32767)));
+}
+
+}  // namespace
