@@ -56,7 +56,7 @@ std::string base_of(const std::string &path) {
 
 bool is_sigmf_data(const std::string &path) { return path.size() > 10 && ends_with(path, ".sigmf-data"); }
 
-// Everything raw, SigMF and BLUE share once the payload file is open at payload_start.
+// Bytes of a partial last sample, once the payload file is open at payload_start.
 void compute_trailing(Reader &r) {
     const auto length = file_length(r.file.get());
     if (!length || *length < r.payload_start) return;
@@ -112,10 +112,13 @@ void set_blue_limit(Reader &r, const HcbSummary &s, bool ext_in_payload_file) {
 
 bool read_hcb(FILE *f, unsigned char *hcb) { return std::fread(hcb, 1, blue::kHcbSize, f) == blue::kHcbSize; }
 
+// Header files searched beside a ".det" payload, in this order.
+constexpr const char *HDR_EXT[] = {".hdr", ".prm", ".tmp"};
+
 // A ".det" payload whose header file sits beside it.
 bool open_detached(Reader &r, const std::string &path) {
     const std::string base = base_of(path);
-    for (const char *ext : {".hdr", ".prm", ".tmp"}) {  // HDR_EXT
+    for (const char *ext : HDR_EXT) {
         FilePtr header = open_file(base + ext, "rb");
         if (!header) continue;
         unsigned char hcb[blue::kHcbSize];
@@ -235,9 +238,7 @@ bool open_by_content(Reader &r, const std::string &path) {
     if (std::ferror(file.get())) return false;  // a directory, or a device that fails
     if (n >= 4 && std::memcmp(head, "BLUE", 4) == 0)
         return n == blue::kHcbSize && open_blue(r, path, std::move(file), head);
-    if (n > 0 && looks_like_csv(head, n)) {
-        open_csv(r, std::move(file));
-    } else if (ends_with(path, ".csv")) {
+    if ((n > 0 && looks_like_csv(head, n)) || ends_with(path, ".csv")) {
         open_csv(r, std::move(file));
     } else {
         open_raw(r, std::move(file));
@@ -318,6 +319,7 @@ size_t Reader::read_wire(void *dst, size_t n) {
 }
 
 size_t Reader::read_block(size_t n, cf32 *out) {
+    n = std::min(n, SIZE_MAX / (2 * sizeof(double)));  // so the byte count of any stride fits
     std::clearerr(file.get());  // a capture may have grown since the last end of file
     if (sample_type == TOLVANE_STYPE_CF32 && endian == TOLVANE_ENDIAN_LE && mode == TOLVANE_MODE_COMPLEX)
         return read_wire(out, n);  // the wire bytes are the samples
