@@ -1,0 +1,116 @@
+"""Writing captures through the capture library's C interface."""
+
+import ctypes
+import json
+import os
+import struct
+
+import numpy as np
+
+from .._native import libc, take_text, tolvane_lib
+from ._common import FORMATS, SAMPLE_TYPES, CliError
+
+_KEYWORD_FORMATS = {"B": "b", "I": "h", "L": "i", "T": "i", "X": "q", "F": "f", "D": "d"}
+
+
+class Writer:
+    """A capture being written; close() finishes it and reports how it went."""
+
+    def __init__(self, path: str, fmt: str, sample_type: str = "cf32", endian: str = "le",
+                 fs: float = 0.0, fc: float = 0.0, t0: float = 0.0, atten_db: float = 0.0):
+        self.path, self.fmt, self.sample_type, self.endian = path, fmt, sample_type, endian
+        self.fs, self.fc, self.t0 = fs, fc, t0
+        self._lib = tolvane_lib()
+        self._handle = self._lib.wfm_writer_create(
+            os.fsencode(path), FORMATS.index(fmt), SAMPLE_TYPES.index(sample_type), int(endian == "be"),
+            0, 0, fs, fc, atten_db, t0)
+        if not self._handle:
+            raise CliError(f"{path}: cannot create the capture")
+        self._lib.wfm_writer_track_clipping(self._handle, 1)
+        self.samples = 0
+
+    def write(self, samples: np.ndarray) -> None:
+        samples = np.ascontiguousarray(samples, dtype=np.complex64)
+        stored = self._lib.wfm_writer_write(self._handle, samples.ctypes.data, samples.size)
+        self.samples += stored
+        if stored != samples.size:
+            raise CliError(f"{self.path}: write failed (disk full?)")
+
+    def add_keyword(self, tag: str, type_letter: str, values: bytes, count: int) -> bool:
+        """Adds a BLUE keyword (values in host byte order); False when it is refused."""
+        return self._lib.wfm_writer_add_keyword(self._handle, tag.encode(), type_letter.encode(), values,
+                                                count) == 0
+
+    def close(self) -> dict:
+        """Finishes the capture; returns the peak and clipping it saw."""
+        if not self._handle:
+            return {}
+        lib, handle = self._lib, self._handle
+        summary = {"samples": self.samples, "peak_dbfs": lib.wfm_writer_get_peak_dbfs(handle),
+                   "clipped": bool(lib.wfm_writer_get_clipped(handle)),
+                   "clip_fraction": lib.wfm_writer_clip_fraction(handle)}
+        self._handle = None
+        if lib.wfm_writer_close(handle) != 0:
+            raise CliError(f"{self.path}: the capture could not be finished")
+        return summary
+
+    def abandon(self) -> None:
+        """Closes after a failure; the capture is left as far as it got."""
+        if self._handle:
+            self._lib.wfm_writer_close(self._handle)
+            self._handle = None
+
+
+def sigmf_meta_path(data_path: str) -> str:
+    return os.path.splitext(data_path)[0] + ".sigmf-meta"
+
+
+def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global: dict | None = None) -> None:
+    """Replaces the sidecar of a finished SigMF capture by one annotating the scene's
+    segments, and carrying extra_global members (each under a declared extension)."""
+    lib = tolvane_lib()
+    text = take_text(lib.wfm_sigmf_meta_json(SAMPLE_TYPES.index(writer.sample_type), int(writer.endian == "be"),
+                                             segments, count, writer.fs, writer.fc, writer.t0), libc().free)
+    if text is None:
+        raise CliError(f"{writer.path}: cannot build the SigMF metadata")
+    if extra_global:
+        document = json.loads(text)
+        glob = document["global"]
+        extensions = glob.setdefault("core:extensions", [])
+        for key, value in extra_global.items():
+            namespace = key.split(":", 1)[0]
+            if all(e.get("name") != namespace for e in extensions):
+                extensions.append({"name": namespace, "version": "1.0.0", "optional": True})
+            glob[key] = value
+        text = json.dumps(document)
+    try:
+        with open(sigmf_meta_path(writer.path), "w", encoding="utf-8") as file:
+            file.write(text)
+    except OSError as error:
+        raise CliError(f"{sigmf_meta_path(writer.path)}: {error.strerror}") from None
+
+
+def capture_keywords(path: str) -> list[tuple[str, str, bytes, int]]:
+    """The keywords of a capture with their type letters: (tag, letter, values in host
+    byte order, count), in file order."""
+    lib = tolvane_lib()
+    reader = lib.tolvane_create(os.fsencode(path), 0, 0)
+    if not reader:
+        return []
+    try:
+        keywords = []
+        for index in range(lib.tolvane_num_keywords(reader)):
+            entry = lib.tolvane_keyword(reader, index).contents
+            data = ctypes.string_at(entry.data, entry.count * entry.elem_size) if entry.data else b""
+            keywords.append((entry.tag.decode(errors="replace"), entry.type.decode(), data, entry.count))
+        return keywords
+    finally:
+        lib.tolvane_destroy(reader)
+
+
+def keyword_value(letter: str, data: bytes, count: int):
+    """A keyword's value as JSON can hold it: text, a number, or a list of numbers."""
+    if letter == "A":
+        return data.decode(errors="replace")
+    values = list(struct.unpack(f"={count}{_KEYWORD_FORMATS[letter]}", data))
+    return values[0] if count == 1 else values

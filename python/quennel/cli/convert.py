@@ -1,0 +1,76 @@
+"""quennel convert: any capture the reader opens into any format the writer writes."""
+
+import math
+
+from ._capture import Writer, capture_keywords, keyword_value, write_sigmf_meta
+from ._common import (ENDIANS, FORMATS, SAMPLE_TYPES, CliError, Progress, input_capture, open_reader,
+                      output_capture)
+from .render import describe
+
+BLOCK = 1 << 16
+KEYWORDS_KEY = "quennel:keywords"
+
+
+def add_parser(subparsers) -> None:
+    parser = subparsers.add_parser(
+        "convert", help="convert a capture to another format or sample type",
+        description="Copy the samples of IN into OUT, carrying sample rate, centre frequency and start "
+                    "time, and the keywords of IN: as keywords into BLUE, into the metadata of SigMF "
+                    f"(global \"{KEYWORDS_KEY}\"). Raw and CSV carry no metadata.",
+        epilog="example: quennel convert capture.blue capture.sigmf-data --sample-type cf32")
+    parser.add_argument("input", metavar="IN", help="capture to read")
+    parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format")
+    parser.add_argument("--format", choices=FORMATS, help="format of OUT")
+    parser.add_argument("--sample-type", choices=SAMPLE_TYPES, help="sample type of OUT (default: that of IN)")
+    parser.add_argument("--endian", choices=ENDIANS, default="le", help="byte order of OUT (default le)")
+    parser.add_argument("--in-sample-type", choices=SAMPLE_TYPES, default="cf32",
+                        help="sample type of a headerless (raw or CSV) IN (default cf32)")
+    parser.add_argument("--in-endian", choices=ENDIANS, default="le", help="byte order of a headerless raw IN")
+    parser.add_argument("--atten", type=float, default=0.0, help="attenuation in dB before conversion")
+    parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
+    parser.set_defaults(run=run)
+
+
+def _json_value(value):
+    """Keyword values as strict JSON holds them (non-finite numbers become text)."""
+    if isinstance(value, list):
+        return [_json_value(v) for v in value]
+    if isinstance(value, float) and not math.isfinite(value):
+        return repr(value)
+    return value
+
+
+def run(args) -> None:
+    path, fmt = output_capture(args.output, args.format)
+    with open_reader(args.input, args.in_sample_type, args.in_endian) as reader:
+        fs = reader.fs if reader.fs_source != "none" else 0.0
+        fc = reader.fc if reader.fc_source != "none" else 0.0
+        t0 = reader.t0 if reader.t0_source != "none" else 0.0
+        sample_type = args.sample_type or reader.sample_type
+        keywords = capture_keywords(input_capture(args.input)) if reader.keywords else []
+        writer = Writer(path, fmt, sample_type, args.endian, fs=fs, fc=fc, t0=t0, atten_db=args.atten)
+        try:
+            if fmt == "blue":
+                _add_blue_keywords(writer, keywords, carried_fc=fc != 0.0)
+            progress = Progress("convert", reader.num_samples)
+            while len(block := reader.read(BLOCK)):
+                writer.write(block)
+                progress.update(writer.samples)
+            progress.finish()
+            summary = writer.close()
+        except BaseException:
+            writer.abandon()
+            raise
+    if fmt == "sigmf" and keywords:
+        carried = {tag: _json_value(keyword_value(letter, data, count)) for tag, letter, data, count in keywords}
+        write_sigmf_meta(writer, extra_global={KEYWORDS_KEY: carried})
+    if not args.quiet:
+        print(describe(path, fmt, sample_type, summary))
+
+
+def _add_blue_keywords(writer: Writer, keywords, carried_fc: bool) -> None:
+    for tag, letter, data, count in keywords:
+        if tag == "FREQ" and carried_fc:
+            continue  # the writer declares the centre frequency itself
+        if not writer.add_keyword(tag, letter, data, count):
+            raise CliError(f"{writer.path}: cannot carry the keyword {tag!r}")

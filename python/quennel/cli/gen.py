@@ -1,0 +1,103 @@
+"""quennel gen: a one-source scene from options, printed or rendered."""
+
+import argparse
+
+from . import render
+from ._common import CliError, read_text
+from ._scene import CRC_NAMES, MODE_NAMES, MODULATIONS, RANDOMISE_NAMES, TYPE_NAMES, one_source_scene_json
+
+
+def _bits(text: str) -> str:
+    """A bit string option: 0 and 1, spaces and underscores allowed; @FILE reads a file."""
+    if text.startswith("@"):
+        text = read_text(text[1:], "bit string file")
+    bits = "".join(text.split()).replace("_", "")
+    if not bits or set(bits) - {"0", "1"}:
+        raise argparse.ArgumentTypeError(f"not a bit string of 0 and 1: {text[:40]!r}")
+    return bits
+
+
+def _symbols(text: str) -> list[float]:
+    try:
+        values = [float(v) for v in text.replace(",", " ").split()]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a list of numbers: {text!r}") from None
+    if len(values) < 2 or len(values) % 2:
+        raise argparse.ArgumentTypeError("symbols are pairs re,im: give an even count of numbers")
+    return values
+
+
+def add_parser(subparsers) -> None:
+    parser = subparsers.add_parser(
+        "gen", help="build a one-source scene from options",
+        description="Build a scene of one segment playing one source and print it as JSON, or "
+                    "render it with -o. Bit strings may be read from a file with @FILE.",
+        epilog="example: quennel gen --type bits --bits 1100101011110000 --sync 1110101110010000 "
+               "--modulation qpsk --snr 8 --pulse rrc -o burst.sigmf-data")
+    source = parser.add_argument_group("source")
+    source.add_argument("--type", choices=TYPE_NAMES, default="tone", help="source type (default tone)")
+    source.add_argument("--freq", type=float, help="carrier (chirp: start) frequency, in the unit of --fs")
+    source.add_argument("--f-end", type=float, help="end frequency of a chirp")
+    source.add_argument("--level", type=float, help="gain in dB (default 0)")
+    source.add_argument("--snr", type=float, help="signal-to-noise ratio in dB (default 100: no noise)")
+    source.add_argument("--snr-mode", choices=MODE_NAMES, help="what --snr refers to (default auto)")
+    source.add_argument("--seed", type=int, help="seed of noise and data (default 1)")
+    source.add_argument("--sps", type=int, help="samples per symbol or chip (default 8)")
+    source.add_argument("--pn-length", type=int, help="PN register length (default 7)")
+    source.add_argument("--pulse", choices=("rect", "rrc"), help="pulse shape (default rect)")
+    source.add_argument("--rrc-beta", type=float, help="RRC roll-off (default 0.35)")
+    source.add_argument("--rrc-span", type=int, help="RRC half-length in symbols (default 8)")
+    source.add_argument("--symbols", type=_symbols, help="symbols source: re,im pairs, e.g. 1,0,0,1,-1,0")
+    frame = parser.add_argument_group("bits, frames and spreading")
+    frame.add_argument("--bits", type=_bits, help="payload bits (bits and dsss sources)")
+    frame.add_argument("--modulation", choices=MODULATIONS, help="bits source mapping (default bpsk)")
+    frame.add_argument("--acq-code", type=_bits, help="acquisition code bits")
+    frame.add_argument("--acq-reps", type=int, help="repetitions of the acquisition code (default 1)")
+    frame.add_argument("--sync", type=_bits, help="sync word bits")
+    frame.add_argument("--crc", choices=CRC_NAMES, help="CRC-16 after the payload (default crc16)")
+    frame.add_argument("--rs-depth", type=int, help="CCSDS Reed-Solomon interleave depth: 1-5 or 8")
+    frame.add_argument("--randomise", choices=RANDOMISE_NAMES, help="CCSDS pseudo-randomiser (default off)")
+    frame.add_argument("--asm", action="store_true", help="attach the CCSDS sync marker")
+    frame.add_argument("--conv", action="store_true", help="rate-1/2 convolutional code")
+    frame.add_argument("--data-code", type=_bits, help="dsss spreading code chips")
+    frame.add_argument("--symbol-rate", type=float, help="dsss data rate (continuous spreading)")
+    segment = parser.add_argument_group("segment")
+    segment.add_argument("--fs", type=float, default=1e6, help="sample rate (default 1e6)")
+    segment.add_argument("--samples", type=int, default=10000, help="samples of the on part (default 10000)")
+    segment.add_argument("--off", type=int, default=0, help="samples of the gap after it")
+    segment.add_argument("--delay", type=int, default=0, help="samples of the gap before it")
+    segment.add_argument("--repeats", type=int, default=1, help="instances of the segment")
+    output = parser.add_argument_group("rendering (with -o)")
+    render.add_output_options(output, required=False)
+    parser.set_defaults(run=run)
+
+
+_SOURCE_KEYS = ("freq", "f_end", "level", "snr", "snr_mode", "seed", "sps", "pn_length", "rrc_beta", "rrc_span",
+                "modulation", "acq_code", "acq_reps", "sync", "crc", "rs_depth", "randomise", "data_code",
+                "symbol_rate", "symbols")
+
+
+def source_keys(args) -> dict:
+    """The scene keys of the source the options describe (unset options keep their defaults)."""
+    source = {"type": args.type}
+    source.update({key: getattr(args, key) for key in _SOURCE_KEYS if getattr(args, key) is not None})
+    if args.bits is not None:
+        source["payload" if args.type == "dsss" else "pattern"] = args.bits
+    if args.pulse == "rrc":
+        source["pulse"] = "rrc"
+    if args.asm:
+        source["asm"] = True
+    if args.conv:
+        source["conv"] = True
+    return source
+
+
+def run(args) -> int | None:
+    for name in ("samples", "off", "delay", "repeats"):
+        if getattr(args, name) < 0:
+            raise CliError(f"--{name} must not be negative")
+    text = one_source_scene_json(source_keys(args), args.fs, args.samples, args.off, args.delay, args.repeats)
+    if args.output is None:
+        print(text)
+        return None
+    return render.render_scene(text, "generated scene", args)

@@ -1,0 +1,231 @@
+"""quennel plot: power spectral density, spectrogram and constellation of a capture or a scene."""
+
+import ctypes
+import os
+from dataclasses import dataclass
+
+import numpy as np
+
+from .._native import kettara_lib
+from ._common import CliError, add_capture_hints, open_reader, read_text, si
+from ._scene import SYMBOL_TYPES, TYPE_NAMES, Composer
+
+MAX_SCATTER = 20000
+
+
+@dataclass
+class Signal:
+    samples: np.ndarray
+    fs: float  # 0 when unknown: axes are then in cycles per sample and samples
+    fc: float
+    title: str
+
+
+@dataclass
+class SymbolSource:
+    """Where a symbol source plays and how it was shaped, for its constellation."""
+
+    start: int
+    count: int
+    sps: int
+    freq_norm: float
+    rrc_beta: float | None
+    rrc_span: int
+
+
+def add_parser(subparsers) -> None:
+    parser = subparsers.add_parser(
+        "plot", help="plot spectrum, spectrogram and constellation",
+        description="Draw the power spectral density (Welch), a spectrogram and, for symbol sources, a "
+                    "constellation of a capture or a scene (a .json file, or any text starting with "
+                    "'{'), into a PNG.",
+        epilog="example: quennel plot capture.sigmf-data -o capture.png --size 1600x1000")
+    parser.add_argument("input", metavar="CAPTURE_OR_SCENE", help="capture file or scene JSON")
+    parser.add_argument("-o", "--output", required=True, metavar="PNG", help="image to write")
+    parser.add_argument("--samples", type=int, default=1 << 20, metavar="N",
+                        help="analyse at most the first N samples (default 1048576)")
+    parser.add_argument("--nfft", type=int, default=1024, help="FFT length (default 1024)")
+    parser.add_argument("--size", default="1200x900", metavar="WxH", help="image size in pixels (default 1200x900)")
+    parser.add_argument("--sps", type=int,
+                        help="samples per symbol: adds a constellation of a capture (scenes know theirs)")
+    parser.add_argument("--rrc-beta", type=float,
+                        help="with --sps: the capture is RRC-shaped with this roll-off (default rectangular)")
+    add_capture_hints(parser)
+    parser.set_defaults(run=run)
+
+
+def _size(text: str) -> tuple[int, int]:
+    try:
+        width, height = (int(v) for v in text.lower().split("x"))
+    except ValueError:
+        raise CliError(f"--size must be WIDTHxHEIGHT in pixels, not {text!r}") from None
+    if not (100 <= width <= 10000 and 100 <= height <= 10000):
+        raise CliError("--size must be between 100x100 and 10000x10000")
+    return width, height
+
+
+def _is_scene(path: str) -> bool:
+    if path.lower().endswith(".json") or path == "-":
+        return True
+    try:
+        with open(path, "rb") as file:
+            return file.read(256).lstrip().startswith(b"{")
+    except OSError:
+        return False
+
+
+def run(args) -> None:
+    size = _size(args.size)
+    if args.nfft < 16:
+        raise CliError("--nfft must be at least 16")
+    if args.samples < 1:
+        raise CliError("--samples must be at least 1")
+    if _is_scene(args.input):
+        signal, symbols = _scene_signal(args.input, args.samples)
+    else:
+        signal = _capture_signal(args)
+        symbols = SymbolSource(0, len(signal.samples), args.sps, 0.0, args.rrc_beta, 8) if args.sps else None
+    if len(signal.samples) == 0:
+        raise CliError(f"{args.input}: no samples to plot")
+    draw(signal, symbols, args.output, size, args.nfft)
+    print(f"wrote {args.output} ({size[0]}x{size[1]})")
+
+
+def _scene_signal(path: str, limit: int) -> tuple[Signal, SymbolSource | None]:
+    with Composer(read_text(path, "scene"), path) as composer:
+        count = limit if composer.repeats_forever else min(limit, composer.pass_length())
+        samples = np.empty(count, dtype=np.complex64)
+        samples = samples[: composer.read(samples)]
+        fs = composer.sample_rate()
+        symbols = _first_symbol_source(composer, len(samples))
+    return Signal(samples, fs, 0.0, os.path.basename(path)), symbols
+
+
+def _first_symbol_source(composer: Composer, available: int) -> SymbolSource | None:
+    segments = composer.segments()
+    for span in composer.spans():
+        segment = segments[span.segment]
+        start = span.start + span.delay
+        if start >= available or span.num == 0:
+            continue
+        for k in range(segment.n_sources):
+            source = segment.sources[k]
+            if TYPE_NAMES[source.type] in SYMBOL_TYPES:
+                fs = segment.fs or 1.0
+                beta = source.rrc_beta if source.pulse_rrc and source.rrc_span > 0 else None
+                return SymbolSource(start, min(span.num, available - start), max(source.sps, 1),
+                                    source.freq / fs, beta, source.rrc_span)
+    return None
+
+
+def _capture_signal(args) -> Signal:
+    with open_reader(args.input, args.sample_type, args.endian) as reader:
+        fs = reader.fs if reader.fs_source != "none" else 0.0
+        fc = reader.fc if reader.fc_source != "none" else 0.0
+        blocks, count = [], 0
+        while count < args.samples and len(block := reader.read(min(1 << 16, args.samples - count))):
+            blocks.append(block)
+            count += len(block)
+    samples = np.concatenate(blocks) if blocks else np.empty(0, np.complex64)
+    return Signal(samples, fs, fc, os.path.basename(args.input))
+
+
+def welch_psd(x: np.ndarray, nfft: int) -> tuple[np.ndarray, np.ndarray]:
+    """(normalised frequencies, power density per unit of normalised frequency), averaged
+    over Hann-windowed segments with half overlap, centred on 0."""
+    n = min(nfft, len(x))
+    window = np.hanning(n) if n > 1 else np.ones(1)
+    starts = range(0, len(x) - n + 1, max(n // 2, 1))
+    power = np.zeros(n)
+    for start in starts:
+        power += np.abs(np.fft.fft(x[start:start + n] * window)) ** 2
+    power /= len(starts) * np.sum(window ** 2)
+    return np.fft.fftshift(np.fft.fftfreq(n)), np.fft.fftshift(power)
+
+
+def spectrogram(x: np.ndarray, nfft: int, max_columns: int = 800) -> np.ndarray:
+    """Power in dB, frequency rows (centred on 0) by time columns."""
+    n = min(nfft, len(x))
+    hop = max(n // 2, (len(x) - n) // max_columns + 1, 1)
+    starts = np.arange(0, len(x) - n + 1, hop)
+    frames = np.stack([x[s:s + n] for s in starts]) * np.hanning(n)
+    power = np.abs(np.fft.fftshift(np.fft.fft(frames, axis=1), axes=1)) ** 2 / n
+    return 10 * np.log10(power.T + 1e-20)
+
+
+def symbol_points(x: np.ndarray, source: SymbolSource) -> np.ndarray:
+    """Symbols of a source: carrier removed, matched filter, sampled at the strongest phase,
+    normalised to unit power."""
+    segment = x[source.start:source.start + source.count].astype(np.complex128)
+    segment = segment * np.exp(-2j * np.pi * source.freq_norm * np.arange(len(segment)))
+    if source.rrc_beta is not None:
+        taps = (ctypes.c_float * (2 * source.sps * source.rrc_span + 1))()
+        kettara_lib().wfm_rrc_taps(source.sps, source.rrc_span, taps, source.rrc_beta)
+        taps = np.array(taps, dtype=np.float64)
+    else:
+        taps = np.ones(source.sps)
+    filtered = np.convolve(segment, taps, mode="valid")
+    if len(filtered) < source.sps:
+        return np.empty(0, np.complex128)
+    phase = int(np.argmax([np.mean(np.abs(filtered[p::source.sps]) ** 2) for p in range(source.sps)]))
+    points = filtered[phase::source.sps]
+    rms = np.sqrt(np.mean(np.abs(points) ** 2))
+    return points / rms if rms > 0 else points
+
+
+def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[int, int], nfft: int) -> None:
+    try:
+        from matplotlib.figure import Figure
+        from matplotlib.ticker import EngFormatter
+    except ImportError:
+        raise CliError("plotting needs matplotlib: pip install 'quennel[plot]'") from None
+    x = signal.samples
+    fs = signal.fs
+    unit_f, scale_f = ("Hz", fs) if fs > 0 else ("cycles/sample", 1.0)
+    dpi = 100
+    figure = Figure(figsize=(size[0] / dpi, size[1] / dpi), dpi=dpi, layout="constrained")
+    points = symbol_points(x, symbols) if symbols else None
+    columns = 3 if points is not None and len(points) else 1
+    grid = figure.add_gridspec(2, columns)
+    title = f"{signal.title}: {len(x)} samples" + (f" at {si(fs, 'Hz')}" if fs > 0 else "")
+    if signal.fc:
+        title += f", centre {si(signal.fc, 'Hz')}"
+    figure.suptitle(title)
+
+    freqs, psd = welch_psd(x, nfft)
+    axes = figure.add_subplot(grid[0, :])
+    axes.plot(freqs * scale_f + signal.fc, 10 * np.log10(psd / scale_f + 1e-30), linewidth=0.8)
+    axes.set_xlabel(f"frequency ({unit_f})")
+    if fs > 0:
+        axes.xaxis.set_major_formatter(EngFormatter())
+    axes.set_ylabel(f"PSD (dB/{'Hz' if fs > 0 else 'cycle/sample'})")
+    axes.set_title("power spectral density (Welch)")
+    axes.grid(True, alpha=0.3)
+
+    image = spectrogram(x, nfft)
+    axes = figure.add_subplot(grid[1, : columns - 1] if columns > 1 else grid[1, 0])
+    duration = len(x) / fs if fs > 0 else len(x)
+    extent = (0.0, duration, -0.5 * scale_f + signal.fc, 0.5 * scale_f + signal.fc)
+    floor = np.percentile(image, 5)
+    mesh = axes.imshow(image, aspect="auto", origin="lower", extent=extent, vmin=floor, cmap="viridis")
+    axes.set_xlabel("time (s)" if fs > 0 else "sample")
+    axes.set_ylabel(f"frequency ({unit_f})")
+    if fs > 0:
+        axes.xaxis.set_major_formatter(EngFormatter())
+        axes.yaxis.set_major_formatter(EngFormatter())
+    axes.set_title("spectrogram")
+    figure.colorbar(mesh, ax=axes, label="dB")
+
+    if columns > 1:
+        axes = figure.add_subplot(grid[1, columns - 1])
+        shown = points[:: max(len(points) // MAX_SCATTER, 1)]
+        axes.scatter(shown.real, shown.imag, s=2, alpha=0.4)
+        axes.set_aspect("equal")
+        axes.set_xlim(-2, 2)
+        axes.set_ylim(-2, 2)
+        axes.set_title(f"constellation ({len(points)} symbols)")
+        axes.grid(True, alpha=0.3)
+    try:
+        figure.savefig(output, dpi=dpi, format="png")
+    except OSError as error:
+        raise CliError(f"{output}: {error.strerror or error}") from None

@@ -1,0 +1,15 @@
+"""quennel template: print the example scene."""
+
+from ._scene import template_json
+
+
+def add_parser(subparsers) -> None:
+    parser = subparsers.add_parser(
+        "template", help="print an example scene",
+        description="Print an example scene (a tone; QPSK bits with RRC shaping; BPSK plus a tone) "
+                    "as JSON, a starting point for your own scenes.")
+    parser.set_defaults(run=run)
+
+
+def run(args) -> None:
+    print(template_json(), end="\n")
