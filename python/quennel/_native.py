@@ -77,6 +77,7 @@ _TOLVANE = [
      [c_char_p, c_int32, c_int32, c_int32, c_uint64, c_int32, c_double, c_double, c_double, c_double]),
     ("wfm_writer_write", c_uint64, [c_void_p, c_void_p, c_uint64]),
     ("wfm_writer_add_keyword", c_int, [c_void_p, c_char_p, c_char, c_void_p, c_uint64]),
+    ("wfm_writer_flush", c_int, [c_void_p]),
     ("wfm_writer_track_clipping", None, [c_void_p, c_int32]),
     ("wfm_writer_peak", c_double, [c_void_p]),
     ("wfm_writer_get_peak_dbfs", c_double, [c_void_p]),

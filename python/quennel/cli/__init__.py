@@ -9,7 +9,7 @@ import argparse
 import importlib
 import sys
 
-from ._common import CliError
+from ._common import CliError, FramingError
 
 SUBCOMMANDS = (
     "quennel.cli.template",
@@ -50,6 +50,9 @@ def main(argv=None) -> int:
     args = build_parser().parse_args(argv)
     try:
         return args.run(args) or 0
+    except FramingError as error:
+        print(error, file=sys.stderr)  # the scene library's own words, which name our options
+        return error.status
     except CliError as error:
         print(f"quennel {args.command}: {error}", file=sys.stderr)
         return error.status

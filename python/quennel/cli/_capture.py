@@ -36,6 +36,11 @@ class Writer:
         if stored != samples.size:
             raise CliError(f"{self.path}: write failed (disk full?)")
 
+    def flush(self) -> None:
+        """Hands what was written to the file system, for readers following the capture."""
+        if self._lib.wfm_writer_flush(self._handle) != 0:
+            raise CliError(f"{self.path}: write failed")
+
     def add_keyword(self, tag: str, type_letter: str, values: bytes, count: int) -> bool:
         """Adds a BLUE keyword (values in host byte order); False when it is refused."""
         return self._lib.wfm_writer_add_keyword(self._handle, tag.encode(), type_letter.encode(), values,

@@ -2,6 +2,8 @@
 
 import math
 
+import numpy as np
+
 from ._capture import Writer, capture_keywords, keyword_value, write_sigmf_meta
 from ._common import (ENDIANS, FORMATS, SAMPLE_TYPES, CliError, Progress, input_capture, open_reader,
                       output_capture)
@@ -40,6 +42,19 @@ def _json_value(value):
     return value
 
 
+def keep_integer_codes(block, sample_type: str):
+    """Samples read from an integer capture are code / full scale rounded to float, which may
+    fall a hair below the code; the writer truncates toward zero, so such a sample would come
+    out one code smaller. Growing magnitudes by 2^-20 (never past full scale) keeps every
+    code of a ci16 or ci8 capture, and is far below one code of either."""
+    if sample_type not in ("ci16", "ci8"):
+        return block
+    parts = block.view(np.float32)
+    magnitude = np.abs(parts)
+    grown = np.where(magnitude <= 1.0, np.minimum(magnitude * np.float32(1 + 2 ** -20), 1.0), magnitude)
+    return np.copysign(grown, parts).view(np.complex64)
+
+
 def run(args) -> None:
     path, fmt = output_capture(args.output, args.format)
     with open_reader(args.input, args.in_sample_type, args.in_endian) as reader:
@@ -54,7 +69,7 @@ def run(args) -> None:
                 _add_blue_keywords(writer, keywords, carried_fc=fc != 0.0)
             progress = Progress("convert", reader.num_samples)
             while len(block := reader.read(BLOCK)):
-                writer.write(block)
+                writer.write(keep_integer_codes(block, sample_type))
                 progress.update(writer.samples)
             progress.finish()
             summary = writer.close()

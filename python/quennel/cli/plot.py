@@ -1,13 +1,14 @@
 """quennel plot: power spectral density, spectrogram and constellation of a capture or a scene."""
 
 import ctypes
+import json
 import os
 from dataclasses import dataclass
 
 import numpy as np
 
 from .._native import kettara_lib
-from ._common import CliError, add_capture_hints, open_reader, read_text, si
+from ._common import CliError, add_capture_hints, input_capture, open_reader, read_text, si
 from ._scene import SYMBOL_TYPES, TYPE_NAMES, Composer
 
 MAX_SCATTER = 20000
@@ -47,9 +48,10 @@ def add_parser(subparsers) -> None:
     parser.add_argument("--nfft", type=int, default=1024, help="FFT length (default 1024)")
     parser.add_argument("--size", default="1200x900", metavar="WxH", help="image size in pixels (default 1200x900)")
     parser.add_argument("--sps", type=int,
-                        help="samples per symbol: adds a constellation of a capture (scenes know theirs)")
+                        help="samples per symbol: a constellation of the whole capture (scenes, and SigMF "
+                             "captures annotated with their scene, know their symbol sources)")
     parser.add_argument("--rrc-beta", type=float,
-                        help="with --sps: the capture is RRC-shaped with this roll-off (default rectangular)")
+                        help="the capture's symbols are RRC-shaped with this roll-off (default rectangular)")
     add_capture_hints(parser)
     parser.set_defaults(run=run)
 
@@ -84,7 +86,10 @@ def run(args) -> None:
         signal, symbols = _scene_signal(args.input, args.samples)
     else:
         signal = _capture_signal(args)
-        symbols = SymbolSource(0, len(signal.samples), args.sps, 0.0, args.rrc_beta, 8) if args.sps else None
+        if args.sps:
+            symbols = SymbolSource(0, len(signal.samples), args.sps, 0.0, args.rrc_beta, 8)
+        else:
+            symbols = _annotated_symbol_source(args.input, signal, args.rrc_beta)
     if len(signal.samples) == 0:
         raise CliError(f"{args.input}: no samples to plot")
     draw(signal, symbols, args.output, size, args.nfft)
@@ -115,6 +120,29 @@ def _first_symbol_source(composer: Composer, available: int) -> SymbolSource | N
                 beta = source.rrc_beta if source.pulse_rrc and source.rrc_span > 0 else None
                 return SymbolSource(start, min(span.num, available - start), max(source.sps, 1),
                                     source.freq / fs, beta, source.rrc_span)
+    return None
+
+
+def _annotated_symbol_source(path: str, signal: Signal, rrc_beta: float | None) -> SymbolSource | None:
+    """The first symbol source a SigMF capture's annotations describe (the captures quennel
+    writes annotate every burst of their scene)."""
+    meta = os.path.splitext(input_capture(path))[0] + ".sigmf-meta"
+    try:
+        with open(meta, encoding="utf-8") as file:
+            annotations = json.load(file).get("annotations", [])
+    except (OSError, ValueError, AttributeError):
+        return None
+    for note in annotations:
+        try:
+            if note.get("core:label") not in SYMBOL_TYPES or signal.fs <= 0:
+                continue
+            start, count = int(note["core:sample_start"]), int(note["core:sample_count"])
+            centre = (note["core:freq_lower_edge"] + note["core:freq_upper_edge"]) / 2 - signal.fc
+            sps = int(note["sondrel:sps"])
+        except (KeyError, TypeError, ValueError, AttributeError):
+            continue
+        if start < len(signal.samples) and count > 0 and sps > 0:
+            return SymbolSource(start, min(count, len(signal.samples) - start), sps, centre / signal.fs, rrc_beta, 8)
     return None
 
 
