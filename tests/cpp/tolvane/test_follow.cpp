@@ -196,31 +196,36 @@ TEST_F(FollowTest, CsvRowsArriveWholeNeverHalfARow) {
 
 int stop_requested() { return 1; }
 
-// A raw capture that stops growing: the budgets end the wait.
+// A capture that stops growing, without an end marker: the budgets end the wait. A BLUE
+// capture whose data_size is still 0 has no marker yet.
 TEST_F(FollowTest, BudgetsAndStopRequests) {
+    Bytes raw;
+    put<float>(raw, 0.5f, false);
+    put<float>(raw, -0.5f, false);
+    raw.push_back(1);  // half a sample that never completes
+    Bytes blue = hcb(0, false, 0);
+    blue.insert(blue.end(), raw.begin(), raw.end());
+    const std::string raw_path = write_file("still.raw", raw), blue_path = write_file("still.blue", blue);
     struct Case {
         const char *what;
+        const std::string &path;
         uint32_t timeout, grace;
         bool stop;
         int32_t ending;
         double min_ms;
     };
     const Case cases[] = {
-        {"timeout 250", 250, 0, false, TOLVANE_END_TIMEOUT, 250},
-        {"timeout 100", 100, 0, false, TOLVANE_END_TIMEOUT, 100},
-        {"timeout 30", 30, 0, false, TOLVANE_END_TIMEOUT, 30},
-        {"stop with grace", 0, 50, true, TOLVANE_END_INTERRUPTED, 50},
-        {"stop keeps a running timeout", 300, 0, true, TOLVANE_END_INTERRUPTED, 300},
-        {"grace never lengthens a timeout", 150, 5000, true, TOLVANE_END_INTERRUPTED, 150},
+        {"timeout 250", raw_path, 250, 0, false, TOLVANE_END_TIMEOUT, 250},
+        {"timeout 100", raw_path, 100, 0, false, TOLVANE_END_TIMEOUT, 100},
+        {"timeout 30", raw_path, 30, 0, false, TOLVANE_END_TIMEOUT, 30},
+        {"data_size 0 is no marker", blue_path, 100, 0, false, TOLVANE_END_TIMEOUT, 100},
+        {"stop with grace", raw_path, 0, 50, true, TOLVANE_END_INTERRUPTED, 50},
+        {"stop keeps a running timeout", raw_path, 300, 0, true, TOLVANE_END_INTERRUPTED, 300},
+        {"grace never lengthens a timeout", blue_path, 150, 5000, true, TOLVANE_END_INTERRUPTED, 150},
     };
-    Bytes raw;
-    put<float>(raw, 0.5f, false);
-    put<float>(raw, -0.5f, false);
-    raw.push_back(1);  // half a sample that never completes
-    const std::string p = write_file("still.raw", raw);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        ReaderPtr r(tolvane_create(p.c_str(), 0, 0));
+        ReaderPtr r(tolvane_create(c.path.c_str(), 0, 0));
         tolvane_set_follow_timeout_ms(r.get(), c.timeout);
         tolvane_set_follow_grace_ms(r.get(), c.grace);
         EXPECT_EQ(tolvane_get_follow_timeout_ms(r.get()), c.timeout);
