@@ -209,7 +209,7 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
         raise CliError("plotting needs matplotlib: pip install 'quennel[plot]'") from None
     x = signal.samples
     fs = signal.fs
-    unit_f, scale_f = ("Hz", fs) if fs > 0 else ("cycles/sample", 1.0)
+    scale_f = fs if fs > 0 else 1.0
     dpi = 100
     figure = Figure(figsize=(size[0] / dpi, size[1] / dpi), dpi=dpi, layout="constrained")
     points = symbol_points(x, symbols) if symbols else None
@@ -223,9 +223,9 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
     freqs, psd = welch_psd(x, nfft)
     axes = figure.add_subplot(grid[0, :])
     axes.plot(freqs * scale_f + signal.fc, 10 * np.log10(psd / scale_f + 1e-30), linewidth=0.8)
-    axes.set_xlabel(f"frequency ({unit_f})")
+    axes.set_xlabel("frequency" if fs > 0 else "frequency (cycles/sample)")
     if fs > 0:
-        axes.xaxis.set_major_formatter(EngFormatter())
+        axes.xaxis.set_major_formatter(EngFormatter(unit="Hz"))
     axes.set_ylabel(f"PSD (dB/{'Hz' if fs > 0 else 'cycle/sample'})")
     axes.set_title("power spectral density (Welch)")
     axes.grid(True, alpha=0.3)
@@ -236,11 +236,11 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
     extent = (0.0, duration, -0.5 * scale_f + signal.fc, 0.5 * scale_f + signal.fc)
     floor = np.percentile(image, 5)
     mesh = axes.imshow(image, aspect="auto", origin="lower", extent=extent, vmin=floor, cmap="viridis")
-    axes.set_xlabel("time (s)" if fs > 0 else "sample")
-    axes.set_ylabel(f"frequency ({unit_f})")
+    axes.set_xlabel("time" if fs > 0 else "sample")
+    axes.set_ylabel("frequency" if fs > 0 else "frequency (cycles/sample)")
     if fs > 0:
-        axes.xaxis.set_major_formatter(EngFormatter())
-        axes.yaxis.set_major_formatter(EngFormatter())
+        axes.xaxis.set_major_formatter(EngFormatter(unit="s"))
+        axes.yaxis.set_major_formatter(EngFormatter(unit="Hz"))
     axes.set_title("spectrogram")
     figure.colorbar(mesh, ax=axes, label="dB")
 
@@ -251,7 +251,8 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
         axes.set_aspect("equal")
         axes.set_xlim(-2, 2)
         axes.set_ylim(-2, 2)
-        axes.set_title(f"constellation ({len(points)} symbols)")
+        axes.set_title("constellation")
+        axes.set_xlabel(f"{len(points)} symbols")
         axes.grid(True, alpha=0.3)
     try:
         figure.savefig(output, dpi=dpi, format="png")
