@@ -3,6 +3,7 @@ checks, and where every instance falls."""
 
 import ctypes
 import json
+import math
 
 import numpy as np
 
@@ -31,6 +32,17 @@ def _number(obj: dict, key: str, default: float) -> float:
     return float(value) if _is_number(value) else default
 
 
+def _integer(obj: dict, key: str, default: int) -> int:
+    """A scene count or code, truncated; values no integer can hold give 0."""
+    value = _number(obj, key, default)
+    return int(value) if math.isfinite(value) else 0
+
+
+def _int32(obj: dict, key: str, default: int) -> int:
+    """A 32-bit scene field: truncated and clamped to the 32-bit range."""
+    return max(min(_integer(obj, key, default), 2**31 - 1), -(2**31))
+
+
 def _is_number(value) -> bool:
     return isinstance(value, (int, float)) and not isinstance(value, bool)
 
@@ -55,10 +67,10 @@ class SourceRecord:
         spec.snr = _number(obj, "snr", 100.0)
         spec.level = _number(obj, "level", 0.0)
         spec.snr_mode = MODE_NAMES.index(obj["snr_mode"]) if obj.get("snr_mode") in MODE_NAMES else 0
-        spec.seed = int(_number(obj, "seed", 1)) & 0xFFFFFFFF
-        spec.sps = int(_number(obj, "sps", 8))
-        spec.pn_length = int(_number(obj, "pn_length", 7))
-        spec.pn_poly = int(_number(obj, "pn_poly", 0))
+        spec.seed = _integer(obj, "seed", 1) & 0xFFFFFFFF
+        spec.sps = _int32(obj, "sps", 8)
+        spec.pn_length = _int32(obj, "pn_length", 7)
+        spec.pn_poly = _integer(obj, "pn_poly", 0)
         spec.lfsr = 1 if obj.get("lfsr") == "fibonacci" else 0
         spec.background = 1 if obj.get("background") is True else 0
         if kind == "bits":
@@ -70,9 +82,9 @@ class SourceRecord:
             self._bits(spec, "pattern", payload)
         self._bits(spec, "acq_code", obj.get("acq_code"))
         self._bits(spec, "sync", obj.get("sync"))
-        spec.acq_reps = max(int(_number(obj, "acq_reps", 1)), 0)
+        spec.acq_reps = max(_integer(obj, "acq_reps", 1), 0)
         spec.crc = 0 if obj.get("crc") == "none" else 1
-        spec.rs_depth = int(_number(obj, "rs_depth", 0))
+        spec.rs_depth = _int32(obj, "rs_depth", 0)
         randomise = obj.get("randomise")
         spec.randomise = (RANDOMISE_NAMES.index(randomise) if randomise in RANDOMISE_NAMES else 0) \
             if isinstance(randomise, str) else int(randomise is True)
@@ -87,7 +99,7 @@ class SourceRecord:
         if obj.get("pulse") == "rrc":
             spec.pulse_rrc = 1
             spec.rrc_beta = _number(obj, "rrc_beta", 0.35)
-            spec.rrc_span = int(_number(obj, "rrc_span", 8))
+            spec.rrc_span = _int32(obj, "rrc_span", 8)
         self.spec = spec
 
     def _bits(self, spec: SourceSpec, field: str, text) -> None:
@@ -214,15 +226,20 @@ class Composer:
         """The segments as the scene states them, for capture annotations: the sources the
         scene names (not the shared noise floor added for a sum) with their own SNRs.
         Returns the array and the records it points into (keep them alive together)."""
-        stated = scene_sources(json.loads(self.text))
+        try:
+            stated = scene_sources(json.loads(self.text))
+        except ValueError:  # text the scene library reads but Python's JSON does not
+            stated = []
+        stated += [[]] * (self.n_segments - len(stated))
         segments = (SegmentSpec * self.n_segments)()
         keep = []
         for index, played in enumerate(self.segments()):
-            count = min(len(stated[index]), played.n_sources)
+            count = min(len(stated[index]), played.n_sources) if stated[index] else played.n_sources
             sources = (SourceSpec * max(count, 1))()
             for k in range(count):
                 sources[k] = SourceSpec.from_buffer_copy(played.sources[k])
-                sources[k].snr = _number(stated[index][k], "snr", 100.0)
+                if stated[index]:
+                    sources[k].snr = _number(stated[index][k], "snr", 100.0)
             segments[index] = SegmentSpec.from_buffer_copy(played)
             segments[index].sources = sources
             segments[index].n_sources = count
