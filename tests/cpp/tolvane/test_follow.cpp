@@ -7,20 +7,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 
 #include "blue_fixture.hpp"
 #include "capture_files.hpp"
-#include "tolvane_core.h"
+#include "reader_ptr.hpp"
 
 using namespace fixture;
 
 namespace {
-
-struct ReaderDeleter {
-    void operator()(Reader *r) const { tolvane_destroy(r); }
-};
-using ReaderPtr = std::unique_ptr<Reader, ReaderDeleter>;
 
 // One step of the writer process: append bytes, overwrite bytes at an offset, or pause.
 struct Step {

@@ -5,20 +5,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 #include "blue_fixture.hpp"
 #include "capture_files.hpp"
-#include "tolvane_core.h"
+#include "reader_ptr.hpp"
 
 using namespace fixture;
 
 namespace {
-
-struct ReaderDeleter {
-    void operator()(Reader *r) const { tolvane_destroy(r); }
-};
-using ReaderPtr = std::unique_ptr<Reader, ReaderDeleter>;
 
 ReaderPtr open(const std::string &path, int32_t stype = 0, int32_t endian = 0) {
     return ReaderPtr(tolvane_create(path.c_str(), stype, endian));

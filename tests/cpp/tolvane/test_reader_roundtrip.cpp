@@ -5,18 +5,12 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <memory>
 
 #include "capture_files.hpp"
-#include "tolvane_core.h"
+#include "reader_ptr.hpp"
 #include "wfm_writer_core.h"
 
 namespace {
-
-struct ReaderDeleter {
-    void operator()(Reader *r) const { tolvane_destroy(r); }
-};
-using ReaderPtr = std::unique_ptr<Reader, ReaderDeleter>;
 
 const std::vector<cf32> kSamples = {{0.5f, -0.25f}, {-1.0f, 1.0f}, {0.123f, -0.987f}, {0.0f, 3.0e-5f}, {-0.75f, 0.0625f}};
 constexpr double kScale[] = {0, 0, 2147483647.0, 32767.0, 127.0};
