@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "det_math.hpp"
+
 namespace {
 
 constexpr double kNoNoiseSnr = 100.0;
@@ -12,24 +14,6 @@ constexpr double kTenLog10Of2 = 3.010299956639812;
 double ten_log10(double d) { return std::log10(d) * 10.0; }
 
 bool is_noisy(const SourceSpec &s) { return s.type != WFM_TYPE_NOISE && s.snr < kNoNoiseSnr; }
-
-// exp(x) from + - * / only, so the result carries the same bits on every x86-64 machine
-// (the C library picks FMA code paths for exp at run time). Error below two units in the
-// last place, far below what the rounding to float of a gain can see.
-double portable_exp(double x) {
-    if (std::isnan(x)) return x;
-    if (x > 709.782712893384) return HUGE_VAL;
-    if (x < -745.1332191019412) return 0.0;
-    constexpr double kInvLn2 = 1.4426950408889634;
-    constexpr double kLn2Hi = 6.93147180369123816490e-01;  // low bits zero: k * hi is exact
-    constexpr double kLn2Lo = 1.90821492927058770002e-10;
-    const double k = std::floor(x * kInvLn2 + 0.5);
-    const double r = (x - k * kLn2Hi) - k * kLn2Lo;  // |r| <= 0.35
-    // Taylor series to r^13 / 13! in nested form: truncation below 1e-17 relative.
-    double p = 1.0;
-    for (int n = 13; n >= 1; --n) p = 1.0 + p * r / n;
-    return std::ldexp(p, static_cast<int>(k));
-}
 
 }  // namespace
 
@@ -72,7 +56,7 @@ double wfm_source_create_snr(const SourceSpec *src, uint32_t *mode_out, double f
 }
 
 float wfm_level_gain(double level_db) {
-    return static_cast<float>(portable_exp(2.302585092994046 * (level_db * 0.05)));
+    return static_cast<float>(qn::det_exp(2.302585092994046 * (level_db * 0.05)));
 }
 
 }  // extern "C"
