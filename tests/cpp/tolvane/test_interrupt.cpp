@@ -31,9 +31,14 @@ bool forwarding_installed(int sig) {
     return (act.sa_flags & SA_SIGINFO) && act.sa_sigaction != info_handler;
 }
 
+// Every test starts from default dispositions and free slots, whatever ran before it.
 class InterruptTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        for (int sig : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) {
+            while (qn_restore_signal(sig) == 0) {}
+            signal(sig, SIG_DFL);
+        }
         qn_resume();
         qn_set_interrupt_latency_ms(0);
         plain_calls = 0;
