@@ -6,6 +6,7 @@ import struct
 import subprocess
 import sys
 import time
+import warnings
 from types import SimpleNamespace
 
 import numpy as np
@@ -53,6 +54,14 @@ def read_all(path, **hints):
         facts = SimpleNamespace(**{name: getattr(reader, name) for name in (
             "file_type", "sample_type", "fs", "fc", "t0", "num_samples", "keywords")})
         return reader.read(max(reader.num_samples, 1)), facts
+
+
+def assert_valid_sigmf(meta_path):
+    from sigmf.validate import validate
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        validate(json.loads(meta_path.read_text()))
 
 
 def png_size(path):
@@ -258,6 +267,7 @@ def test_convert_carries_metadata_and_keywords(tmp_path):
     glob = json.loads((tmp_path / "k.sigmf-meta").read_text())["global"]
     assert glob["quennel:keywords"] == {"FREQ": 100e6, "OPERATOR": "quennel", "GAINS": [1.5, -2.0], "CHANNEL": 7}
     assert {"name": "quennel", "version": "1.0.0", "optional": True} in glob["core:extensions"]
+    assert_valid_sigmf(tmp_path / "k.sigmf-meta")
 
     quennel("convert", tmp_path / "k.sigmf-data", tmp_path / "k.csv", "-q", check_status=0)
     assert np.allclose(read_all(tmp_path / "k.csv")[0], original, atol=1e-8)
@@ -266,6 +276,21 @@ def test_convert_carries_metadata_and_keywords(tmp_path):
     samples, reader = read_all(tmp_path / "copy.blue")
     assert np.array_equal(samples, original) and reader.sample_type == "ci16" and reader.t0 == 1700000000.5
     assert reader.keywords == {"FREQ": 100e6, "OPERATOR": "quennel", "GAINS": [1.5, -2.0], "CHANNEL": 7}
+
+
+@needs_scenes
+@needs_reader
+def test_convert_between_sigmf_captures_keeps_annotations_and_start_time(tmp_path):
+    scene = tmp_path / "scene.json"
+    scene.write_text(template_text())
+    quennel("render", scene, "-o", tmp_path / "a.sigmf-data", "--t0", "1700000000.25", "--fc", "1e9",
+            check_status=0)
+    quennel("convert", tmp_path / "a.sigmf-data", tmp_path / "b.sigmf-data", "--sample-type", "ci16",
+            "--endian", "be", check_status=0)
+    before, after = (json.loads((tmp_path / name).read_text()) for name in ("a.sigmf-meta", "b.sigmf-meta"))
+    assert after["annotations"] == before["annotations"] and len(after["annotations"]) == 4
+    assert after["captures"] == before["captures"] and after["global"]["core:datatype"] == "ci16_be"
+    assert_valid_sigmf(tmp_path / "b.sigmf-meta")
 
 
 # --- follow -------------------------------------------------------------------------------

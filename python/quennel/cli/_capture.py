@@ -70,23 +70,28 @@ def sigmf_meta_path(data_path: str) -> str:
     return os.path.splitext(data_path)[0] + ".sigmf-meta"
 
 
-def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global: dict | None = None) -> None:
-    """Replaces the sidecar of a finished SigMF capture by one annotating the scene's
-    segments, and carrying extra_global members (each under a declared extension)."""
+def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global: dict | None = None,
+                     annotations: list | None = None, extensions: list = ()) -> None:
+    """Replaces the sidecar of a finished SigMF capture by one annotating the scene's segments
+    (or holding the given annotations), with extra_global members in "global". Extensions
+    are declared for the given ones and for the namespaces of the extra members."""
     lib = tolvane_lib()
     text = take_text(lib.wfm_sigmf_meta_json(SAMPLE_TYPES.index(writer.sample_type), int(writer.endian == "be"),
                                              segments, count, writer.fs, writer.fc, writer.t0), libc().free)
     if text is None:
         raise CliError(f"{writer.path}: cannot build the SigMF metadata")
-    if extra_global:
+    if extra_global or annotations is not None or extensions:
         document = json.loads(text)
         glob = document["global"]
-        extensions = glob.setdefault("core:extensions", [])
-        for key, value in extra_global.items():
-            namespace = key.split(":", 1)[0]
-            if all(e.get("name") != namespace for e in extensions):
-                extensions.append({"name": namespace, "version": "1.0.0", "optional": True})
-            glob[key] = value
+        declared = glob.setdefault("core:extensions", [])
+        wanted = list(extensions) + [{"name": key.split(":", 1)[0], "version": "1.0.0", "optional": True}
+                                     for key in extra_global or {}]
+        for extension in wanted:
+            if isinstance(extension, dict) and all(e.get("name") != extension.get("name") for e in declared):
+                declared.append(extension)
+        glob.update(extra_global or {})
+        if annotations is not None:
+            document["annotations"] = annotations
         text = json.dumps(document)
     try:
         with open(sigmf_meta_path(writer.path), "w", encoding="utf-8") as file:

@@ -1,12 +1,14 @@
 """quennel convert: any capture the reader opens into any format the writer writes."""
 
+import datetime
+import json
 import math
+import sys
 
 import numpy as np
 
-from ._capture import Writer, capture_keywords, keyword_value, write_sigmf_meta
-from ._common import (ENDIANS, FORMATS, SAMPLE_TYPES, CliError, Progress, input_capture, open_reader,
-                      output_capture)
+from ._capture import Writer, capture_keywords, keyword_value, sigmf_meta_path, write_sigmf_meta
+from ._common import ENDIANS, FORMATS, SAMPLE_TYPES, Progress, input_capture, open_reader, output_capture
 from .render import describe
 
 BLOCK = 1 << 16
@@ -17,8 +19,9 @@ def add_parser(subparsers) -> None:
     parser = subparsers.add_parser(
         "convert", help="convert a capture to another format or sample type",
         description="Copy the samples of IN into OUT, carrying sample rate, centre frequency and start "
-                    "time, and the keywords of IN: as keywords into BLUE, into the metadata of SigMF "
-                    f"(global \"{KEYWORDS_KEY}\"). Raw and CSV carry no metadata.",
+                    "time, the keywords of IN (as keywords into BLUE, into the metadata of SigMF under "
+                    f"global \"{KEYWORDS_KEY}\") and, from SigMF to SigMF, the annotations. Raw and CSV "
+                    "carry no metadata.",
         epilog="example: quennel convert capture.blue capture.sigmf-data --sample-type cf32")
     parser.add_argument("input", metavar="IN", help="capture to read")
     parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format")
@@ -60,7 +63,8 @@ def run(args) -> None:
     with open_reader(args.input, args.in_sample_type, args.in_endian) as reader:
         fs = reader.fs if reader.fs_source != "none" else 0.0
         fc = reader.fc if reader.fc_source != "none" else 0.0
-        t0 = reader.t0 if reader.t0_source != "none" else 0.0
+        source_meta = _sigmf_document(args.input) if reader.file_type == "sigmf" else {}
+        t0 = reader.t0 if reader.t0_source != "none" else _sigmf_start_time(source_meta)
         sample_type = args.sample_type or reader.sample_type
         keywords = capture_keywords(input_capture(args.input)) if reader.keywords else []
         writer = Writer(path, fmt, sample_type, args.endian, fs=fs, fc=fc, t0=t0, atten_db=args.atten)
@@ -76,11 +80,36 @@ def run(args) -> None:
         except BaseException:
             writer.abandon()
             raise
-    if fmt == "sigmf" and keywords:
+    annotations = source_meta.get("annotations")
+    if fmt == "sigmf" and (keywords or annotations):
         carried = {tag: _json_value(keyword_value(letter, data, count)) for tag, letter, data, count in keywords}
-        write_sigmf_meta(writer, extra_global={KEYWORDS_KEY: carried})
+        write_sigmf_meta(writer, extra_global={KEYWORDS_KEY: carried} if carried else None,
+                         annotations=annotations if isinstance(annotations, list) else None,
+                         extensions=source_meta.get("global", {}).get("core:extensions", []))
     if not args.quiet:
         print(describe(path, fmt, sample_type, summary))
+
+
+def _sigmf_document(path: str) -> dict:
+    """The metadata document of a SigMF capture; empty when it cannot be read as an object."""
+    try:
+        with open(sigmf_meta_path(input_capture(path)), encoding="utf-8") as file:
+            document = json.load(file)
+    except (OSError, ValueError):
+        return {}
+    return document if isinstance(document, dict) else {}
+
+
+def _sigmf_start_time(document: dict) -> float:
+    """UNIX seconds of the first capture's "core:datetime", 0 when there is none."""
+    try:
+        text = document["captures"][0]["core:datetime"]
+        moment = datetime.datetime.fromisoformat(text.replace("Z", "+00:00"))
+    except (KeyError, IndexError, TypeError, AttributeError, ValueError):
+        return 0.0
+    if moment.tzinfo is None:
+        moment = moment.replace(tzinfo=datetime.timezone.utc)
+    return moment.timestamp()
 
 
 def _add_blue_keywords(writer: Writer, keywords, carried_fc: bool) -> None:
@@ -88,4 +117,4 @@ def _add_blue_keywords(writer: Writer, keywords, carried_fc: bool) -> None:
         if tag == "FREQ" and carried_fc:
             continue  # the writer declares the centre frequency itself
         if not writer.add_keyword(tag, letter, data, count):
-            raise CliError(f"{writer.path}: cannot carry the keyword {tag!r}")
+            print(f"quennel convert: the keyword {tag!r} cannot be carried into BLUE; left out", file=sys.stderr)
