@@ -1,8 +1,6 @@
 #include "lo_core.h"
 
-#include <atomic>
 #include <cmath>
-#include <mutex>
 #include <new>
 
 #include "det_math.hpp"
@@ -19,9 +17,6 @@ constexpr uint32_t kLutMask = 65535;
 constexpr std::size_t kStateBytes = 20;
 constexpr char kMagic[] = "LO__";
 
-std::once_flag lut_once;
-std::atomic<int> lut_ready{0};
-
 // Single-precision sine of the single-precision angle, rounded once from double precision.
 void fill_sin_table() {
     const float step = 0x1.921fb6p-14f;  // 2 pi / 65536 rounded to float
@@ -34,12 +29,11 @@ void fill_sin_table() {
 
 }  // namespace
 
+// A function-local static: filled exactly once, and every other thread arriving meanwhile
+// waits for the fill to finish.
 void ensure_sin_table() {
-    if (lut_ready.load(std::memory_order_acquire)) return;
-    std::call_once(lut_once, [] {
-        fill_sin_table();
-        lut_ready.store(1, std::memory_order_release);
-    });
+    static const bool filled = (fill_sin_table(), true);
+    (void)filled;
 }
 
 uint32_t phase_increment(double norm_freq) {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "awgn_core.h"
 #include "blob_bytes.hpp"
 #include "lo_core.h"
 #include "lo_core.hpp"
@@ -29,28 +30,39 @@ TEST(LoTable, EntriesAreTheCorrectlyRoundedSineOfTheFloatAngle) {
     EXPECT_LT(std::fabs(lo_sin_lut[32768]), 1e-6f);
 }
 
-// The first fill happens on whichever thread gets there first; the others must see the
-// finished table. Run in a fresh process so that nothing filled it before.
+// Eight threads make the first oscillators and noise generators of the process at once; each
+// must see the finished tables, so all their streams equal the ones made afterwards.
+bool first_fills_from_threads_agree() {
+    constexpr int kThreads = 8;
+    std::vector<std::vector<cf32>> tones(kThreads, std::vector<cf32>(64));
+    std::vector<std::vector<cf32>> noises(kThreads, std::vector<cf32>(64));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &tones, &noises] {
+            Awgn *g = awgn_create(5, 1.0f);
+            Lo *lo = lo_create(0.01);
+            lo_steps(lo, 64, tones[t].data(), 64);
+            awgn_generate(g, 64, noises[t].data(), 64);
+            lo_destroy(lo);
+            awgn_destroy(g);
+        });
+    for (auto &th : threads) th.join();
+    Lo *lo = lo_create(0.01);
+    Awgn *g = awgn_create(5, 1.0f);
+    std::vector<cf32> tone(64), noise(64);
+    lo_steps(lo, 64, tone.data(), 64);
+    awgn_generate(g, 64, noise.data(), 64);
+    bool same = tone[16].im > 0.5f;
+    for (int t = 0; t < kThreads; ++t)
+        same = same && std::memcmp(tones[t].data(), tone.data(), 64 * sizeof(cf32)) == 0 &&
+               std::memcmp(noises[t].data(), noise.data(), 64 * sizeof(cf32)) == 0;
+    return same;
+}
+
+// In a fresh process, so that nothing filled the tables before.
 TEST(LoTable, FirstFillFromManyThreadsAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            std::vector<std::thread> threads;
-            std::vector<int> ok(8, 0);
-            for (int t = 0; t < 8; ++t)
-                threads.emplace_back([t, &ok] {
-                    Lo *lo = lo_create(0.25);
-                    cf32 out[4];
-                    lo_steps(lo, 4, out, 4);
-                    ok[t] = out[1].im == 1.0f && out[0].re == 1.0f && lo_sin_lut[8192] > 0.7f;
-                    lo_destroy(lo);
-                });
-            for (auto &th : threads) th.join();
-            int good = 0;
-            for (int v : ok) good += v;
-            std::exit(good == 8 ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(first_fills_from_threads_agree() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 struct IncrementCase {
