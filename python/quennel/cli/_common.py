@@ -115,9 +115,9 @@ class Progress:
     PERIOD_S = 0.1
     WIDTH = 30
 
-    def __init__(self, label: str, total: int, stream=None):
+    def __init__(self, label: str, total: int | None, stream=None):
         self.label = label
-        self.total = max(total, 1)
+        self.total = total  # None: unknown, shown as a count
         self.stream = stream or sys.stderr
         self.enabled = self.stream.isatty()
         self.start = time.monotonic()
@@ -129,11 +129,14 @@ class Progress:
         if not self.enabled or now - self.start < self.DELAY_S or now - self.last_draw < self.PERIOD_S:
             return
         self.last_draw = now
+        rate = si(done / (now - self.start), "sample/s")
+        if not self.total:
+            self.draw(f"{self.label} {done} samples  {rate}")
+            return
         fraction = min(done / self.total, 1.0)
         filled = int(fraction * self.WIDTH)
-        rate = done / (now - self.start)
         bar = "#" * filled + "." * (self.WIDTH - filled)
-        self.draw(f"{self.label} [{bar}] {fraction:4.0%}  {si(rate, 'sample/s')}")
+        self.draw(f"{self.label} [{bar}] {fraction:4.0%}  {rate}")
 
     def draw(self, line: str) -> None:
         self.stream.write("\r" + line.ljust(self.drawn_width))

@@ -16,6 +16,8 @@ MODE_NAMES = ("auto", "fs", "ebno", "esno")
 MODULATIONS = ("none", "bpsk", "qpsk")
 RANDOMISE_NAMES = ("off", "ccsds", "legacy")
 CRC_NAMES = ("none", "crc16")
+TIMING_RANGES = 0x10 | 0x20 | 0x40  # ranged num_samples, off_samples, delay_samples
+MAX_LISTED_INSTANCES = 1 << 20
 
 
 def template_json() -> str:
@@ -206,15 +208,25 @@ class Composer:
         """Fills out (complex64) with the next samples; fewer only at the end of the scene."""
         return self._lib.wfm_compose_execute(self._handle, out.ctypes.data, out.size)
 
-    def spans(self) -> list[ComposeSpan]:
-        """Where each instance of each segment falls in the first pass."""
-        count = self._lib.wfm_compose_spans(self._segments, self.n_segments, None, 0)
+    def instances(self) -> int:
+        """Instances of all segments in one pass."""
+        return self._lib.wfm_compose_spans(self._segments, self.n_segments, None, 0)
+
+    def spans(self, limit: int | None = None) -> list[ComposeSpan]:
+        """Where each instance of each segment falls in the first pass (the first limit ones)."""
+        count = self.instances() if limit is None else min(self.instances(), limit)
         spans = (ComposeSpan * count)()
         self._lib.wfm_compose_spans(self._segments, self.n_segments, spans, count)
         return list(spans)
 
-    def pass_length(self) -> int:
-        """Samples in one pass of the scene."""
+    def pass_length(self) -> int | None:
+        """Samples in one pass of the scene; None when that would take listing more drawn
+        instance lengths than is reasonable."""
+        segments = self.segments()
+        if not any(segment.range_flags & TIMING_RANGES for segment in segments):
+            return sum(max(s.repeats, 1) * (s.delay_samples + s.num_samples + s.off_samples) for s in segments)
+        if self.instances() > MAX_LISTED_INSTANCES:
+            return None
         return sum(span.delay + span.num + span.off for span in self.spans())
 
     def sample_rate(self) -> float:

@@ -67,7 +67,7 @@ def run(args) -> int:
     with open_reader(args.capture, args.sample_type, args.endian) as reader:
         reader.follow_timeout_ms = max(args.timeout, 0)
         reader.follow_grace_ms = max(args.grace, 0)
-        status = _Status(args.capture)
+        status = Progress(f"follow {args.capture}:", None)
         with _SignalGuard():
             stop_deadline = None
             while True:
@@ -89,20 +89,3 @@ def run(args) -> int:
     rate = f", {si(received / elapsed, 'sample/s')}" if elapsed > 0 else ""
     print(f"{ending}: {_ENDINGS[ending]}; {received} samples in {elapsed:.2f} s{rate}")
     return STATUS[ending]
-
-
-class _Status(Progress):
-    """Samples received and rate, redrawn on a terminal."""
-
-    def __init__(self, capture: str):
-        super().__init__("follow", 1)
-        self.capture = capture
-
-    def update(self, done: int) -> None:
-        now = time.monotonic()
-        if not self.enabled or now - self.last_draw < self.PERIOD_S:
-            return
-        self.last_draw = now
-        rate = done / max(now - self.start, 1e-9)
-        self.draw(f"follow {self.capture}: {done} samples, {si(rate, 'sample/s')}")
-

@@ -12,6 +12,7 @@ from ._common import CliError, add_capture_hints, input_capture, open_reader, re
 from ._scene import SYMBOL_TYPES, TYPE_NAMES, Composer
 
 MAX_SCATTER = 20000
+MAX_SPANS_SEARCHED = 1 << 16
 
 
 @dataclass
@@ -98,8 +99,7 @@ def run(args) -> None:
 
 def _scene_signal(path: str, limit: int) -> tuple[Signal, SymbolSource | None]:
     with Composer(read_text(path, "scene"), path) as composer:
-        count = limit if composer.repeats_forever else min(limit, composer.pass_length())
-        samples = np.empty(count, dtype=np.complex64)
+        samples = np.empty(limit, dtype=np.complex64)
         samples = samples[: composer.read(samples)]
         fs = composer.sample_rate()
         symbols = _first_symbol_source(composer, len(samples))
@@ -108,7 +108,7 @@ def _scene_signal(path: str, limit: int) -> tuple[Signal, SymbolSource | None]:
 
 def _first_symbol_source(composer: Composer, available: int) -> SymbolSource | None:
     segments = composer.segments()
-    for span in composer.spans():
+    for span in composer.spans(limit=MAX_SPANS_SEARCHED):
         segment = segments[span.segment]
         start = span.start + span.delay
         if start >= available or span.num == 0:

@@ -63,17 +63,15 @@ def render_scene(text: str, name: str, args) -> None:
     if limit is not None and limit < 0:
         raise CliError("--samples must not be negative")
     with Composer(text, name) as composer:
-        if composer.repeats_forever:
-            if limit is None:
-                raise CliError(f"{name} repeats for ever: give --samples N")
-            total = limit
-        else:
-            total = composer.pass_length() if limit is None else min(limit, composer.pass_length())
+        if composer.repeats_forever and limit is None:
+            raise CliError(f"{name} repeats for ever: give --samples N")
+        length = None if composer.repeats_forever else composer.pass_length()
+        goal = length if limit is None else limit if length is None else min(limit, length)
         headroom = _headroom(text)
         writer = Writer(path, fmt, args.sample_type, args.endian, fs=composer.sample_rate(), fc=args.fc,
                         t0=args.t0, atten_db=args.atten + headroom)
         try:
-            _stream(composer, writer, total)
+            _stream(composer, writer, goal)
             summary = writer.close()
         except BaseException:
             writer.abandon()
@@ -85,12 +83,13 @@ def render_scene(text: str, name: str, args) -> None:
         print(describe(path, fmt, args.sample_type, summary))
 
 
-def _stream(composer: Composer, writer: Writer, total: int) -> None:
-    progress = Progress("render", total)
-    block = np.empty(min(BLOCK, max(total, 1)), dtype=np.complex64)
+def _stream(composer: Composer, writer: Writer, goal: int | None) -> None:
+    """Writes goal samples of the scene, or all of it when goal is None."""
+    progress = Progress("render", goal)
+    block = np.empty(BLOCK if goal is None else min(BLOCK, max(goal, 1)), dtype=np.complex64)
     done = 0
-    while done < total:
-        produced = composer.read(block[: min(BLOCK, total - done)])
+    while goal is None or done < goal:
+        produced = composer.read(block if goal is None else block[: min(BLOCK, goal - done)])
         if produced == 0:
             break
         writer.write(block[:produced])
