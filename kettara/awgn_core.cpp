@@ -155,7 +155,8 @@ template <SimdLevel level>
 // Four samples per pass: small enough that the integer generator of one pass and the
 // floating-point shaping of the previous one run side by side.
 template <SimdLevel level>
-[[gnu::always_inline]] inline void generate4(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {
+[[gnu::always_inline]] inline void generate4(Xoshiro &state, float amplitude, cf32 *out, std::size_t passes) {
+    Xoshiro x = state;  // a local copy stays in registers: out cannot alias it
     const __m128 amp = _mm_set1_ps(amplitude);
     for (std::size_t pass = 0; pass < passes; ++pass, out += 4) {
         alignas(16) uint32_t m[4];
@@ -173,6 +174,7 @@ template <SimdLevel level>
         _mm_storeu_ps(&out[0].re, _mm_unpacklo_ps(re, im));
         _mm_storeu_ps(&out[2].re, _mm_unpackhi_ps(re, im));
     }
+    state = x;
 }
 
 void generate4_sse2(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {

@@ -177,14 +177,14 @@ void fir_get_state(const Fir *f, void *out) {
     auto *bytes = static_cast<unsigned char *>(out);
     const size_t size = fir_state_bytes(f);
     qn::blob::write_header(bytes, qn::kMagic, 1, static_cast<uint32_t>(size));
-    std::memcpy(bytes + qn::blob::kHeaderBytes, f->hist.get(), size - qn::blob::kHeaderBytes);
+    if (f->hist) std::memcpy(bytes + qn::blob::kHeaderBytes, f->hist.get(), size - qn::blob::kHeaderBytes);
 }
 
 int fir_set_state(Fir *f, const void *blob) {
     const auto *bytes = static_cast<const unsigned char *>(blob);
     const size_t size = fir_state_bytes(f);
     if (!qn::blob::header_matches(bytes, qn::kMagic, 1, size)) return -4;
-    std::memcpy(f->hist.get(), bytes + qn::blob::kHeaderBytes, size - qn::blob::kHeaderBytes);
+    if (f->hist) std::memcpy(f->hist.get(), bytes + qn::blob::kHeaderBytes, size - qn::blob::kHeaderBytes);
     return 0;
 }
 
