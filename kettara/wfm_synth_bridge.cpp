@@ -1,0 +1,212 @@
+// Source attachments: framing checks, framed bits, DSSS and RRC configuration of a Synth.
+#include "wfm_synth_bridge.h"
+
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "asm.h"
+#include "checked.hpp"
+#include "desc.h"
+#include "wfm_dsp.h"
+#include "wfm_frame.h"
+#include "wfm_resolve.h"
+
+namespace {
+
+constexpr uint64_t kMarkerBits = 32;
+constexpr uint64_t kCrcBits = 16;
+constexpr uint64_t kParityBitsPerDepth = 256;
+constexpr uint64_t kDataBitsPerDepth = 1784;  // 223 octets per interleaved codeword
+
+bool has_payload(const SourceSpec *src) { return src->pattern && src->pattern_len != 0; }
+bool has_acquisition(const SourceSpec *src) {
+    return src->acq_code && src->acq_code_len != 0 && src->acq_reps != 0;
+}
+bool rs_depth_valid(int32_t depth) {
+    const uint32_t d = static_cast<uint32_t>(depth);
+    return d <= 5 || d == 8;
+}
+
+bool is_shaped_type(uint32_t type) {
+    switch (type) {
+    case WFM_TYPE_PN: case WFM_TYPE_BPSK: case WFM_TYPE_QPSK:
+    case WFM_TYPE_BITS: case WFM_TYPE_SYMBOLS: case WFM_TYPE_DSSS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+FrameField explicit_field(const uint8_t *bits, uint64_t len, uint64_t reps = 0) {
+    FrameField f{};
+    f.kind = WFM_FIELD_BITS;
+    f.data = bits;
+    f.len = len;
+    f.reps = reps;
+    return f;
+}
+
+FrameField produced_field(uint64_t size, uint32_t unit_index) {
+    FrameField f{};
+    f.fixed_size = size;
+    f.produced_by = unit_index + 1;
+    return f;
+}
+
+// The descriptor of a framed bits source: marker, acquisition, sync, payload, CRC, parity
+// (each when asked for), with the CRC over the payload, Reed-Solomon over payload, CRC and
+// parity, the randomiser from the payload to the end and the convolutional code over all.
+FrameDesc describe_bits_frame(const SourceSpec *src, const uint8_t *marker) {
+    FrameDesc d{};
+    const auto add_field = [&d](const FrameField &f) {
+        d.fields[d.nfields] = f;
+        return d.nfields++;
+    };
+    const auto add_unit = [&d](uint32_t kind, uint32_t first, uint32_t count, uint32_t param) {
+        FrameUnit &u = d.units[d.nunits];
+        u.kind = kind;
+        u.first = first;
+        u.count = count;
+        u.param = param;
+        return d.nunits++;
+    };
+    if (src->asm_) add_field(explicit_field(marker, kMarkerBits));
+    if (has_acquisition(src)) add_field(explicit_field(src->acq_code, src->acq_code_len, src->acq_reps));
+    if (src->sync && src->sync_len != 0) add_field(explicit_field(src->sync, src->sync_len));
+    const uint32_t payload = add_field(explicit_field(src->pattern, src->pattern_len));
+    const uint32_t rs_depth = static_cast<uint32_t>(src->rs_depth);
+    // Units are numbered in the order added below: CRC first, when present.
+    if (src->crc) add_field(produced_field(kCrcBits, 0));
+    if (rs_depth) add_field(produced_field(kParityBitsPerDepth * rs_depth, src->crc ? 1 : 0));
+
+    if (src->crc) add_unit(WFM_UNIT_CRC16, payload, 2, 0);
+    if (rs_depth) add_unit(WFM_UNIT_RS, payload, src->crc ? 3 : 2, rs_depth);
+    if (src->randomise) add_unit(WFM_UNIT_RANDOMISER, payload, d.nfields - payload, src->randomise);
+    if (src->conv) {
+        const uint32_t u = add_unit(WFM_UNIT_CONV, 0, d.nfields, 0);
+        d.units[u].rate_num = 2;
+        d.units[u].rate_den = 1;
+    }
+    return d;
+}
+
+int attach_framed_bits(Synth *s, const SourceSpec *src) {
+    // A depth the Reed-Solomon unit refuses would only size an absurd parity field.
+    if (!rs_depth_valid(src->rs_depth)) return -1;
+    uint8_t marker[kMarkerBits];
+    ccsds_tm_asm_bits(marker);
+    const FrameDesc desc = describe_bits_frame(src, marker);
+    FrameLayout layout{};
+    if (wfm_frame_desc_layout(&desc, &layout) != 0 || layout.coded_bits == 0) return -1;
+    if (layout.coded_bits > SIZE_MAX) return -1;
+    const size_t n = static_cast<size_t>(layout.coded_bits);
+    std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[n]);
+    if (!frame) return -1;
+    UnitOpsTable ops{};
+    ccsds_tm_frame_ops(&ops, nullptr);
+    if (wfm_frame_assemble(&desc, &ops, frame.get(), n) != n) return -1;
+    return wfm_synth_set_bits(s, frame.get(), n, src->modulation);
+}
+
+// A source that cannot give the synthesiser anything to play.
+bool incomplete(const SourceSpec *src) {
+    switch (src->type) {
+    case WFM_TYPE_BITS:
+        return !has_payload(src);
+    case WFM_TYPE_SYMBOLS:
+        return !src->symbols || src->n_symbols == 0;
+    case WFM_TYPE_DSSS:
+        if (src->symbol_rate > 0.0) return !src->data_code || src->data_code_len == 0;
+        return wfm_frame_dsss_nchips(src->acq_code_len, src->acq_reps, src->data_code_len, src->sync_len,
+                                     src->pattern_len, src->crc) == 0;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+int wfm_source_has_frame(const SourceSpec *src) {
+    if (!src) return 0;
+    return has_acquisition(src) || (src->sync && src->sync_len != 0) || src->asm_ || src->rs_depth != 0 ||
+           src->randomise != 0 || src->conv;
+}
+
+const char *wfm_source_frame_error(const SourceSpec *src) {
+    if (!wfm_source_has_frame(src) || src->type == WFM_TYPE_DSSS) return nullptr;
+    if (src->type != WFM_TYPE_BITS) {
+        return "--acq-code/--sync frame a waveform, and a frame needs an explicit payload: use --type bits "
+               "with --bits (--modulation bpsk|qpsk), or --type dsss to spread it";
+    }
+    if (!has_payload(src)) {
+        return "a frame needs a payload: --type bits with --acq-code/--sync also needs --bits";
+    }
+    if (!rs_depth_valid(src->rs_depth)) return "--rs-depth must be 1, 2, 3, 4, 5 or 8 (CCSDS 131.0-B-3 4.3.5.1)";
+    if (src->rs_depth != 0) {
+        const uint64_t protected_bits = src->pattern_len + (src->crc ? kCrcBits : 0);
+        if (protected_bits != kDataBitsPerDepth * static_cast<uint64_t>(src->rs_depth)) {
+            return "--rs-depth needs the payload (plus its CRC, if any) to be exactly 223*depth octets — "
+                   "virtual fill is not implemented, so a short frame is refused rather than padded";
+        }
+    }
+    return nullptr;
+}
+
+int wfm_source_attach_frame(Synth *s, const SourceSpec *src) {
+    if (!s || !src) return -1;
+    if (src->type != WFM_TYPE_BITS || !has_payload(src)) return 0;
+    if (!wfm_source_has_frame(src)) return wfm_synth_set_bits(s, src->pattern, src->pattern_len, src->modulation);
+    return attach_framed_bits(s, src);
+}
+
+int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
+    if (!s || !src) return -1;
+    if (src->type != WFM_TYPE_DSSS) return 0;
+    if (src->symbol_rate > 0.0) {
+        const uint32_t mode = src->data_none ? 0 : has_payload(src) ? 1 : 2;
+        const double chips_per_bit = src->sps > 0 ? fs / (src->symbol_rate * src->sps) : 0.0;
+        return wfm_synth_set_dsss_cont(s, src->data_code, src->data_code_len, mode, src->pattern, src->pattern_len,
+                                       chips_per_bit);
+    }
+    return wfm_synth_set_dsss(s, src->acq_code, src->acq_code_len, src->acq_reps, src->data_code,
+                              src->data_code_len, src->sync, src->sync_len, src->pattern, src->pattern_len,
+                              src->crc);
+}
+
+int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
+    if (!s || !src) return -1;
+    if (!src->pulse_rrc || !is_shaped_type(src->type) || src->sps < 1 || src->rrc_span < 1) return 0;
+    // The tap designer counts sps * span in an int.
+    const auto half = qn::checked_mul<int32_t>(src->sps, src->rrc_span);
+    if (!half) return -1;
+    const size_t n = 2 * static_cast<size_t>(*half) + 1;
+    std::unique_ptr<float[]> taps(new (std::nothrow) float[n]);
+    if (!taps) return -1;
+    wfm_rrc_taps(src->sps, src->rrc_span, taps.get(), src->rrc_beta);
+    return wfm_synth_set_rrc(s, taps.get(), n);
+}
+
+Synth *wfm_source_to_synth(const SourceSpec *src, double fs) {
+    if (!src || incomplete(src) || wfm_source_frame_error(src)) return nullptr;
+    uint32_t mode = 0;
+    const double snr = wfm_source_create_snr(src, &mode, fs, src->snr);
+    Synth *s = wfm_synth_create(src->type, static_cast<int>(mode), src->seed, src->sps,
+                                static_cast<uint32_t>(src->pn_length), src->pn_poly, fs, src->freq, snr,
+                                src->f_end, static_cast<int>(src->lfsr));
+    if (!s) return nullptr;
+    bool ok = wfm_source_attach_frame(s, src) == 0;
+    if (ok && src->type == WFM_TYPE_SYMBOLS) {
+        ok = wfm_synth_set_symbols(s, src->symbols, static_cast<size_t>(src->n_symbols)) == 0;
+    }
+    ok = ok && wfm_source_attach_dsss(s, src, fs) == 0 && wfm_source_attach_rrc(s, src) == 0;
+    if (!ok) {
+        wfm_synth_destroy(s);
+        return nullptr;
+    }
+    return s;
+}
+
+}  // extern "C"
