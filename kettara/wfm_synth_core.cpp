@@ -83,7 +83,7 @@ const Constellation &constellation(int bits_per_symbol) {
     return tables[bits_per_symbol];
 }
 
-// Noise amplitude for a per-sample SNR of snr_db, as the synthesiser's mode converts it.
+// The per-sample SNR of the noise: snr_db converted by the synthesiser's mode.
 double noise_snr(uint32_t wtype, int snr_mode, int nsps, double snr_db) {
     const double l = 10.0 * std::log10(static_cast<double>(nsps));
     const bool psk = wtype == WFM_TYPE_BPSK || wtype == WFM_TYPE_QPSK;
@@ -104,16 +104,6 @@ template <typename T>
 void put(uint8_t *blob, size_t off, T v) { qn::blob::put<T>(blob + off, v); }
 template <typename T>
 T get(const uint8_t *blob, size_t off) { return qn::blob::get<T>(blob + off); }
-
-// The running fields of the blob, offsets 16 ... 77.
-struct RunningState {
-    int32_t sym_pos;
-    cf32 cur;
-    uint64_t data_pos, sym_idx;
-    double chirp_phase;
-    uint64_t chirp_pos, dc_chip, dc_bit_idx;
-    uint8_t dc_bit, primed;
-};
 
 }  // namespace
 
@@ -164,8 +154,7 @@ private:
     cf32 next_bits_symbol();
     cf32 next_dsss_chip();
     uint8_t next_data_bit(uint64_t bit_index);
-    RunningState running() const;
-    bool fits(const RunningState &r) const;
+    bool fits(int32_t pos, uint64_t data_at, uint64_t sym_at) const;
     int apply_state(const uint8_t *blob);
 };
 
@@ -434,24 +423,19 @@ size_t Synth::state_bytes() const {
     return n;
 }
 
-RunningState Synth::running() const {
-    return {sym_pos, cur, data_pos, sym_idx, chirp_phase, chirp_pos, dc_chip, dc_bit_idx, dc_bit, primed};
-}
-
 void Synth::get_state(uint8_t *blob) const {
-    const RunningState r = running();
     qn::blob::write_header(blob, "WFMS", kStateVersion, static_cast<uint32_t>(state_bytes()));
-    put<int32_t>(blob, 16, r.sym_pos);
-    put<float>(blob, 20, r.cur.re);
-    put<float>(blob, 24, r.cur.im);
-    put<uint64_t>(blob, 28, r.data_pos);
-    put<uint64_t>(blob, 36, r.sym_idx);
-    put<double>(blob, 44, r.chirp_phase);
-    put<uint64_t>(blob, 52, r.chirp_pos);
-    put<uint64_t>(blob, 60, r.dc_chip);
-    put<uint64_t>(blob, 68, r.dc_bit_idx);
-    blob[76] = r.dc_bit;
-    blob[77] = r.primed;
+    put<int32_t>(blob, 16, sym_pos);
+    put<float>(blob, 20, cur.re);
+    put<float>(blob, 24, cur.im);
+    put<uint64_t>(blob, 28, data_pos);
+    put<uint64_t>(blob, 36, sym_idx);
+    put<double>(blob, 44, chirp_phase);
+    put<uint64_t>(blob, 52, chirp_pos);
+    put<uint64_t>(blob, 60, dc_chip);
+    put<uint64_t>(blob, 68, dc_bit_idx);
+    blob[76] = dc_bit;
+    blob[77] = primed;
     blob[78] = fir != nullptr;
     blob[79] = resamp != nullptr;
     blob[80] = lo != nullptr;
@@ -466,10 +450,10 @@ void Synth::get_state(uint8_t *blob) const {
 }
 
 // Positions that index the receiver's buffers must lie inside them.
-bool Synth::fits(const RunningState &r) const {
+bool Synth::fits(int32_t pos, uint64_t data_at, uint64_t sym_at) const {
     const auto position_ok = [](uint64_t pos, size_t len) { return len == 0 ? pos == 0 : pos < len; };
-    return r.sym_pos >= 0 && r.sym_pos < nsps && position_ok(r.data_pos, data.size()) &&
-           position_ok(r.sym_idx, symbols.size());
+    return pos >= 0 && pos < nsps && position_ok(data_at, data.size()) &&
+           position_ok(sym_at, symbols.size());
 }
 
 // Writes the running fields and the sub-object states; the first refusal stops it.
@@ -514,11 +498,7 @@ int Synth::set_state(const uint8_t *blob) {
     for (int i = 0; i < 5; ++i) {
         if ((blob[78 + i] != 0) != presence[i]) return -4;
     }
-    RunningState r{};
-    r.sym_pos = get<int32_t>(blob, 16);
-    r.data_pos = get<uint64_t>(blob, 28);
-    r.sym_idx = get<uint64_t>(blob, 36);
-    if (!fits(r)) return -4;
+    if (!fits(get<int32_t>(blob, 16), get<uint64_t>(blob, 28), get<uint64_t>(blob, 36))) return -4;
 
     std::unique_ptr<uint8_t[]> backup(new (std::nothrow) uint8_t[expected]);
     if (!backup) return -1;
