@@ -451,7 +451,7 @@ void Synth::get_state(uint8_t *blob) const {
 
 // Positions that index the receiver's buffers must lie inside them.
 bool Synth::fits(int32_t pos, uint64_t data_at, uint64_t sym_at) const {
-    const auto position_ok = [](uint64_t pos, size_t len) { return len == 0 ? pos == 0 : pos < len; };
+    const auto position_ok = [](uint64_t at, size_t len) { return len == 0 ? at == 0 : at < len; };
     return pos >= 0 && pos < nsps && position_ok(data_at, data.size()) &&
            position_ok(sym_at, symbols.size());
 }

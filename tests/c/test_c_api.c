@@ -77,6 +77,16 @@ int main(void) {
         if (!lo || lo_steps(lo, 2, tone, 2) != 2 || tone[0].re != 1.0f || tone[1].im != 1.0f) failures++;
         lo_destroy(lo);
         if (awgn(1, 3, noise, 0.0f) != 0 || noise[2].re != 0.0f || lo_sin_lut[16384] != 1.0f) failures++;
+        Synth *s = wfm_synth_create(WFM_TYPE_TONE, WFM_MODE_AUTO, 1, 1, 0, 0, 1.0, 0.0, 100.0, 0.0, 0);
+        cf32 v[2] = {{0.0f, 0.0f}, {0.0f, 0.0f}};
+        SourceSpec src;
+        wfm_synth_steps(s, v, 2);
+        if (!s || wfm_synth_state_bytes(s) != 83 || v[1].re != 1.0f || v[1].im != 0.0f) failures++;
+        wfm_synth_destroy(s);
+        memset(&src, 0, sizeof src);
+        src.type = WFM_TYPE_QPSK;
+        src.asm_ = 1;
+        if (wfm_source_has_frame(&src) != 1 || wfm_source_frame_error(&src) == NULL) failures++;
     }
     {
         float taps[9], bank[9];
