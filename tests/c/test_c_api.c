@@ -77,6 +77,8 @@ int main(void) {
         if (!lo || lo_steps(lo, 2, tone, 2) != 2 || tone[0].re != 1.0f || tone[1].im != 1.0f) failures++;
         lo_destroy(lo);
         if (awgn(1, 3, noise, 0.0f) != 0 || noise[2].re != 0.0f || lo_sin_lut[16384] != 1.0f) failures++;
+    }
+    {
         Synth *s = wfm_synth_create(WFM_TYPE_TONE, WFM_MODE_AUTO, 1, 1, 0, 0, 1.0, 0.0, 100.0, 0.0, 0);
         cf32 v[2] = {{0.0f, 0.0f}, {0.0f, 0.0f}};
         SourceSpec src;
