@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "awgn_core.h"
@@ -517,12 +518,13 @@ namespace {
 
 bool has_type(const Synth *s, uint32_t wtype) { return s && s->wtype == wtype; }
 
-// Runs a configuration step; allocation failures become -1 and nothing is changed.
+// Runs a configuration step; a buffer that cannot be allocated (too large or out of
+// memory) becomes -1 with nothing changed.
 template <typename F>
 int configure(F &&f) {
     try {
         return f();
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
         return -1;
     }
 }
