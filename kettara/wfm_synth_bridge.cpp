@@ -11,6 +11,7 @@
 #include "wfm_dsp.h"
 #include "wfm_frame.h"
 #include "wfm_resolve.h"
+#include "wfm_synth_core.hpp"
 
 namespace {
 
@@ -26,16 +27,6 @@ bool has_acquisition(const SourceSpec *src) {
 bool rs_depth_valid(int32_t depth) {
     const uint32_t d = static_cast<uint32_t>(depth);
     return d <= 5 || d == 8;
-}
-
-bool is_shaped_type(uint32_t type) {
-    switch (type) {
-    case WFM_TYPE_PN: case WFM_TYPE_BPSK: case WFM_TYPE_QPSK:
-    case WFM_TYPE_BITS: case WFM_TYPE_SYMBOLS: case WFM_TYPE_DSSS:
-        return true;
-    default:
-        return false;
-    }
 }
 
 FrameField explicit_field(const uint8_t *bits, uint64_t len, uint64_t reps = 0) {
@@ -178,7 +169,7 @@ int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
 
 int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
     if (!s || !src) return -1;
-    if (!src->pulse_rrc || !is_shaped_type(src->type) || src->sps < 1 || src->rrc_span < 1) return 0;
+    if (!src->pulse_rrc || !qn::is_symbol_type(src->type) || src->sps < 1 || src->rrc_span < 1) return 0;
     // The tap designer counts sps * span in an int.
     const auto half = qn::checked_mul<int32_t>(src->sps, src->rrc_span);
     if (!half) return -1;

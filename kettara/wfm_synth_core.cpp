@@ -21,6 +21,7 @@
 #include "wfm_dsp.h"
 #include "wfm_frame.h"
 #include "wfm_spec.h"
+#include "wfm_synth_core.hpp"
 
 namespace {
 
@@ -49,16 +50,6 @@ using AwgnPtr = Owned<Awgn, awgn_destroy>;
 using PnPtr = Owned<PnGen, pn_destroy>;
 using FirPtr = Owned<Fir, fir_destroy>;
 using ResampPtr = Owned<Resamp, resamp_destroy>;
-
-bool is_symbol_type(uint32_t wtype) {
-    switch (wtype) {
-    case WFM_TYPE_PN: case WFM_TYPE_BPSK: case WFM_TYPE_QPSK:
-    case WFM_TYPE_BITS: case WFM_TYPE_SYMBOLS: case WFM_TYPE_DSSS:
-        return true;
-    default:
-        return false;
-    }
-}
 
 cf32 resting_value(uint32_t wtype) {
     return (wtype == WFM_TYPE_TONE || wtype == WFM_TYPE_CHIRP) ? cf32{1.0f, 0.0f} : cf32{0.0f, 0.0f};
@@ -300,7 +291,7 @@ void Synth::interpolate(cf32 *out, size_t m) {
 }
 
 void Synth::baseband(cf32 *out, size_t m) {
-    if (!is_symbol_type(wtype)) {
+    if (!qn::is_symbol_type(wtype)) {
         std::fill(out, out + m, cur);
     } else if (resamp) {
         interpolate(out, m);
@@ -355,7 +346,7 @@ void Synth::steps(cf32 *out, size_t n) {
     if (wtype == WFM_TYPE_CHIRP && chirp_span == 0) wfm_synth_set_chirp_span(this, n);
     // A symbol position left outside the symbol by the accessors restarts the symbol.
     if (sym_pos < 0 || sym_pos >= nsps) sym_pos = 0;
-    const bool interpolating = resamp && is_symbol_type(wtype);
+    const bool interpolating = resamp && qn::is_symbol_type(wtype);
     if (interpolating && !primed) prime();
 
     const double held_step = static_cast<double>(chirp_span) * chirp_rate;
@@ -641,7 +632,7 @@ int wfm_synth_set_dsss_cont(Synth *s, const uint8_t *code, size_t code_len, uint
 
 int wfm_synth_set_rrc(Synth *s, const float *taps, size_t n) {
     if (!s) return -1;
-    if (!is_symbol_type(s->wtype)) return 0;
+    if (!qn::is_symbol_type(s->wtype)) return 0;
     if (!taps || n == 0) return -1;
     return configure([&] {
         const float gain = static_cast<float>(std::sqrt(static_cast<double>(s->nsps)));
