@@ -30,10 +30,10 @@ def add_output_options(parser, required: bool) -> None:
                              ".csv, .iq/.raw/.bin) unless --format is given")
     parser.add_argument("--format", choices=FORMATS, help="capture format")
     add_capture_hints(parser)
-    parser.add_argument("--fc", type=float, default=0.0, help="centre frequency to declare, Hz")
-    parser.add_argument("--t0", type=_start_time, default=0.0,
+    parser.add_argument("--fc", metavar="HZ", type=float, default=0.0, help="centre frequency to declare, Hz")
+    parser.add_argument("--t0", metavar="T0", type=_start_time, default=0.0,
                         help="start time to declare, UNIX seconds or 'now' (default none)")
-    parser.add_argument("--atten", type=float, default=0.0,
+    parser.add_argument("--atten", metavar="DB", type=float, default=0.0,
                         help="attenuation in dB before conversion (added to the scene's headroom)")
 
 
