@@ -10,6 +10,8 @@ namespace qn {
 // (three-part Cody-Waite reduction); larger arguments lose accuracy but stay deterministic.
 [[nodiscard]] double det_sin(double x);
 [[nodiscard]] double det_cos(double x);
+// Both at once from one reduction: the same bits as det_sin and det_cos.
+void det_sincos(double x, double *sin_out, double *cos_out);
 
 // e^x within about one unit in the last place; overflows to infinity, underflows to 0.
 [[nodiscard]] double det_exp(double x);

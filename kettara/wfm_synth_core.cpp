@@ -304,15 +304,22 @@ void Synth::baseband(cf32 *out, size_t m) {
 // Stepping
 
 void Synth::chirp_phasors(cf32 *out, size_t m, double held_step) {
+    // The phase recursion runs first so that the sines and cosines of the chunk, which do
+    // not depend on one another, can overlap.
+    float angle[kChunk];
     for (size_t i = 0; i < m; ++i) {
-        // Single-precision sine and cosine of the phase, from the machine-independent pair.
-        const float x = static_cast<float>(kTwoPi * chirp_phase);
-        out[i] = cf32{static_cast<float>(qn::det_cos(x)), static_cast<float>(qn::det_sin(x))};
+        angle[i] = static_cast<float>(kTwoPi * chirp_phase);
         const uint64_t k = chirp_pos;
         const double p = chirp_phase + freq_norm;
         chirp_phase = k < chirp_span ? p + static_cast<double>(k) * chirp_rate : p + held_step;
         chirp_phase -= std::floor(chirp_phase);
         chirp_pos = k + 1;
+    }
+    // Single-precision sine and cosine from the machine-independent double pair.
+    for (size_t i = 0; i < m; ++i) {
+        double s, c;
+        qn::det_sincos(angle[i], &s, &c);
+        out[i] = cf32{static_cast<float>(c), static_cast<float>(s)};
     }
 }
 
