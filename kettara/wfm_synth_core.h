@@ -73,7 +73,8 @@ QN_API void wfm_synth_set_cur_im(Synth *s, float v);
 
 /* Running state as a "WFMS" blob (only what stepping changes, never configuration).
  * get writes exactly wfm_synth_state_bytes bytes; set returns 0, or -4 and changes nothing
- * when the blob does not fit this synthesiser (header, size, sub-objects, positions). */
+ * when the blob does not fit this synthesiser (header, size, sub-objects, positions),
+ * or -1 and changes nothing when memory for its safety copy runs out. */
 QN_API size_t wfm_synth_state_bytes(const Synth *s);
 QN_API void wfm_synth_get_state(const Synth *s, void *out);
 QN_API int wfm_synth_set_state(Synth *s, const void *blob);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "awgn_core.h"
+#include "det_math.hpp"
 #include "lo_core.h"
 #include "pn_core.h"
 #include "wfm_dsp.h"
@@ -347,6 +348,28 @@ TEST(SynthSteps, NoiseStepsWithoutNoiseWriteZeros) {
     std::vector<cf32> v(10, cf32{5.0f, 5.0f});
     wfm_synth_noise_steps(s.get(), v.data(), v.size());
     for (cf32 x : v) expect_cf32(x, 0.0f, 0.0f);
+}
+
+// The chirp's sine-cosine pair is bit for bit the separate machine-independent functions,
+// halfway points of the quadrant rounding and huge arguments included.
+TEST(SynthSteps, ChirpSineCosinePairEqualsTheSeparateFunctions) {
+    const auto bits = [](double v) {
+        uint64_t u;
+        std::memcpy(&u, &v, sizeof u);
+        return u;
+    };
+    const double xs[] = {0.0, -0.0, 0.7853981633974483, 2.356194490192345, -3.9269908169872414,
+                         6.2831855, 1e-300, 123456.789, -987654.321, 3.0e15, -7.1e18, 1e300, NAN, INFINITY};
+    for (double x : xs) {
+        double s, c;
+        qn::det_sincos(x, &s, &c);
+        EXPECT_EQ(bits(s), bits(qn::det_sin(x))) << x;
+        EXPECT_EQ(bits(c), bits(qn::det_cos(x))) << x;
+        if (std::fabs(x) < 1e6) {
+            EXPECT_NEAR(s, std::sin(x), 2e-16) << x;
+            EXPECT_NEAR(c, std::cos(x), 2e-16) << x;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------
