@@ -202,6 +202,24 @@ float ln_u24(uint32_t m) {
 
 float noise_radius(uint32_t m, float amplitude) { return std::sqrt(-2.0f * ln_u24(m)) * amplitude; }
 
+void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
+    Xoshiro x{g->s[0], g->s[1], g->s[2], g->s[3]};
+    const std::size_t passes = n / 4;
+    if (level == SimdLevel::avx2) generate4_avx2(x, g->amplitude, out, passes);
+    else generate4_sse2(x, g->amplitude, out, passes);
+    for (std::size_t k = 4 * passes; k < n; ++k) {
+        uint32_t m, angle;
+        draw(x, m, angle);
+        const float rho = noise_radius(m, g->amplitude);
+        out[k].re = rho * lut[angle + kQuarterTurn];
+        out[k].im = rho * lut[angle];
+    }
+    g->s[0] = x.s0;
+    g->s[1] = x.s1;
+    g->s[2] = x.s2;
+    g->s[3] = x.s3;
+}
+
 void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out) {
     const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m));
     const __m128 amp = _mm_set1_ps(amplitude);
@@ -239,21 +257,7 @@ size_t awgn_generate_max_out(void) { return 65536; }
 
 size_t awgn_generate(Awgn *g, size_t n, cf32 *out, size_t out_cap) {
     const size_t count = n < out_cap ? n : out_cap;
-    qn::Xoshiro x{g->s[0], g->s[1], g->s[2], g->s[3]};
-    const size_t passes = count / 4;
-    if (qn::best_simd_level() == qn::SimdLevel::avx2) qn::generate4_avx2(x, g->amplitude, out, passes);
-    else qn::generate4_sse2(x, g->amplitude, out, passes);
-    for (size_t k = 4 * passes; k < count; ++k) {
-        uint32_t m, angle;
-        qn::draw(x, m, angle);
-        const float rho = qn::noise_radius(m, g->amplitude);
-        out[k].re = rho * qn::lut[angle + qn::kQuarterTurn];
-        out[k].im = rho * qn::lut[angle];
-    }
-    g->s[0] = x.s0;
-    g->s[1] = x.s1;
-    g->s[2] = x.s2;
-    g->s[3] = x.s3;
+    qn::generate_noise(g, qn::best_simd_level(), out, count);
     return count;
 }
 

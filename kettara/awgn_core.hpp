@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qn_api.h"
+#include "awgn_core.h"
 #include "simd_level.hpp"
 
 namespace qn {
@@ -19,5 +19,9 @@ namespace qn {
 // out[k] = noise_radius(m[k], amplitude) for k < 4, computed by the generator's vector
 // kernel for the given level.
 void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out);
+
+// The next n samples of g through the generator loop of the given level (awgn_generate
+// takes the widest the CPU runs).
+void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n);
 
 }  // namespace qn
