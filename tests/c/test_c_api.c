@@ -24,6 +24,15 @@ int main(void) {
         if (wfm_compose_spans(&seg, 1, spans, 3) != 3 || spans[2].start != 10) failures++;
         if (wfm_draw_samples(1, 0, 0, 0, WFM_RANGE_NUM_SAMPLES, 7, 7) != 7) failures++;
     }
+    {
+        Composer *c = wfm_compose_from_json("{\"segments\": [{\"type\": \"tone\", \"num_samples\": 3}]}");
+        cf32 out[4];
+        if (!c || wfm_compose_execute(c, out, 4) != 3 || out[2].re != 1.0f) failures++;
+        wfm_compose_destroy(c);
+        if (wfm_spec_headroom("{\"headroom\": 3}") != 3.0) failures++;
+        if (wfm_snr_over_fs(WFM_MODE_FS, WFM_TYPE_BPSK, 8, 0, 0.0, 7.0) != 7.0) failures++;
+        if (wfm_level_gain(0.0) != 1.0f) failures++;
+    }
     if (write_blue_header(NULL, 0, 0, 1, 0, 1.0, 0.0, 512.0, 0.0) != -1) failures++;
     if (tolvane_create(NULL, 0, 0) != NULL || strcmp(_enum_Reader_follow_end[TOLVANE_END_EOF], "eof") != 0)
         failures++;
