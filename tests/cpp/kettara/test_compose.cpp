@@ -109,6 +109,22 @@ TEST(Compose, BlockSizesDoNotChangeTheSamples) {
     }
 }
 
+TEST(Compose, TemplateSumGetsOneNoiseFloor) {
+    ComposerPtr c = compose(template_scene());
+    ASSERT_NE(c, nullptr);
+    uint64_t n = 0;
+    const SegmentSpec *segs = wfm_compose_segments(c.get(), &n, nullptr, nullptr);
+    ASSERT_EQ(n, 3u);
+    ASSERT_EQ(segs[2].n_sources, 3u);
+    const double floor = 0 - (20 - 10.0 * std::log10(8.0));
+    EXPECT_EQ(segs[2].sources[0].snr, 100.0);
+    EXPECT_DOUBLE_EQ(segs[2].sources[1].level, 10 + floor);
+    EXPECT_EQ(segs[2].sources[2].type, uint32_t{WFM_TYPE_NOISE});
+    EXPECT_DOUBLE_EQ(segs[2].sources[2].level, floor);
+    EXPECT_EQ(segs[0].n_sources, 1u);
+    EXPECT_EQ(segs[0].sources[0].snr, 20.0);
+}
+
 TEST(Compose, EmptyOnPartGivesSilentGaps) {
     const std::vector<cf32> out = compose_all(
         R"({"segments": [{"type": "bpsk", "snr": 0, "num_samples": 0, "delay_samples": 5,
