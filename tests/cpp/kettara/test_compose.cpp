@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "wfm_draw.h"
@@ -123,6 +124,21 @@ TEST(Compose, TemplateSumGetsOneNoiseFloor) {
     EXPECT_DOUBLE_EQ(segs[2].sources[2].level, floor);
     EXPECT_EQ(segs[0].n_sources, 1u);
     EXPECT_EQ(segs[0].sources[0].snr, 20.0);
+}
+
+TEST(Compose, FromFileReadsTheWholeText) {
+    char path[] = "/tmp/scene-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const std::string text = R"({"segments": [{"type": "tone", "num_samples": 5}]})";
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    ComposerPtr c(wfm_compose_from_file(path));
+    unlink(path);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(pull(c.get(), 10, 10).size(), 5u);
+    EXPECT_EQ(wfm_compose_from_file("/tmp"), nullptr);
+    EXPECT_EQ(wfm_compose_from_file(nullptr), nullptr);
 }
 
 TEST(Compose, EmptyOnPartGivesSilentGaps) {
