@@ -25,6 +25,7 @@ namespace qn {
 namespace {
 
 constexpr std::size_t kStateBytes = 304;
+constexpr char kMagic[] = "AWGN";
 
 // The generator's own copy of the sine table, extended by a quarter turn so that the cosine,
 // read a quarter turn ahead, never wraps: lut[i] = lo_sin_lut[i mod 65536]. Filled once, on
@@ -41,7 +42,6 @@ void ensure_noise_table() {
     }();
     (void)filled;
 }
-constexpr char kMagic[] = "AWGN";
 
 constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;
 
