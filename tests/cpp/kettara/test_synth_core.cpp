@@ -343,6 +343,28 @@ TEST(SynthSteps, FramedDsssReplacesContinuousSpreading) {
     expect_cf32(got[1], 1.0f, 0.0f);
 }
 
+// Stepping and noise-only stepping draw from one noise stream; a reseed restarts it.
+TEST(SynthSteps, NoiseStepsContinueTheNoiseOfTheStream) {
+    SynthPtr noise_only = make(WFM_TYPE_BPSK, 4, 0.1, 6.0);
+    std::vector<cf32> want(100);
+    wfm_synth_noise_steps(noise_only.get(), want.data(), want.size());
+
+    SynthPtr mixed = make(WFM_TYPE_BPSK, 4, 0.1, 6.0);
+    run(mixed.get(), 40);
+    std::vector<cf32> rest(60);
+    wfm_synth_noise_steps(mixed.get(), rest.data(), rest.size());
+    EXPECT_TRUE(same_bits(rest, std::vector<cf32>(want.begin() + 40, want.end())));
+
+    wfm_synth_reseed_noise(mixed.get(), 1234);
+    wfm_synth_reseed_noise(nullptr, 1234);
+    std::vector<cf32> reseeded(50), fresh(50);
+    wfm_synth_noise_steps(mixed.get(), reseeded.data(), reseeded.size());
+    Awgn *ref = awgn_create(1234, awgn_amplitude_for_snr(6.0f, 1.0f));
+    awgn_generate(ref, fresh.size(), fresh.data(), fresh.size());
+    awgn_destroy(ref);
+    EXPECT_TRUE(same_bits(reseeded, fresh));
+}
+
 TEST(SynthSteps, NoiseStepsWithoutNoiseWriteZeros) {
     SynthPtr s = make(WFM_TYPE_BPSK);
     std::vector<cf32> v(10, cf32{5.0f, 5.0f});
