@@ -1,18 +1,322 @@
-// The Python extension module kettara.
+// The Python extension module kettara: render plans as quennel.wfm.Plan.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #define PY_ARRAY_UNIQUE_SYMBOL kettara_ARRAY_API
 #include <numpy/arrayobject.h>
 
+#include <new>
+
+#include "kettara.h"
+
 namespace {
 
+// A plan shared by its Python object and the renders running on it without the interpreter
+// lock. Every hold is taken and released with the lock held; the last release destroys the
+// plan, so closing (or re-initialising) the object while another thread renders frees
+// nothing under that thread: the plan goes when its last render returns.
+struct SharedPlan {
+    Plan *plan;
+    Py_ssize_t holds;
+};
+
+SharedPlan *share(Plan *plan) {
+    SharedPlan *s = new (std::nothrow) SharedPlan{plan, 1};
+    if (!s) {
+        kettara_destroy(plan);
+        PyErr_NoMemory();
+    }
+    return s;
+}
+
+void release(SharedPlan *s) {
+    if (s && --s->holds == 0) {
+        kettara_destroy(s->plan);
+        delete s;
+    }
+}
+
+struct PlanObject {
+    PyObject_HEAD
+    SharedPlan *plan;
+    int closed;
+};
+
+const Plan *plan_of(const PlanObject *self) { return self->plan ? self->plan->plan : nullptr; }
+
+// Releases the object's hold on its plan and marks it closed.
+void close_plan(PlanObject *self) {
+    if (!self->closed && self->plan) {
+        release(self->plan);
+        self->plan = nullptr;
+        self->closed = 1;
+    }
+}
+
+bool check_open(const PlanObject *self) {
+    if (!self->closed) return true;
+    PyErr_SetString(PyExc_RuntimeError, "Plan is closed");
+    return false;
+}
+
+int Plan_init(PlanObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"spec_json", nullptr};
+    const char *spec_json = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s", const_cast<char **>(keywords), &spec_json))
+        return -1;
+    close_plan(self);
+    Plan *plan = kettara_prepare(spec_json);
+    if (!plan) {
+        PyErr_SetString(PyExc_RuntimeError, "kettara_prepare failed");
+        return -1;
+    }
+    if (!(self->plan = share(plan))) return -1;
+    self->closed = 0;
+    return 0;
+}
+
+void Plan_dealloc(PlanObject *self) {
+    close_plan(self);
+    Py_TYPE(self)->tp_free(reinterpret_cast<PyObject *>(self));
+}
+
+// Renders into a new complex64 array with the interpreter lock released; the plan is held
+// for the duration, so a concurrent close cannot free it.
+template <typename Render>
+PyObject *render_array(PlanObject *self, Render render) {
+    const Plan *plan = plan_of(self);
+    const uint64_t len = kettara_len(plan);
+    if (len > static_cast<uint64_t>(NPY_MAX_INTP) / sizeof(cf32)) return PyErr_NoMemory();
+    npy_intp dims[1] = {static_cast<npy_intp>(len)};
+    PyObject *array = PyArray_SimpleNew(1, dims, NPY_COMPLEX64);
+    if (!array || !plan) return array;
+    cf32 *data = static_cast<cf32 *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)));
+    SharedPlan *held = self->plan;
+    ++held->holds;
+    uint64_t written;
+    Py_BEGIN_ALLOW_THREADS
+    written = render(held->plan, data);
+    Py_END_ALLOW_THREADS
+    release(held);
+    // The storage keeps len samples; the visible length is what was rendered.
+    PyArray_DIMS(reinterpret_cast<PyArrayObject *>(array))[0] = static_cast<npy_intp>(written);
+    return array;
+}
+
+PyObject *Plan_render(PlanObject *self, PyObject *args) {
+    const char *overrides = nullptr;
+    if (!PyArg_ParseTuple(args, "s", &overrides) || !check_open(self)) return nullptr;
+    return render_array(self, [overrides](const Plan *p, cf32 *out) {
+        return kettara_render(p, overrides, out);
+    });
+}
+
+PyObject *Plan_at(PlanObject *self, PyObject *args) {
+    double snr = 0.0;
+    unsigned long long seed = 0;
+    if (!PyArg_ParseTuple(args, "dK", &snr, &seed) || !check_open(self)) return nullptr;
+    return render_array(self, [snr, seed](const Plan *p, cf32 *out) {
+        return kettara_at(p, seed, out, snr);
+    });
+}
+
+template <uint64_t (*query)(const Plan *)>
+PyObject *plan_query(PlanObject *self, PyObject *) {
+    if (!check_open(self)) return nullptr;
+    return PyLong_FromUnsignedLongLong(query(plan_of(self)));
+}
+
+PyObject *Plan_save(PlanObject *self, PyObject *) {
+    if (!check_open(self)) return nullptr;
+    const uint64_t size = kettara_save_bytes(plan_of(self));
+    if (size > static_cast<uint64_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
+    PyObject *blob = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    if (blob && size) kettara_save(plan_of(self), PyBytes_AS_STRING(blob));
+    return blob;
+}
+
+PyObject *Plan_dump(PlanObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"path", nullptr};
+    PyObject *path = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&", const_cast<char **>(keywords),
+                                     PyUnicode_FSConverter, &path))
+        return nullptr;
+    if (!check_open(self)) {
+        Py_DECREF(path);
+        return nullptr;
+    }
+    const int32_t rc = kettara_dump(plan_of(self), PyBytes_AS_STRING(path));
+    Py_DECREF(path);
+    if (rc != 0)
+        return PyErr_Format(PyExc_OSError, "%s (rc=%lld)", "kettara_dump failed",
+                            static_cast<long long>(rc));
+    Py_RETURN_NONE;
+}
+
+PyObject *Plan_close(PlanObject *self, PyObject *) {
+    close_plan(self);
+    Py_RETURN_NONE;
+}
+
+PyObject *Plan_enter(PlanObject *self, PyObject *) {
+    Py_INCREF(self);
+    return reinterpret_cast<PyObject *>(self);
+}
+
+PyObject *Plan_exit(PlanObject *self, PyObject *) { return Plan_close(self, nullptr); }
+
+// The methods' C signatures differ by calling convention; Python calls each by its flags.
+template <typename F>
+PyCFunction as_method(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+PyMethodDef plan_methods[] = {
+    {"render", as_method(Plan_render), METH_VARARGS,
+     "render(overrides_json, /)\n--\n\n"
+     "General render: apply a JSON override spec, return a cf32 array.\n\n"
+     "Parameters\n----------\n"
+     "overrides_json : str\n"
+     "    A JSON object with any of the keys \"gains\" (dB per source), \"phases\" (radians\n"
+     "    per source), \"enable\" (true or a nonzero number keeps a source), \"snr\" (dB, moves\n"
+     "    the noise floor or a lone source's own noise) and \"seed\" (replaces every noise and\n"
+     "    timing seed). Arrays must hold exactly n_sources() numbers, else they are ignored.\n"
+     "    An empty object, an empty string or unparsable text renders the baseline, identical\n"
+     "    to composing the scene.\n\n"
+     "Returns\n-------\n"
+     "numpy.ndarray\n"
+     "    complex64 samples; at most length() of them (ranged gaps are drawn from the seed).\n\n"
+     "Raises\n------\n"
+     "RuntimeError\n    The plan is closed.\n"
+     "TypeError\n    overrides_json is not a str.\n"},
+    {"at", as_method(Plan_at), METH_VARARGS,
+     "at(snr, seed, /)\n--\n\n"
+     "Scalar fast-path for the hot Monte-Carlo/SNR loop (no JSON parse).\n\n"
+     "The same as render() with only \"snr\" and \"seed\" given.\n\n"
+     "Parameters\n----------\n"
+     "snr : float\n"
+     "    SNR in dB of the segment's reference source (or of its lone noisy source).\n"
+     "seed : int\n"
+     "    Noise and timing seed, taken modulo 2**64, of which the low 32 bits are used.\n"
+     "    at(anchor_seed(), the scene's snr) reproduces the composition of a\n"
+     "    single-segment scene.\n\n"
+     "Returns\n-------\n"
+     "numpy.ndarray\n    complex64 samples, at most length() of them.\n\n"
+     "Raises\n------\n"
+     "RuntimeError\n    The plan is closed.\n"},
+    {"length", as_method(plan_query<kettara_len>), METH_VARARGS,
+     "length()\n--\n\n"
+     "Worst-case materialized length in samples, every ranged gap at its hi bound.\n\n"
+     "Returns\n-------\nint\n\n"
+     "Raises\n------\nRuntimeError\n    The plan is closed.\n"},
+    {"n_sources", as_method(plan_query<kettara_n_sources>), METH_VARARGS,
+     "n_sources()\n--\n\n"
+     "Number of cached signal sources across every segment, noise floors excluded.\n\n"
+     "This is the length of the \"gains\", \"phases\" and \"enable\" arrays of render();\n"
+     "a segment's background sources share one cache, which comes first.\n\n"
+     "Returns\n-------\nint\n\n"
+     "Raises\n------\nRuntimeError\n    The plan is closed.\n"},
+    {"anchor_seed", as_method(plan_query<kettara_anchor_seed>), METH_VARARGS,
+     "anchor_seed()\n--\n\n"
+     "The noise seed that reproduces a full compose.\n\n"
+     "The floor seed of the first segment with noise, 0 when the scene has none.\n\n"
+     "Returns\n-------\nint\n\n"
+     "Raises\n------\nRuntimeError\n    The plan is closed.\n"},
+    {"save", as_method(Plan_save), METH_VARARGS,
+     "save()\n--\n\n"
+     "Serialize a Plan into blob (kettara_save_bytes(p) bytes).\n\n"
+     "The blob is native-endian and embeds the scene JSON and every cache;\n"
+     "PlanFromBlob() restores it without synthesis.\n\n"
+     "Returns\n-------\nbytes\n\n"
+     "Raises\n------\n"
+     "RuntimeError\n    The plan is closed.\n"
+     "MemoryError\n    The blob cannot be allocated.\n"},
+    {"dump", as_method(Plan_dump), METH_VARARGS | METH_KEYWORDS,
+     "dump(path)\n--\n\n"
+     "Save a Plan to a file (kettara_save() bytes at path).\n\n"
+     "Parameters\n----------\n"
+     "path : str or os.PathLike\n    The file to write; PlanFromFile() reads it back.\n\n"
+     "Raises\n------\n"
+     "RuntimeError\n    The plan is closed.\n"
+     "OSError\n    The file cannot be written; the message is\n"
+     "    \"kettara_dump failed (rc=-1)\", with the return code appended.\n"},
+    {"close", as_method(Plan_close), METH_NOARGS,
+     "close()\n--\n\n"
+     "Release the handle and free resources.\n\n"
+     "May be called again. A render running on another thread keeps the plan\n"
+     "until it returns.\n"},
+    {"__enter__", as_method(Plan_enter), METH_NOARGS, nullptr},
+    {"__exit__", as_method(Plan_exit), METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyTypeObject plan_type = [] {
+    PyTypeObject t{};
+    t.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+    t.tp_name = "quennel.wfm.Plan";
+    t.tp_doc = "Plan \xe2\x80\x94 handle over `kettara`.";
+    t.tp_basicsize = sizeof(PlanObject);
+    t.tp_flags = Py_TPFLAGS_DEFAULT;
+    t.tp_new = PyType_GenericNew;
+    t.tp_init = reinterpret_cast<initproc>(Plan_init);
+    t.tp_dealloc = reinterpret_cast<destructor>(Plan_dealloc);
+    t.tp_methods = plan_methods;
+    return t;
+}();
+
+// A new Plan object around a restored plan, without running the constructor.
+PyObject *wrap(Plan *plan, const char *failure) {
+    if (!plan) {
+        PyErr_SetString(PyExc_ValueError, failure);
+        return nullptr;
+    }
+    auto *self = reinterpret_cast<PlanObject *>(plan_type.tp_alloc(&plan_type, 0));
+    if (!self) {
+        kettara_destroy(plan);
+        return nullptr;
+    }
+    if (!(self->plan = share(plan))) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    return reinterpret_cast<PyObject *>(self);
+}
+
+PyObject *PlanFromBlob(PyObject *, PyObject *args) {
+    const char *blob = nullptr;
+    Py_ssize_t size = 0;
+    if (!PyArg_ParseTuple(args, "y#", &blob, &size)) return nullptr;
+    return wrap(kettara_restore(blob, static_cast<uint64_t>(size)), "PlanFromBlob failed");
+}
+
+PyObject *PlanFromFile(PyObject *, PyObject *args) {
+    PyObject *path = nullptr;
+    if (!PyArg_ParseTuple(args, "O&", PyUnicode_FSConverter, &path)) return nullptr;
+    Plan *plan = kettara_load(PyBytes_AS_STRING(path));
+    Py_DECREF(path);
+    return wrap(plan, "PlanFromFile failed");
+}
+
+PyMethodDef module_methods[] = {
+    {"PlanFromBlob", PlanFromBlob, METH_VARARGS, "Construct a Plan via kettara_restore."},
+    {"PlanFromFile", PlanFromFile, METH_VARARGS, "Construct a Plan via kettara_load."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef kettara_module = {
-    PyModuleDef_HEAD_INIT, "kettara", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "kettara", nullptr, -1, module_methods,
+    nullptr,               nullptr,   nullptr, nullptr,
 };
 
 }  // namespace
 
 PyMODINIT_FUNC PyInit_kettara(void) {
     import_array();
-    return PyModule_Create(&kettara_module);
+    if (PyType_Ready(&plan_type) < 0) return nullptr;
+    PyObject *module = PyModule_Create(&kettara_module);
+    if (!module) return nullptr;
+    if (PyModule_AddObjectRef(module, "Plan", reinterpret_cast<PyObject *>(&plan_type)) < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
 }

@@ -1,0 +1,62 @@
+/* Render plans: a scene prepared once for fast repeated rendering.
+ *
+ * Building a plan synthesises every signal source of every segment once into its own
+ * cache (background sources folded into one cache per segment); the noise floor is kept
+ * as a description. A render adds the caches with their gains, phases and enables and
+ * regenerates the noise from a seed, in the composer's exact float order, so a render
+ * without overrides equals the composition of the scene bit for bit.
+ *
+ * A finished plan is immutable: any number of threads may render it at once into
+ * different buffers. A plan can be saved to a self-contained "PLN0" blob (native byte
+ * order, embedding the scene text and every cache) and restored without synthesis. */
+#ifndef KETTARA_H
+#define KETTARA_H
+
+#include "qn_api.h"
+
+QN_EXTERN_C_BEGIN
+
+typedef struct Plan Plan;
+
+/* Builds the plan of a scene, or returns null when the text does not parse, the scene
+ * cannot be planned (repeating, ranged on-part lengths or source values, mixed sample
+ * rates, misplaced background or noise sources, no signal source) or memory runs out. */
+QN_API Plan *kettara_prepare(const char *spec_json);
+/* Frees the plan and everything it owns; null is accepted. */
+QN_API void kettara_destroy(Plan *plan);
+/* Worst-case output length in samples (every ranged gap at its upper bound); 0 for null. */
+QN_API uint64_t kettara_len(const Plan *plan);
+/* Number of caches, the length of the per-source override arrays; 0 for null. */
+QN_API uint64_t kettara_n_sources(const Plan *plan);
+
+/* Renders the plan into out, which must hold kettara_len(plan) samples (all of them are
+ * set first). overrides_json is null or an object with the optional keys
+ *   "gains"  [dB per cache]     replaces each cache's gain,
+ *   "phases" [rad per cache]    rotates each cache,
+ *   "enable" [value per cache]  true or a nonzero number keeps a cache, anything else mutes it,
+ *   "snr"    dB                 moves the noise floor (or a lone source's own noise),
+ *   "seed"   number             replaces every noise seed and timing-draw seed;
+ * arrays of the wrong length or type are ignored, as is text that does not parse.
+ * Returns the number of samples rendered (at most kettara_len); 0 for a null plan. */
+QN_API uint64_t kettara_render(const Plan *plan, const char *overrides_json, cf32 *out);
+/* The fast path of a sweep: kettara_render with only "snr" and "seed" (low 32 bits of seed). */
+QN_API uint64_t kettara_at(const Plan *plan, uint64_t seed, cf32 *out, double snr);
+/* The seed that, passed to kettara_at with the scene's own snr, reproduces the composition
+ * of a single-segment scene: the floor seed of the first segment with noise; 0 when none. */
+QN_API uint64_t kettara_anchor_seed(const Plan *plan);
+
+/* Size of the plan's blob in bytes; 0 for null. */
+QN_API uint64_t kettara_save_bytes(const Plan *plan);
+/* Writes the blob into out (kettara_save_bytes bytes); returns that size, 0 when either is null. */
+QN_API uint64_t kettara_save(const Plan *plan, void *out);
+/* Restores a plan from a blob. A wrong header or a blob too short for its scene text gives
+ * null; damaged or unlicensed caches are synthesised again from the scene text. */
+QN_API Plan *kettara_restore(const void *blob, uint64_t size);
+/* Writes the blob to a file: 0, or -1 on any failure. */
+QN_API int32_t kettara_dump(const Plan *plan, const char *path);
+/* Restores a plan from a file written by kettara_dump; null on failure. */
+QN_API Plan *kettara_load(const char *path);
+
+QN_EXTERN_C_END
+
+#endif

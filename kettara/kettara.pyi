@@ -1,0 +1,37 @@
+"""Render plans: a scene prepared once, re-rendered fast with other gains, phases, enables, SNR or seed."""
+
+import os
+
+import numpy as np
+import numpy.typing as npt
+
+_Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+
+class Plan:
+    """Plan — handle over `kettara`."""
+
+    def __init__(self, spec_json: str) -> None: ...
+    def render(self, overrides_json: str, /) -> npt.NDArray[np.complex64]:
+        """General render: apply a JSON override spec, return a cf32 array."""
+    def at(self, snr: float, seed: int, /) -> npt.NDArray[np.complex64]:
+        """Scalar fast-path for the hot Monte-Carlo/SNR loop (no JSON parse)."""
+    def length(self) -> int:
+        """Worst-case materialized length in samples, every ranged gap at its hi bound."""
+    def n_sources(self) -> int:
+        """Number of cached signal sources across every segment, noise floors excluded."""
+    def anchor_seed(self) -> int:
+        """The noise seed that reproduces a full compose."""
+    def save(self) -> bytes:
+        """Serialize a Plan into blob (kettara_save_bytes(p) bytes)."""
+    def dump(self, path: _Path) -> None:
+        """Save a Plan to a file (kettara_save() bytes at path)."""
+    def close(self) -> None:
+        """Release the handle and free resources."""
+    def __enter__(self) -> Plan: ...
+    def __exit__(self, *args: object) -> None: ...
+
+def PlanFromBlob(blob: bytes, /) -> Plan:
+    """Construct a Plan via kettara_restore."""
+
+def PlanFromFile(path: _Path, /) -> Plan:
+    """Construct a Plan via kettara_load."""
