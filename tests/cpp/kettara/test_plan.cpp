@@ -1,0 +1,286 @@
+// Render plans: building, the baseline render against the composer, overrides, threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <string>
+
+#include "kettara.h"
+#include "kettara_plan.hpp"
+#include "plan_testing.hpp"
+#include "wfm_resolve.h"
+
+using namespace plan_testing;
+
+namespace {
+
+struct SceneCase {
+    const char *name;
+    std::string json;
+};
+
+// Scenes covering every way a segment's samples are put together.
+const SceneCase kScenes[] = {
+    {"own_noise_with_gaps",
+     R"({"segments": [{"type": "bpsk", "snr": 10, "sps": 8, "level": -3, "num_samples": 3000,
+         "delay_samples": 100, "off_samples": 5000, "repeats": 2}]})"},
+    {"appended_floor_ranged_off",
+     R"({"segments": [{"num_samples": 2500, "off_samples": [10, 3000], "repeats": 3, "sum": [
+         {"type": "tone", "freq": 0.05}, {"type": "bpsk", "snr": 10, "sps": 8}]}]})"},
+    {"explicit_floor_reversed_range",
+     R"({"segments": [{"num_samples": 4100, "delay_samples": [900, 20], "repeats": 2, "sum": [
+         {"type": "qpsk", "snr": 6, "sps": 4}, {"type": "noise", "level": -20, "seed": 7}]}]})"},
+    {"background_fold",
+     R"({"segments": [{"num_samples": 5000, "delay_samples": 50, "sum": [
+         {"type": "tone", "freq": 0.01, "background": true},
+         {"type": "bpsk", "level": -10, "background": true, "seed": 3},
+         {"type": "qpsk", "snr": 15, "sps": 4, "seed": 5},
+         {"type": "tone", "freq": 0.1, "level": -6}]}]})"},
+    {"several_segments",
+     R"({"segments": [
+         {"type": "tone", "freq": 0.2, "snr": 20, "num_samples": 1000, "off_samples": 300},
+         {"num_samples": 2000, "off_samples": 100, "gap_noise": "off", "sum": [
+             {"type": "chirp", "freq": -0.1, "f_end": 0.1}, {"type": "qpsk", "snr": 3, "seed": 9}]},
+         {"type": "noise", "level": -10, "num_samples": 700, "delay_samples": 50, "seed": 4},
+         {"type": "tone", "freq": 0.3, "background": true, "level": 2, "num_samples": 900},
+         {"type": "bits", "pattern": "10110010", "pulse": "rrc", "sps": 4, "snr": 12,
+          "num_samples": 1200, "delay_samples": [0, 400], "repeats": 3}]})"},
+    // Symbols with negative zeros: the composition keeps -0.0, so must the render.
+    {"negative_zeros",
+     R"({"segments": [
+         {"type": "symbols", "symbols": [1, -0.0, -1, -0.0], "sps": 1, "level": -6, "num_samples": 64},
+         {"num_samples": 64, "sum": [
+             {"type": "symbols", "symbols": [-0.0, -0.0, 1, -0.0], "sps": 1, "level": -6},
+             {"type": "symbols", "symbols": [-0.0, -0.0], "sps": 2}]}]})"},
+};
+
+class Baseline : public testing::TestWithParam<SceneCase> {};
+
+TEST_P(Baseline, RenderWithoutOverridesIsTheComposition) {
+    const PlanPtr plan = prepare(GetParam().json);
+    ASSERT_TRUE(plan);
+    const Samples composed = compose(GetParam().json);
+    ASSERT_FALSE(composed.empty());
+    EXPECT_LE(composed.size(), kettara_len(plan.get()));
+    for (const char *none : {static_cast<const char *>(nullptr), "", "{}", "{not json", "[1, 2]"})
+        EXPECT_TRUE(identical(render(plan.get(), none), composed)) << (none ? none : "null");
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, Baseline, testing::ValuesIn(kScenes),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(PlanRender, NegativeZerosSurvive) {
+    const Samples composed = compose(kScenes[5].json);
+    const bool has_negative_zero = std::any_of(composed.begin(), composed.end(), [](cf32 v) {
+        return v.im == 0.0f && std::signbit(v.im);
+    });
+    ASSERT_TRUE(has_negative_zero);  // otherwise the baseline case above proves nothing
+}
+
+// at(anchor_seed, the scene's snr) is the composition of a single-segment scene.
+TEST(PlanRender, AnchorSeedAndBaseSnrReproduceTheComposition) {
+    const struct {
+        std::string scene;
+        double snr;
+    } cases[] = {
+        {kScenes[0].json, 10},
+        {kScenes[1].json, 10},
+        {kScenes[3].json, 15},
+        {R"({"segments": [{"num_samples": 3000, "delay_samples": 40, "off_samples": 70, "sum": [
+            {"type": "qpsk", "snr": 6}, {"type": "noise", "level": -20}]}]})", 6},
+    };
+    for (const auto &c : cases) {
+        const PlanPtr plan = prepare(c.scene);
+        ASSERT_TRUE(plan);
+        EXPECT_TRUE(identical(at(plan.get(), kettara_anchor_seed(plan.get()), c.snr), compose(c.scene)))
+            << c.scene;
+    }
+}
+
+TEST(PlanRender, AnchorSeedIsTheFirstFloorSeed) {
+    EXPECT_EQ(kettara_anchor_seed(prepare(kScenes[2].json).get()), 7u);
+    EXPECT_EQ(kettara_anchor_seed(prepare(kScenes[4].json).get()), 1u);
+    EXPECT_EQ(kettara_anchor_seed(prepare(R"({"segments": [{"type": "tone", "num_samples": 9}]})").get()),
+              0u);
+    EXPECT_EQ(kettara_anchor_seed(nullptr), 0u);
+}
+
+// The floor an snr override puts under the reference source, measured on the noise alone.
+TEST(PlanRender, SnrOverrideMovesTheFloorAsNoiseResolutionPlacesIt) {
+    const double per_sample_8 = 10.0 * std::log10(8.0);
+    const struct {
+        const char *scene;
+        double snr;
+        double floor_db;
+    } cases[] = {
+        // A tone, then bpsk at snr 10: the bpsk source is the reference, its snr per symbol.
+        {R"({"segments": [{"num_samples": 200000, "sum": [{"type": "tone"},
+             {"type": "bpsk", "snr": 10, "sps": 8}]}]})", 10, -(10 - per_sample_8)},
+        {R"({"segments": [{"num_samples": 200000, "sum": [{"type": "tone"},
+             {"type": "bpsk", "snr": 10, "sps": 8}]}]})", 25, -(25 - per_sample_8)},
+        // An explicit floor at -20 under qpsk at snr 6: per sample relative to the floor.
+        {R"({"segments": [{"num_samples": 200000, "sum": [{"type": "qpsk", "snr": 6},
+             {"type": "noise", "level": -20}]}]})", 6, -20},
+        {R"({"segments": [{"num_samples": 200000, "sum": [{"type": "qpsk", "snr": 6},
+             {"type": "noise", "level": -20}]}]})", 0, -14},
+        // No noisy source beside the explicit floor: the snr does not move it.
+        {R"({"segments": [{"num_samples": 200000, "sum": [{"type": "tone"},
+             {"type": "noise", "level": -20}]}]})", 40, -20},
+    };
+    for (const auto &c : cases) {
+        const PlanPtr plan = prepare(c.scene);
+        ASSERT_TRUE(plan);
+        const std::string muted = kettara_n_sources(plan.get()) == 2 ? "[0, 0]" : "[0]";
+        const Samples noise = render(plan.get(), R"({"enable": )" + muted +
+                                                     R"(, "snr": )" + std::to_string(c.snr) + "}");
+        EXPECT_NEAR(power_db(noise), c.floor_db, 0.05) << c.scene << " snr " << c.snr;
+    }
+}
+
+TEST(PlanRender, SnrOverrideOfALoneSourceSetsItsOwnNoise) {
+    const PlanPtr plan = prepare(R"({"segments": [{"type": "bpsk", "snr": 10, "sps": 8,
+        "num_samples": 200000}]})");
+    ASSERT_TRUE(plan);
+    const Samples clean = render(plan.get(), R"({"snr": 100})");
+    for (double snr : {0.0, 10.0, 30.0}) {
+        Samples noise = render(plan.get(), R"({"snr": )" + std::to_string(snr) + "}");
+        for (size_t k = 0; k < noise.size(); ++k)
+            noise[k] = cf32{noise[k].re - clean[k].re, noise[k].im - clean[k].im};
+        EXPECT_NEAR(power_db(noise), -(snr - 10.0 * std::log10(8.0)), 0.05) << snr;
+    }
+}
+
+TEST(PlanRender, SnrWithoutFloorChangesNothing) {
+    const PlanPtr plan = prepare(R"({"segments": [{"num_samples": 500, "sum": [
+        {"type": "tone", "freq": 0.1}, {"type": "tone", "freq": 0.2, "level": -3}]}]})");
+    ASSERT_TRUE(plan);
+    EXPECT_TRUE(identical(render(plan.get(), R"({"snr": -5, "seed": 3})"), render(plan.get(), "")));
+}
+
+const char *const kTwoTones = R"({"segments": [{"num_samples": 300, "off_samples": 20, "sum": [
+    {"type": "tone", "freq": 0.1}, {"type": "tone", "freq": 0.23, "level": -6}]}]})";
+
+TEST(PlanOverrides, ArraysOfTheWrongShapeAreIgnored) {
+    const PlanPtr plan = prepare(kTwoTones);
+    const Samples base = render(plan.get(), "");
+    for (const char *o : {R"({"gains": [3]})", R"({"gains": [3, 4, 5]})", R"({"gains": [3, "4"]})",
+                          R"({"phases": [1]})", R"({"phases": [1, null]})", R"({"enable": [0]})",
+                          R"({"gains": 3, "enable": "no"})"})
+        EXPECT_TRUE(identical(render(plan.get(), o), base)) << o;
+}
+
+TEST(PlanOverrides, GainsEnablesAndPhasesActPerCache) {
+    const PlanPtr plan = prepare(kTwoTones);
+    const PlanPtr first = prepare(R"({"segments": [{"type": "tone", "freq": 0.1,
+        "num_samples": 300, "off_samples": 20}]})");
+    const PlanPtr second = prepare(R"({"segments": [{"type": "tone", "freq": 0.23,
+        "num_samples": 300, "off_samples": 20}]})");
+    const Samples a = render(first.get(), ""), b = render(second.get(), "");
+    const float g = wfm_level_gain(-6);
+
+    const Samples only_second = render(plan.get(), R"({"enable": [false, 1]})");
+    const Samples first_gained = render(plan.get(), R"({"enable": [true, 0], "gains": [6, 0]})");
+    const Samples rotated = render(plan.get(), R"({"enable": [1, 0], "phases": [1.5707963267948966, 0]})");
+    const Samples full_turn = render(plan.get(), R"({"phases": [6.283185307179586, 0]})");
+    const Samples no_turn = render(plan.get(), R"({"phases": [0, 0]})");
+    ASSERT_EQ(only_second.size(), a.size());
+    for (size_t k = 0; k < a.size(); ++k) {
+        EXPECT_EQ(only_second[k].re, b[k].re * g);
+        EXPECT_EQ(first_gained[k].re, a[k].re * wfm_level_gain(6));
+        EXPECT_NEAR(rotated[k].re, -a[k].im, 1e-6);
+        EXPECT_NEAR(rotated[k].im, a[k].re, 1e-6);
+    }
+    const Samples base = render(plan.get(), "");
+    EXPECT_TRUE(identical(no_turn, base));
+    for (size_t k = 0; k < base.size(); ++k) EXPECT_NEAR(full_turn[k].re, base[k].re, 1e-5);
+}
+
+TEST(PlanOverrides, DisablingALoneNoisySourceSilencesItsNoiseToo) {
+    const PlanPtr plan = prepare(kScenes[0].json);
+    for (const cf32 &v : render(plan.get(), R"({"enable": [0]})")) {
+        EXPECT_EQ(v.re, 0.0f);
+        EXPECT_EQ(v.im, 0.0f);
+    }
+}
+
+TEST(PlanOverrides, SeedRedrawsNoiseAndGapsWithinTheLength) {
+    const PlanPtr plan = prepare(kScenes[1].json);
+    const uint64_t len = kettara_len(plan.get());
+    EXPECT_EQ(len, (2500u + 3000u) * 3u);
+    std::set<size_t> lengths;
+    for (uint64_t seed = 1; seed <= 12; ++seed) {
+        const Samples r = render(plan.get(), R"({"seed": )" + std::to_string(seed) + "}");
+        EXPECT_LE(r.size(), len);
+        EXPECT_TRUE(identical(r, at(plan.get(), seed, 10))) << seed;
+        lengths.insert(r.size());
+    }
+    EXPECT_GT(lengths.size(), 6u);
+    // Seeds are read modulo 2^32, negative ones included.
+    EXPECT_TRUE(identical(render(plan.get(), R"({"seed": -1})"),
+                          render(plan.get(), R"({"seed": 4294967295})")));
+    EXPECT_TRUE(identical(at(plan.get(), (uint64_t{5} << 32) | 3, 10), at(plan.get(), 3, 10)));
+    // The same scene noise with another seed differs everywhere but in length.
+    const Samples one = at(plan.get(), 1, 10), two = at(plan.get(), 2, 10);
+    EXPECT_FALSE(identical(one, two));
+}
+
+TEST(PlanBuild, RefusesScenesItCannotRender) {
+    for (const char *scene : {
+             R"({"repeat": true, "segments": [{"type": "tone", "num_samples": 10}]})",
+             R"({"continuous": true, "segments": [{"type": "tone", "num_samples": 10}]})",
+             R"({"segments": [{"type": "tone", "num_samples": [10, 20]}]})",
+             R"({"segments": [{"type": "tone", "freq": [0.1, 0.2], "num_samples": 10}]})",
+             R"({"segments": [{"type": "tone", "num_samples": 10},
+                              {"type": "tone", "num_samples": 10, "fs": 2}]})",
+             R"({"segments": [{"num_samples": 10, "sum": [{"type": "tone"},
+                              {"type": "bpsk", "background": true}]}]})",
+             R"({"segments": [{"num_samples": 10, "sum": [{"type": "noise"}, {"type": "tone"}]}]})",
+             R"({"segments": [{"type": "noise", "num_samples": 10}]})",
+             R"({"segments": [{"type": "tone", "num_samples": 0, "off_samples": 5}]})",
+             R"({"segments": [{"type": "tone", "num_samples": 100, "repeats": 4,
+                              "off_samples": 4.611686018427388e18}]})",
+             R"({"segments": []})",
+             "not a scene",
+         })
+        EXPECT_EQ(kettara_prepare(scene), nullptr) << scene;
+    EXPECT_EQ(kettara_prepare(nullptr), nullptr);
+    EXPECT_EQ(kettara_len(nullptr), 0u);
+    EXPECT_EQ(kettara_n_sources(nullptr), 0u);
+    EXPECT_EQ(kettara_render(nullptr, "{}", nullptr), 0u);
+    EXPECT_EQ(kettara_at(nullptr, 1, nullptr, 0), 0u);
+}
+
+TEST(PlanBuild, CountsCachesAndTheWorstCaseLength) {
+    const PlanPtr five = prepare(R"({"segments": [{"num_samples": 100, "sum": [
+        {"type": "tone", "background": true}, {"type": "pn", "background": true},
+        {"type": "tone", "freq": 0.1}, {"type": "bpsk"}, {"type": "qpsk"}]},
+        {"type": "noise", "num_samples": 10},
+        {"type": "tone", "num_samples": 100, "off_samples": [10, 50], "repeats": 3},
+        {"type": "tone", "num_samples": 100, "off_samples": [50, 10], "repeats": 3}]})");
+    ASSERT_TRUE(five);
+    EXPECT_EQ(kettara_n_sources(five.get()), 4u + 0u + 1u + 1u);
+    EXPECT_EQ(kettara_len(five.get()), 100u + 10u + 450u + 450u);
+}
+
+// The caches and renders do not depend on how many threads built them.
+TEST(PlanBuild, ThreadCountDoesNotChangeTheCaches) {
+    const std::string scene = R"({"segments": [{"num_samples": 40000, "delay_samples": 10, "sum": [
+        {"type": "tone", "freq": 0.01, "background": true},
+        {"type": "bpsk", "level": -10, "background": true, "seed": 3},
+        {"type": "qpsk", "background": true, "pulse": "rrc", "sps": 8, "seed": 4},
+        {"type": "qpsk", "snr": 15, "sps": 4, "seed": 5},
+        {"type": "chirp", "freq": -0.2, "f_end": 0.2, "level": -3},
+        {"type": "tone", "freq": 0.1, "level": -6}]}]})";
+    const PlanPtr one(kettara_prepare_threads(scene.c_str(), 1));
+    const PlanPtr many(kettara_prepare_threads(scene.c_str(), 8));
+    ASSERT_TRUE(one && many);
+    std::vector<unsigned char> a(kettara_save_bytes(one.get())), b(kettara_save_bytes(many.get()));
+    ASSERT_EQ(a.size(), b.size());
+    kettara_save(one.get(), a.data());
+    kettara_save(many.get(), b.data());
+    EXPECT_EQ(a, b);
+    EXPECT_TRUE(identical(render(many.get(), ""), compose(scene)));
+}
+
+}  // namespace
