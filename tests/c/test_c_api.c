@@ -8,6 +8,13 @@
 
 int main(void) {
     int failures = 0;
+    {
+        Plan *plan = kettara_prepare("{\"segments\": [{\"type\": \"tone\", \"num_samples\": 8}]}");
+        cf32 out[8];
+        if (!plan || kettara_len(plan) != 8 || kettara_render(plan, "{}", out) != 8 || out[7].re != 1.0f) failures++;
+        kettara_destroy(plan);
+        if (kettara_prepare(NULL) != NULL || kettara_restore(NULL, 0) != NULL) failures++;
+    }
     if (strcmp(TYPE_NAMES[WFM_TYPE_DSSS], "dsss") != 0) failures++;
     if (wfm_kw_elem_size('D') != 8) failures++;
     {

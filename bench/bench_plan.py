@@ -1,0 +1,110 @@
+"""Render plans: Plan.at in an SNR/seed sweep beside NumPy, render and build scaling over threads."""
+
+import ctypes
+import os
+import threading
+import time
+
+import numpy as np
+
+import kettara
+from _common import Table, best_seconds, kettara_lib
+
+N = 1 << 20
+SOURCES = [
+    '{"type": "qpsk", "snr": 10, "sps": 4, "seed": 2}',
+    '{"type": "tone", "freq": 0.1, "level": -3}',
+    '{"type": "chirp", "freq": -0.2, "f_end": 0.2, "level": -6}',
+    '{"type": "bpsk", "sps": 8, "level": -10, "seed": 3}',
+]
+SCENE = '{"segments": [{"num_samples": %d, "sum": [%s]}]}' % (N, ", ".join(SOURCES))
+SWEEP = [(snr, seed) for snr in (0.0, 5.0, 10.0, 15.0) for seed in (1, 2, 3)]
+
+
+def numpy_sweep(caches, gains, floor_db, rng):
+    """The same loop in NumPy: the cached waveforms summed with gains plus a noise floor."""
+    out = None
+    for snr, _seed in SWEEP:
+        out = caches[0] * gains[0]
+        for cache, gain in zip(caches[1:], gains[1:]):
+            out += cache * gain
+        amplitude = np.float32(10 ** ((floor_db(snr)) / 20) * np.sqrt(0.5))
+        noise = rng.standard_normal(2 * N, dtype=np.float32).view(np.complex64)
+        out += noise * amplitude
+    return out
+
+
+def sweep_rates(table):
+    plan = kettara.Plan(SCENE)
+    # The noise-free waveform of each cache, and its gain, as the NumPy loop's inputs.
+    n = plan.n_sources()
+    caches = []
+    for j in range(n):
+        enable = [int(i == j) for i in range(n)]
+        caches.append(plan.render('{"enable": %s, "snr": 1000}' % enable))
+    gains = [np.float32(10 ** (level / 20)) for level in (0.0, -3.0, -6.0, -10.0)]
+    rng = np.random.default_rng(1)
+
+    def ours():
+        for snr, seed in SWEEP:
+            plan.at(snr, seed)
+
+    samples = N * len(SWEEP)
+    t_ours = best_seconds(ours, repeat=3)
+    t_numpy = best_seconds(lambda: numpy_sweep(caches, gains, lambda snr: -(snr - 6.0206), rng), repeat=3)
+    table.row("Plan.at sweep, 4 sources + floor", samples / t_ours / 1e6, samples / t_numpy / 1e6,
+              "NumPy sum + default_rng")
+
+    lib = kettara_lib()
+    if hasattr(lib, "awgn"):
+        lib.awgn.argtypes = [ctypes.c_uint64, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_float]
+        buf = np.empty(N, np.complex64)
+        t_noise = best_seconds(lambda: lib.awgn(7, N, buf.ctypes.data, 0.5), repeat=3)
+        table.row("Plan.at sweep vs pure noise generation", samples / t_ours / 1e6, N / t_noise / 1e6,
+                  "awgn alone")
+    return plan
+
+
+def thread_scaling(table, plan):
+    renders = 16
+
+    def run(threads):
+        def work(seeds):
+            for seed in seeds:
+                plan.at(5.0, seed)
+
+        chunks = [range(t, renders, threads) for t in range(threads)]
+        workers = [threading.Thread(target=work, args=(c,)) for c in chunks]
+        start = time.perf_counter()
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join()
+        return time.perf_counter() - start
+
+    one = min(run(1) for _ in range(3))
+    two = min(run(2) for _ in range(3))
+    samples = renders * N
+    table.row("Plan.at from 2 Python threads", samples / two / 1e6, samples / one / 1e6, "1 thread")
+
+
+def build_scaling(table):
+    lib = kettara_lib()
+    lib.kettara_prepare_threads.restype = ctypes.c_void_p
+    lib.kettara_prepare_threads.argtypes = [ctypes.c_char_p, ctypes.c_uint32]
+    lib.kettara_destroy.argtypes = [ctypes.c_void_p]
+    scene = SCENE.encode()
+
+    def build(threads):
+        lib.kettara_destroy(lib.kettara_prepare_threads(scene, threads))
+
+    t_one = best_seconds(lambda: build(1), repeat=3)
+    t_all = best_seconds(lambda: build(0), repeat=3)
+    table.row(f"plan build, {os.cpu_count()} processors (builds/s)", 1 / t_all, 1 / t_one, "1 thread")
+
+
+if __name__ == "__main__":
+    table = Table("Render plans", "Msamples/s unless stated")
+    plan = sweep_rates(table)
+    thread_scaling(table, plan)
+    build_scaling(table)
