@@ -402,7 +402,10 @@ bool add_annotation(cJSON *annotations, const SourceSpec &src, const SegmentSpec
                     double fc) {
     cJSON *a = cJSON_CreateObject();
     if (!a) return false;
-    add_number(a, "core:sample_start", static_cast<double>(span.start + span.delay));
+    // Starts saturate for scenes longer than any count; the on-part start does too, so
+    // annotations stay in order.
+    const uint64_t first_on = qn::checked_add(span.start, span.delay).value_or(UINT64_MAX);
+    add_number(a, "core:sample_start", static_cast<double>(first_on));
     add_number(a, "core:sample_count", static_cast<double>(span.num));
     double lower, upper;
     frequency_edges(src, seg.fs, fc, lower, upper);

@@ -171,6 +171,15 @@ TEST(SigmfMeta, OneAnnotationPerSourceOfEveryInstance) {
     }
 }
 
+TEST(SigmfMeta, StartsBeyondAnyCountStayInOrder) {
+    SourceSpec tone = source(WFM_TYPE_TONE, 0);
+    SegmentSpec late = segment(&tone, 1, 1e6, 10);
+    late.delay_samples = 100;
+    Json doc = parse(meta(kCf32, false, {segment(&tone, 1, 1e6, UINT64_MAX - 10), late}, 0, 0, 0));
+    EXPECT_EQ(number(annotation(doc, 0), "core:sample_start"), 0.0);
+    EXPECT_EQ(number(annotation(doc, 1), "core:sample_start"), static_cast<double>(UINT64_MAX));
+}
+
 TEST(SigmfMeta, GeneratorParametersAndTheirNamespace) {
     SourceSpec dsss = source(WFM_TYPE_DSSS, 0, 4);
     dsss.snr = 12.5;
