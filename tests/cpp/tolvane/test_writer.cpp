@@ -98,6 +98,41 @@ TEST_F(WriterFiles, BinaryCapturesStoreEveryTypeInBothByteOrders) {
     }
 }
 
+// Any split of the samples into write calls gives the file of one call, across the
+// writer's internal conversion chunks.
+TEST_F(WriterFiles, ChunkedWritesEqualOneShot) {
+    std::vector<cf32> samples(70001);
+    uint32_t x = 7;
+    for (cf32 &s : samples) {
+        x = x * 1664525u + 1013904223u;
+        s = {static_cast<float>(x >> 8) / 4194304.0f - 2.0f, static_cast<float>(x & 0xFFFF) / 32768.0f - 1.0f};
+    }
+    for (int stype : {kCf64, kCi16}) {
+        const std::string one = path("one.blue"), split = path("split.blue");
+        Writer *a = wfm_writer_create(one.c_str(), kBlue, stype, 1, 0, 0, 1e6, 0, 0, 0);
+        ASSERT_EQ(wfm_writer_write(a, samples.data(), samples.size()), samples.size());
+        Writer *b = wfm_writer_create(split.c_str(), kBlue, stype, 1, 0, 0, 1e6, 0, 0, 0);
+        size_t done = 0;
+        for (size_t step = 1; done < samples.size(); step = step * 7 % 40009 + 1) {
+            const size_t n = std::min(step, samples.size() - done);
+            ASSERT_EQ(wfm_writer_write(b, samples.data() + done, n), n);
+            done += n;
+        }
+        EXPECT_EQ(wfm_writer_peak(a), wfm_writer_peak(b));
+        ASSERT_EQ(wfm_writer_close(a), 0);
+        ASSERT_EQ(wfm_writer_close(b), 0);
+        const Bytes file = read_file(one);
+        EXPECT_EQ(file, read_file(split));
+        ASSERT_EQ(file.size(), 512 + samples.size() * 2 * kElem[stype]);
+    }
+    // The last sample sits where it belongs, after every chunk.
+    const Bytes file = read_file(path("one.blue"));
+    const size_t last = file.size() - 2 * kElem[kCi16];
+    EXPECT_EQ(components(file, last, 2, kCi16, true),
+              (std::vector<double>{std::trunc(std::clamp(samples.back().re, -1.0f, 1.0f) * 32767.0),
+                                   std::trunc(std::clamp(samples.back().im, -1.0f, 1.0f) * 32767.0)}));
+}
+
 TEST_F(WriterFiles, BigEndianCi16HalfScale) {
     const std::string p = path("half.iq");
     Writer *w = wfm_writer_create(p.c_str(), kRaw, kCi16, 1, 0, 0, 0.0, 0.0, 0.0, 0.0);
