@@ -13,7 +13,7 @@ CMAKE_FLAGS ?=
 # Lets ccache share results between checkouts of the tree in other folders.
 export CCACHE_BASEDIR ?= $(CURDIR)
 
-.PHONY: all build test test-cpp test-python demo bench clean system-deps
+.PHONY: all build test test-cpp test-python demo bench clean system-deps check-asan check-tsan fuzz fuzz-build
 
 all: build
 
@@ -49,6 +49,41 @@ demo: build
 
 bench: build
 	$(VPY) bench/run_all.py
+
+# Sanitizer builds live in their own folders and are reused incrementally.
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+SANITIZER_CMAKE = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DPython_EXECUTABLE=$(abspath $(VPY))
+
+$(ASAN_BUILD)/build.ninja: $(VENV)/.requirements-stamp
+	$(CMAKE) -S . -B $(ASAN_BUILD) $(SANITIZER_CMAKE) -DQUENNEL_SANITIZE=address,undefined
+
+$(TSAN_BUILD)/build.ninja: $(VENV)/.requirements-stamp
+	$(CMAKE) -S . -B $(TSAN_BUILD) $(SANITIZER_CMAKE) -DQUENNEL_SANITIZE=thread
+
+# The whole suite (ctest, then pytest) with AddressSanitizer and UndefinedBehaviorSanitizer.
+check-asan: $(ASAN_BUILD)/build.ninja
+	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
+	scripts/check-asan.sh $(ASAN_BUILD) $(JOBS)
+
+# The threaded paths under ThreadSanitizer.
+check-tsan: $(TSAN_BUILD)/build.ninja
+	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS)
+	scripts/check-tsan.sh $(TSAN_BUILD)
+
+$(FUZZ_BUILD)/build.ninja: $(VENV)/.requirements-stamp
+	CC=clang CXX=clang++ $(CMAKE) -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+
+fuzz-build: $(FUZZ_BUILD)/build.ninja
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS seconds, from its corpus in fuzz/corpus/<target>.
+fuzz: fuzz-build
+	scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

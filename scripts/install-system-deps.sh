@@ -2,6 +2,8 @@
 # Installs the Debian packages the build needs, only when one is missing.
 set -euo pipefail
 packages=(g++ make libcjson-dev libgtest-dev ccache)
+# Fuzzing: clang with its sanitizer and libFuzzer runtimes.
+packages+=(clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
