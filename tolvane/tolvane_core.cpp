@@ -348,9 +348,18 @@ double Reader::csv_scale() const {
 
 size_t Reader::read_csv_rows(size_t n, cf32 *out) {
     const double s = csv_scale();
+    FILE *f = file.get();
     size_t i = 0;
-    for (double a, b; i < n && scan_csv_row(file.get(), a, b); ++i)
+    for (double a, b; i < n; ++i) {
+        // A row that does not parse is put back whole: later calls stop at it as well,
+        // instead of resuming in the middle of it.
+        const off_t row_start = ftello(f);
+        if (!scan_csv_row(f, a, b)) {
+            if (row_start >= 0) fseeko(f, row_start, SEEK_SET);
+            break;
+        }
         out[i] = {static_cast<float>(a * s), static_cast<float>(b * s)};
+    }
     return i;
 }
 

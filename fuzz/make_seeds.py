@@ -1,0 +1,107 @@
+"""Writes the seed corpora of the capture, keyword and telemetry-frame fuzz targets
+(fuzz/corpus/<target>/) with the libraries' own writers and encoders.
+Run with the development environment: .venv/bin/python fuzz/make_seeds.py"""
+import ctypes
+import struct
+import tempfile
+from pathlib import Path
+
+import numpy as np
+
+from quennel._native import kettara_lib, tolvane_lib
+
+CORPUS = Path(__file__).resolve().parent / "corpus"
+
+
+def save(target: str, name: str, data: bytes) -> None:
+    folder = CORPUS / target
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / name).write_bytes(data)
+
+
+def capture_input(layout: int, hints: int, first: bytes, second: bytes = b"") -> bytes:
+    return bytes([layout, hints]) + struct.pack("<H", len(first)) + first + second
+
+
+def written_capture(ftype: int, stype: int, big: int, n: int, keywords=()) -> dict:
+    lib = tolvane_lib()
+    lib.wfm_writer_create.restype = ctypes.c_void_p
+    lib.wfm_writer_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
+                                      ctypes.c_uint64, ctypes.c_int32] + [ctypes.c_double] * 4
+    lib.wfm_writer_write.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
+    lib.wfm_writer_add_keyword.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char, ctypes.c_void_p,
+                                           ctypes.c_uint64]
+    lib.wfm_writer_close.argtypes = [ctypes.c_void_p]
+    samples = (np.exp(2j * np.pi * 0.05 * np.arange(n)) * 0.7).astype(np.complex64)
+    with tempfile.TemporaryDirectory() as d:
+        path = Path(d) / ("c.sigmf-data" if ftype == 3 else "c.out")
+        w = lib.wfm_writer_create(str(path).encode(), ftype, stype, big, n, 0, 1e6, 2.4e9, 0.0, 1.7e9)
+        for tag, letter, values in keywords:
+            arr = np.asarray(values, dtype={"D": "<f8", "L": "<i4", "A": "S1"}[letter])
+            lib.wfm_writer_add_keyword(w, tag.encode(), letter.encode(), arr.ctypes.data, arr.size)
+        lib.wfm_writer_write(w, samples.ctypes.data, n)
+        assert lib.wfm_writer_close(w) == 0
+        return {p.suffix: p.read_bytes() for p in Path(d).iterdir()}
+
+
+def capture_seeds() -> None:
+    keywords = [("RF_FREQ", "D", [1.5e9]), ("GAIN", "L", [3, 4]), ("COMMENT", "A", list(b"seed capture"))]
+    for stype in range(5):
+        for big in (0, 1):
+            blue = written_capture(2, stype, big, 24, keywords)[".out"]
+            save("capture", f"blue_{stype}_{big}", capture_input(0, 0x10, blue))
+            sigmf = written_capture(3, stype, big, 16)
+            save("capture", f"sigmf_{stype}_{big}",
+                 capture_input(4, 0, sigmf[".sigmf-meta"], sigmf[".sigmf-data"]))
+    blue = written_capture(2, 3, 0, 20)[".out"]
+    save("capture", "detached", capture_input(2, 0, blue[:512], blue[512:]))
+    flagged = bytearray(blue[:512])
+    flagged[44] = 1  # the detached flag
+    save("capture", "detached_flag", capture_input(3, 0x10, bytes(flagged), blue[512:]))
+    csv = written_capture(1, 0, 0, 12)[".out"]
+    save("capture", "csv", capture_input(0, 0x10, csv))
+    save("capture", "csv_named", capture_input(1, 3, b"I,Q\n" + csv))
+    save("capture", "raw_ci16", capture_input(0, 3 | 0x08, written_capture(0, 3, 1, 9)[".out"] + b"\x01"))
+
+
+def keyword_seeds() -> None:
+    lib = tolvane_lib()
+    lib.wfm_kw_encode.restype = ctypes.c_size_t
+    lib.wfm_kw_encode.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_char, ctypes.c_void_p,
+                                  ctypes.c_size_t, ctypes.c_int]
+    records = [("FREQ", "D", np.array([2.4e9])), ("ACQTIME", "A", np.frombuffer(b"12:34:56", "u1")),
+               ("N", "I", np.array([1, 2, -3], "<i2")), ("BIG", "X", np.array([1 << 40], "<i8")),
+               ("F", "F", np.array([0.5, 1.5], "<f4")), ("T", "T", np.array([7], "<i4"))]
+    for big in (0, 1):
+        run = b""
+        for tag, letter, values in records:
+            buf = ctypes.create_string_buffer(512)
+            n = lib.wfm_kw_encode(buf, 512, tag.encode(), letter.encode(), values.ctypes.data, values.size, big)
+            run += buf.raw[:n]
+        save("keyword", f"records_{big}", bytes([big]) + run)
+
+
+def tm_frame_seeds() -> None:
+    lib = kettara_lib()
+    lib.ccsds_tm_frame_layout.restype = ctypes.c_size_t
+    lib.ccsds_tm_frame_encode.restype = ctypes.c_size_t
+    lib.ccsds_tm_frame_encode.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
+                                          ctypes.c_void_p, ctypes.c_size_t]
+    for depth_index, depth in ((0, 0), (1, 1), (2, 2)):
+        for flags in (0, 1, 2, 3):
+            randomise, asm = flags & 1, flags >> 1
+            cfg = (ctypes.c_uint32 * 4)(depth, randomise, asm, 0)
+            octets = 223 * depth if depth else 40
+            payload = (np.arange(octets) * 7 % 256).astype(np.uint8)
+            n = lib.ccsds_tm_frame_layout(cfg, ctypes.c_size_t(octets), None)
+            bits = np.zeros(n, np.uint8)
+            lib.ccsds_tm_frame_encode(cfg, None, payload.ctypes.data, octets, bits.ctypes.data, n)
+            head = bytes([depth_index | randomise << 3 | asm << 4, 0xFF])
+            body = bits.tobytes() if n >= 512 * 8 else np.packbits(bits).tobytes()
+            save("tm_frame", f"frame_{depth}_{flags}", head + body)
+
+
+if __name__ == "__main__":
+    capture_seeds()
+    keyword_seeds()
+    tm_frame_seeds()
