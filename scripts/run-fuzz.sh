@@ -18,8 +18,8 @@ summary=()
 for t in "${targets[@]}"; do
   work="$build/corpus/$t"
   artifacts="$build/artifacts/$t"
-  mkdir -p "$work" "$artifacts" "fuzz/corpus/$t"
-  log="$build/fuzz_$t.log"
+  mkdir -p "$work" "$artifacts" "$build/logs" "fuzz/corpus/$t"
+  log="$build/logs/$t.log"
   echo "fuzzing $t for ${seconds} s"
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/fuzz_$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=70000 \
