@@ -303,6 +303,19 @@ void Synth::baseband(cf32 *out, size_t m) {
 // ---------------------------------------------------------------------------------------
 // Stepping
 
+namespace {
+
+// v - floor(v), bit for bit, with a short dependency chain for the usual chirp phases in
+// [-1, 2): the floor is then -1, 0 or 1, and subtracting -0.0 for 0 turns a -0 into +0
+// exactly as subtracting floor(-0) = -0 does.
+double minus_floor(double v) {
+    if (!(v >= -1.0 && v < 2.0)) return v - std::floor(v);
+    const double whole = v >= 1.0 ? 1.0 : (v < 0.0 ? -1.0 : -0.0);
+    return v - whole;
+}
+
+}  // namespace
+
 void Synth::chirp_phasors(cf32 *out, size_t m, double held_step) {
     // The phase recursion runs first so that the sines and cosines of the chunk, which do
     // not depend on one another, can overlap.
@@ -312,7 +325,7 @@ void Synth::chirp_phasors(cf32 *out, size_t m, double held_step) {
         const uint64_t k = chirp_pos;
         const double p = chirp_phase + freq_norm;
         chirp_phase = k < chirp_span ? p + static_cast<double>(k) * chirp_rate : p + held_step;
-        chirp_phase -= std::floor(chirp_phase);
+        chirp_phase = minus_floor(chirp_phase);
         chirp_pos = k + 1;
     }
     // Single-precision sine and cosine from the machine-independent double pair.

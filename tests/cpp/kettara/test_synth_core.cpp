@@ -322,6 +322,30 @@ TEST(SynthSteps, ChirpFrequencyRampsOverItsFirstRequestThenHolds) {
     }
 }
 
+// The phase recursion is fixed to the bit: (phase + f) + k * rate, wrapped by its floor,
+// single-precision sine and cosine of the double phase.
+TEST(SynthSteps, ChirpSamplesFollowThePhaseRecursionExactly) {
+    struct Case {
+        double f0, f1;
+    };
+    for (Case c : {Case{-0.2, 0.3}, Case{0.45, -0.45}, Case{0.0, 1.7}, Case{-3.25, -0.5}}) {
+        constexpr uint64_t span = 700;
+        SynthPtr s = make(WFM_TYPE_CHIRP, 1, c.f0, kNoNoise, WFM_MODE_FS, 7, c.f1);
+        wfm_synth_set_chirp_span(s.get(), span);
+        const std::vector<cf32> got = run(s.get(), 1000);
+        const double rate = (c.f1 - c.f0) / double(span);
+        double phase = 0.0;
+        for (uint64_t k = 0; k < got.size(); ++k) {
+            double sn, cs;
+            qn::det_sincos(static_cast<float>(6.283185307179586 * phase), &sn, &cs);
+            const cf32 want{static_cast<float>(cs), static_cast<float>(sn)};
+            ASSERT_EQ(std::memcmp(&got[k], &want, sizeof want), 0) << k;
+            phase = (phase + c.f0) + (k < span ? double(k) * rate : double(span) * rate);
+            phase -= std::floor(phase);
+        }
+    }
+}
+
 TEST(SynthSteps, ContinuousDsssChangesDataBitsAtFractionalBoundaries) {
     SynthPtr s = make(WFM_TYPE_DSSS);
     const uint8_t code[] = {0};
