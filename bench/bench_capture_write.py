@@ -6,7 +6,6 @@ temporary directory), where both sides also pay the kernel's page-cache copy, an
 which leaves only the conversion and the write calls. A disk's write-back speed would cap
 both sides alike, so no file goes to disk when RAM can hold it; every file is removed."""
 
-import ctypes
 import os
 import sys
 import tempfile
@@ -17,18 +16,6 @@ from _common import Table, best_seconds, tolvane_lib
 
 BLUE, CI16 = 2, 3
 FULL_SCALE = np.float32(32767.0)
-
-
-def writer_lib():
-    lib = tolvane_lib()
-    lib.wfm_writer_create.restype = ctypes.c_void_p
-    lib.wfm_writer_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
-                                      ctypes.c_uint64, ctypes.c_int32, ctypes.c_double, ctypes.c_double,
-                                      ctypes.c_double, ctypes.c_double]
-    lib.wfm_writer_write.restype = ctypes.c_uint64
-    lib.wfm_writer_write.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_writer_close.argtypes = [ctypes.c_void_p]
-    return lib
 
 
 def test_samples(n):
@@ -64,7 +51,7 @@ def measure(lib, samples, ours_path, numpy_path):
 
 def main(n=int(os.environ.get("QUENNEL_BENCH_CAPTURE_SAMPLES", 100_000_000))):
     samples = test_samples(n)
-    lib = writer_lib()
+    lib = tolvane_lib()
     ram = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
     with tempfile.TemporaryDirectory(prefix="quennel_bench_", dir=ram) as tmp:
         ours_path, numpy_path = os.path.join(tmp, "ours.blue"), os.path.join(tmp, "numpy.ci16")

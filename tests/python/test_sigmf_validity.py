@@ -8,7 +8,7 @@ import warnings
 import pytest
 from sigmf.validate import validate
 
-from quennel._native import kettara_lib, tolvane_lib
+from quennel._native import SegmentSpec, SourceSpec, kettara_lib, tolvane_lib
 
 STYPES = ["cf32", "cf64", "ci32", "ci16", "ci8"]
 RAW, CSV, BLUE, SIGMF = range(4)
@@ -18,49 +18,6 @@ _libc = ctypes.CDLL(None)
 _libc.free.argtypes = [ctypes.c_void_p]
 
 
-class SourceSpec(ctypes.Structure):
-    _fields_ = [
-        ("type", ctypes.c_uint32), ("freq", ctypes.c_double), ("snr", ctypes.c_double),
-        ("snr_mode", ctypes.c_uint32), ("seed", ctypes.c_uint32), ("sps", ctypes.c_int32),
-        ("pn_length", ctypes.c_int32), ("pn_poly", ctypes.c_uint64), ("lfsr", ctypes.c_uint32),
-        ("level", ctypes.c_double), ("background", ctypes.c_uint32), ("f_end", ctypes.c_double),
-        ("pattern", ctypes.c_void_p), ("pattern_len", ctypes.c_uint64), ("modulation", ctypes.c_uint32),
-        ("symbols", ctypes.c_void_p), ("n_symbols", ctypes.c_uint64), ("pulse_rrc", ctypes.c_uint32),
-        ("rrc_beta", ctypes.c_double), ("rrc_span", ctypes.c_int32), ("range_flags", ctypes.c_uint32),
-        ("freq_hi", ctypes.c_double), ("snr_hi", ctypes.c_double), ("level_hi", ctypes.c_double),
-        ("f_end_hi", ctypes.c_double), ("acq_code", ctypes.c_void_p), ("acq_code_len", ctypes.c_uint64),
-        ("acq_reps", ctypes.c_uint64), ("data_code", ctypes.c_void_p), ("data_code_len", ctypes.c_uint64),
-        ("sync", ctypes.c_void_p), ("sync_len", ctypes.c_uint64), ("crc", ctypes.c_uint32),
-        ("symbol_rate", ctypes.c_double), ("data_none", ctypes.c_uint32), ("rs_depth", ctypes.c_int32),
-        ("randomise", ctypes.c_uint32), ("asm_", ctypes.c_uint32), ("conv", ctypes.c_uint32),
-    ]
-
-
-class SegmentSpec(ctypes.Structure):
-    _fields_ = [
-        ("sources", ctypes.POINTER(SourceSpec)), ("n_sources", ctypes.c_uint64), ("fs", ctypes.c_double),
-        ("num_samples", ctypes.c_uint64), ("off_samples", ctypes.c_uint64), ("range_flags", ctypes.c_uint32),
-        ("num_samples_hi", ctypes.c_uint64), ("off_samples_hi", ctypes.c_uint64), ("repeats", ctypes.c_uint64),
-        ("delay_samples", ctypes.c_uint64), ("delay_samples_hi", ctypes.c_uint64),
-        ("gap_noise_off", ctypes.c_uint32),
-    ]
-
-
-def _tolvane():
-    lib = tolvane_lib()
-    lib.wfm_sigmf_meta_json.restype = ctypes.c_void_p
-    lib.wfm_sigmf_meta_json.argtypes = [ctypes.c_int32, ctypes.c_int32, ctypes.POINTER(SegmentSpec),
-                                        ctypes.c_uint64, ctypes.c_double, ctypes.c_double, ctypes.c_double]
-    lib.wfm_writer_create.restype = ctypes.c_void_p
-    lib.wfm_writer_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
-                                      ctypes.c_uint64, ctypes.c_int32, ctypes.c_double, ctypes.c_double,
-                                      ctypes.c_double, ctypes.c_double]
-    lib.wfm_writer_write.restype = ctypes.c_uint64
-    lib.wfm_writer_write.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_writer_close.argtypes = [ctypes.c_void_p]
-    return lib
-
-
 def assert_valid_sigmf(doc):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
@@ -68,7 +25,7 @@ def assert_valid_sigmf(doc):
 
 
 def meta(stype, big_endian, segments, fs, fc, t0):
-    lib = _tolvane()
+    lib = tolvane_lib()
     array = (SegmentSpec * len(segments))(*segments) if segments else None
     text = lib.wfm_sigmf_meta_json(stype, big_endian, array, len(segments), fs, fc, t0)
     assert text
@@ -126,7 +83,7 @@ def test_capture_wide_metadata_is_valid_sigmf(fs, fc, t0):
 
 @pytest.mark.parametrize("file_type, name", [(RAW, "cap.iq"), (CSV, "cap.csv"), (SIGMF, "cap.sigmf-data")])
 def test_writer_sidecars_are_valid_sigmf(tmp_path, file_type, name):
-    lib = _tolvane()
+    lib = tolvane_lib()
     samples = (ctypes.c_float * 8)(0.5, -0.5, 0.25, 0.0, -1.0, 1.0, 0.1, 0.2)
     for stype in range(5):
         for big_endian in (0, 1):
@@ -147,14 +104,6 @@ def test_writer_sidecars_are_valid_sigmf(tmp_path, file_type, name):
 
 def test_composed_scene_metadata_is_valid_sigmf():
     kettara = kettara_lib()
-    if not hasattr(kettara, "wfm_compose_from_json"):
-        pytest.skip("scene composer not built")
-    kettara.wfm_compose_from_json.restype = ctypes.c_void_p
-    kettara.wfm_compose_from_json.argtypes = [ctypes.c_char_p]
-    kettara.wfm_compose_segments.restype = ctypes.POINTER(SegmentSpec)
-    kettara.wfm_compose_segments.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_uint64), ctypes.c_void_p,
-                                             ctypes.c_void_p]
-    kettara.wfm_compose_destroy.argtypes = [ctypes.c_void_p]
     scene = {"segments": [
         {"fs": 2e6, "num_samples": [100, 200], "repeats": 2, "delay_samples": 7,
          "sum": [{"type": "bpsk", "freq": 1000, "snr": 10}, {"type": "chirp", "freq": -1e5, "f_end": 1e5}]},
@@ -165,7 +114,7 @@ def test_composed_scene_metadata_is_valid_sigmf():
     try:
         n = ctypes.c_uint64()
         segments = kettara.wfm_compose_segments(composer, ctypes.byref(n), None, None)
-        lib = _tolvane()
+        lib = tolvane_lib()
         text = lib.wfm_sigmf_meta_json(3, 0, segments, n.value, 0.0, 1e9, 0.0)
         doc = json.loads(ctypes.string_at(text).decode())
         _libc.free(text)
