@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "checked.hpp"
 #include "wfm_scene.hpp"
 #include "wfm_synth_bridge.h"
@@ -345,7 +347,10 @@ Composer *wfm_compose_from_file(const char *path) {
     if (!f) return nullptr;
     char *text = nullptr;
     long len = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) len = std::ftell(f);
+    // A directory opens, but its "length" is no text length.
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && std::fseek(f, 0, SEEK_END) == 0)
+        len = std::ftell(f);
     if (len >= 0 && std::fseek(f, 0, SEEK_SET) == 0)
         text = static_cast<char *>(std::malloc(static_cast<size_t>(len) + 1));
     if (text) text[std::fread(text, 1, static_cast<size_t>(len), f)] = '\0';
