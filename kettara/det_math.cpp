@@ -1,5 +1,6 @@
 #include "det_math.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -131,6 +132,35 @@ void det_sincos(double x, double *sin_out, double *cos_out) {
         case 1: *sin_out = c; *cos_out = -s; break;
         case 2: *sin_out = -s; *cos_out = -c; break;
         default: *sin_out = -c; *cos_out = s; break;
+    }
+}
+
+void det_phasors(const float *angle, cf32 *out, std::size_t n) {
+    constexpr double pio2_lo = 0x1.0b4611a626331p-34;  // pi/2 - kPio2_1
+    constexpr double shift = 0x1.8p52;                 // adding it rounds to an integer in the low bits
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = angle[i];
+        const double shifted = x * kInvPio2 + shift;
+        const double fn = shifted - shift;
+        const double r = (x - fn * kPio2_1) - fn * pio2_lo;
+        const double z = r * r;
+        // Taylor series to r^13 and r^14: truncation below 2e-14 on |r| <= pi/4.
+        const double s = r + r * z * (kSin[0] + z * (kSin[1] + z * (kSin[2] + z * (kSin[3] + z * (kSin[4] + z * kSin[5])))));
+        const double c = 1.0 + z * (-0.5 + z * (kCos[0] + z * (kCos[1] + z * (kCos[2] + z * (kCos[3] + z * kCos[4])))));
+        // Quadrant selects and sign flips on the bit patterns, so the loop has no branch.
+        const uint64_t quadrant = std::bit_cast<uint64_t>(shifted);
+        const uint64_t swap = 0 - (quadrant & 1);
+        const uint64_t s_bits = std::bit_cast<uint64_t>(s), c_bits = std::bit_cast<uint64_t>(c);
+        const uint64_t sin_q = ((s_bits & ~swap) | (c_bits & swap)) ^ ((quadrant & 2) << 62);
+        const uint64_t cos_q = ((c_bits & ~swap) | (s_bits & swap)) ^ (((quadrant + 1) & 2) << 62);
+        out[i].re = static_cast<float>(std::bit_cast<double>(cos_q));
+        out[i].im = static_cast<float>(std::bit_cast<double>(sin_q));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (angle[i] >= -8.0f && angle[i] <= 8.0f) continue;
+        double s, c;
+        det_sincos(angle[i], &s, &c);
+        out[i] = cf32{static_cast<float>(c), static_cast<float>(s)};
     }
 }
 

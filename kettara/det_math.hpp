@@ -4,6 +4,10 @@
 // last bit; waveform tables and filter designs must not.
 #pragma once
 
+#include <cstddef>
+
+#include "qn_api.h"
+
 namespace qn {
 
 // Sine and cosine, within about one unit in the last place for |x| below 1.6e6
@@ -12,6 +16,13 @@ namespace qn {
 [[nodiscard]] double det_cos(double x);
 // Both at once from one reduction: the same bits as det_sin and det_cos.
 void det_sincos(double x, double *sin_out, double *cos_out);
+
+// Unit phasors (cos a, sin a) in single precision for n float angles. Angles in [-8, 8]
+// take one reduction by pi/2 and short double-precision series, without branches so that
+// the loop vectorises; their error lies far below a float's last place (the results are
+// det_cos and det_sin rounded to float except near rare halfway points). Other angles,
+// and NaN, go through det_sincos.
+void det_phasors(const float *angle, cf32 *out, std::size_t n);
 
 // e^x within about one unit in the last place; overflows to infinity, underflows to 0.
 [[nodiscard]] double det_exp(double x);

@@ -317,19 +317,15 @@ double minus_floor(double v) {
 }  // namespace
 
 void Synth::chirp_phasors(cf32 *out, size_t m, double held_step) {
+    float angle[kChunk];
     for (size_t i = 0; i < m; ++i) {
-        const float angle = static_cast<float>(kTwoPi * chirp_phase);
-        // The next phase is issued before this sample's sine and cosine, which do not feed
-        // it, so the two overlap.
+        angle[i] = static_cast<float>(kTwoPi * chirp_phase);
         const uint64_t k = chirp_pos;
         const double p = chirp_phase + freq_norm;
         chirp_phase = minus_floor(k < chirp_span ? p + static_cast<double>(k) * chirp_rate : p + held_step);
         chirp_pos = k + 1;
-        // Single-precision sine and cosine from the machine-independent double pair.
-        double s, c;
-        qn::det_sincos(angle, &s, &c);
-        out[i] = cf32{static_cast<float>(c), static_cast<float>(s)};
     }
+    qn::det_phasors(angle, out, m);
 }
 
 namespace {

@@ -336,14 +336,38 @@ TEST(SynthSteps, ChirpSamplesFollowThePhaseRecursionExactly) {
         const double rate = (c.f1 - c.f0) / double(span);
         double phase = 0.0;
         for (uint64_t k = 0; k < got.size(); ++k) {
-            double sn, cs;
-            qn::det_sincos(static_cast<float>(6.283185307179586 * phase), &sn, &cs);
-            const cf32 want{static_cast<float>(cs), static_cast<float>(sn)};
+            const float angle = static_cast<float>(6.283185307179586 * phase);
+            cf32 want;
+            qn::det_phasors(&angle, &want, 1);
             ASSERT_EQ(std::memcmp(&got[k], &want, sizeof want), 0) << k;
             phase = (phase + c.f0) + (k < span ? double(k) * rate : double(span) * rate);
             phase -= std::floor(phase);
         }
     }
+}
+
+// Single-precision phasors are the double-precision sine and cosine rounded, apart from
+// rare halfway cases; angles outside the fast range and NaN take the general pair.
+TEST(SynthSteps, PhasorsAreTheRoundedSineAndCosine) {
+    std::vector<float> angles;
+    for (float a = -8.5f; a <= 8.5f; a += 1.0e-4f) angles.push_back(a);
+    for (float a : {100.0f, -1.0e6f, 3.0e30f, INFINITY, NAN}) angles.push_back(a);
+    std::vector<cf32> got(angles.size());
+    qn::det_phasors(angles.data(), got.data(), angles.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < angles.size(); ++i) {
+        double s, c;
+        qn::det_sincos(angles[i], &s, &c);
+        const cf32 want{static_cast<float>(c), static_cast<float>(s)};
+        if (std::isnan(angles[i])) {
+            EXPECT_TRUE(std::isnan(got[i].re) && std::isnan(got[i].im));
+        } else if (std::memcmp(&got[i], &want, sizeof want) != 0) {
+            ++differ;
+            ASSERT_NEAR(got[i].re, want.re, 1.2e-7) << angles[i];
+            ASSERT_NEAR(got[i].im, want.im, 1.2e-7) << angles[i];
+        }
+    }
+    EXPECT_LT(differ, angles.size() / 10000);
 }
 
 TEST(SynthSteps, ContinuousDsssChangesDataBitsAtFractionalBoundaries) {
