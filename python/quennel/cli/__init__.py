@@ -19,6 +19,7 @@ SUBCOMMANDS = (
     "quennel.cli.follow",
     "quennel.cli.convert",
     "quennel.cli.plot",
+    "quennel.cli.sweep",
 )
 
 
