@@ -1,18 +1,9 @@
 #include "wfm_draw.h"
 
 #include "checked.hpp"
+#include "splitmix.hpp"
 
 namespace {
-
-// SplitMix64 finaliser.
-uint64_t mix64(uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ULL;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBULL;
-    x ^= x >> 31;
-    return x;
-}
 
 uint64_t draw_length(uint32_t seed, uint32_t pass, uint64_t instance, uint64_t segment_index,
                      uint32_t flags, uint32_t field, uint64_t lo, uint64_t hi) {
@@ -36,8 +27,8 @@ double wfm_draw_range(uint32_t seed, uint32_t pass, uint64_t instance, uint64_t 
     // Every component is widened to 64 bits before it is shifted.
     uint64_t x = (source << 16) ^ (uint64_t{field} << 8) ^ (segment << 40) ^ (instance << 48) ^
                  (uint64_t{pass} << 32) ^ (uint64_t{seed} * 0xD1B54A32D192ED03ULL);
-    x += 0x9E3779B97F4A7C15ULL;
-    const uint64_t u = mix64(x) >> 11;
+    x += qn::kSplitMixGamma;
+    const uint64_t u = qn::splitmix_finish(x) >> 11;
     const double d = hi - lo;
     const double step = d * 0x1p-53;
     return lo + static_cast<double>(u) * step;

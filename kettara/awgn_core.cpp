@@ -12,6 +12,7 @@
 #include "lo_core.h"
 #include "lo_core.hpp"
 #include "simd_level.hpp"
+#include "splitmix.hpp"
 #include "state_blob.hpp"
 
 struct Awgn {
@@ -43,21 +44,10 @@ void ensure_noise_table() {
     (void)filled;
 }
 
-constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-
-uint64_t splitmix_finish(uint64_t z) {
-    z ^= z >> 30;
-    z *= 0xBF58476D1CE4E5B9ull;
-    z ^= z >> 27;
-    z *= 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return z;
-}
-
 void seed_generator(Awgn *g) {
-    for (uint64_t i = 0; i < 4; ++i) g->s[i] = splitmix_finish(g->seed + (i + 1) * kGolden);
+    for (uint64_t i = 0; i < 4; ++i) g->s[i] = splitmix_finish(g->seed + (i + 1) * kSplitMixGamma);
     for (uint64_t i = 0; i < 4; ++i)
-        for (uint64_t j = 0; j < 8; ++j) g->lanes[i][j] = splitmix_finish(g->seed + (i + j + 1) * kGolden);
+        for (uint64_t j = 0; j < 8; ++j) g->lanes[i][j] = splitmix_finish(g->seed + (i + j + 1) * kSplitMixGamma);
 }
 
 struct Xoshiro {
