@@ -1,7 +1,6 @@
 """The kettara module: quennel.wfm.Plan, PlanFromBlob and PlanFromFile."""
 
 import ast
-import ctypes
 import pathlib
 import threading
 
@@ -9,7 +8,7 @@ import numpy as np
 import pytest
 
 import kettara
-from quennel._native import kettara_lib
+from quennel.cli._scene import Composer
 
 SINGLE = (
     '{"segments": [{"num_samples": 6000, "delay_samples": 300, "off_samples": [100, 900],'
@@ -24,24 +23,15 @@ NOISELESS = '{"segments": [{"type": "tone", "freq": 0.125, "num_samples": 500}]}
 
 
 def compose(scene: str) -> np.ndarray:
-    """The whole stream of the scene's composer, through the C interface."""
-    lib = kettara_lib()
-    lib.wfm_compose_from_json.restype = ctypes.c_void_p
-    lib.wfm_compose_from_json.argtypes = [ctypes.c_char_p]
-    lib.wfm_compose_execute.restype = ctypes.c_uint64
-    lib.wfm_compose_execute.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_compose_destroy.argtypes = [ctypes.c_void_p]
-    composer = lib.wfm_compose_from_json(scene.encode())
-    assert composer
+    """The whole stream of the scene's composer."""
     blocks = []
-    while True:
-        block = np.empty(4096, np.complex64)
-        n = lib.wfm_compose_execute(composer, block.ctypes.data, block.size)
-        if n == 0:
-            break
-        blocks.append(block[:n])
-    lib.wfm_compose_destroy(composer)
-    return np.concatenate(blocks)
+    with Composer(scene) as composer:
+        while True:
+            block = np.empty(4096, np.complex64)
+            n = composer.read(block)
+            if n == 0:
+                return np.concatenate(blocks)
+            blocks.append(block[:n])
 
 
 def same_bits(a: np.ndarray, b: np.ndarray) -> bool:

@@ -242,6 +242,11 @@ TEST(PlanBuild, RefusesScenesItCannotRender) {
                               "off_samples": 4.611686018427388e18}]})",
              R"({"segments": []})",
              "not a scene",
+             // Caches no memory holds, or whose byte counts overflow.
+             R"({"segments": [{"type": "tone", "num_samples": 1e18}]})",
+             R"({"segments": [{"type": "tone", "num_samples": 3e18}]})",
+             R"({"segments": [{"num_samples": 3e18, "sum": [{"type": "tone", "background": true},
+                              {"type": "pn", "background": true}]}]})",
          })
         EXPECT_EQ(kettara_prepare(scene), nullptr) << scene;
     EXPECT_EQ(kettara_prepare(nullptr), nullptr);
