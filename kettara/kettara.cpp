@@ -9,6 +9,8 @@
 #include <new>
 #include <optional>
 
+#include <unistd.h>
+
 #include "checked.hpp"
 #include "kettara_parallel.hpp"
 #include "kettara_plan.hpp"
@@ -122,6 +124,13 @@ CacheLayout cache_layout(const SegmentSpec &seg) {
         if (!is_noise(s)) (s.background ? layout.folded : layout.individual).push_back(i);
     }
     return layout;
+}
+
+// Caches beyond the machine's memory are refused before any allocation is tried.
+uint64_t physical_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page <= 0) return UINT64_MAX;
+    return checked_mul<uint64_t>(pages, page).value_or(UINT64_MAX);
 }
 
 uint64_t gap_bound(uint32_t flags, uint32_t bit, uint64_t lo, uint64_t hi) {
@@ -290,11 +299,15 @@ Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_
 
     std::vector<CacheLayout> layouts;
     uint64_t n_cached = 0;
+    std::optional<uint64_t> cache_bytes = 0;
     for (uint64_t k = 0; k < n; ++k) {
         layouts.push_back(cache_layout(segs[k]));
         n_cached += layouts.back().count();
+        const auto samples = checked_mul<uint64_t>(layouts.back().count(), segs[k].num_samples);
+        const auto bytes = samples ? checked_mul<uint64_t>(*samples, sizeof(cf32)) : std::nullopt;
+        cache_bytes = cache_bytes && bytes ? checked_add(*cache_bytes, *bytes) : std::nullopt;
     }
-    if (n_cached == 0) return nullptr;
+    if (n_cached == 0 || !cache_bytes || *cache_bytes > physical_memory()) return nullptr;
 
     auto plan = std::make_unique<Plan>();
     plan->spec_json = spec_json;
