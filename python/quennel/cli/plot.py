@@ -62,8 +62,8 @@ def _size(text: str) -> tuple[int, int]:
         width, height = (int(v) for v in text.lower().split("x"))
     except ValueError:
         raise CliError(f"--size must be WIDTHxHEIGHT in pixels, not {text!r}") from None
-    if not (100 <= width <= 10000 and 100 <= height <= 10000):
-        raise CliError("--size must be between 100x100 and 10000x10000")
+    if not (400 <= width <= 10000 and 300 <= height <= 10000):
+        raise CliError("--size must be between 400x300 and 10000x10000")
     return width, height
 
 
