@@ -286,6 +286,18 @@ def test_follow_reads_a_growing_capture_to_its_end(tmp_path):
     assert follower.returncode == 0 and out.startswith("eof: the writer closed the capture; 4000 samples"), err
 
 
+def _wait_for_signal_guard(pid, timeout_s=30.0):
+    """Waits until the process catches SIGTERM, which only the follower's guard does."""
+    deadline = time.monotonic() + timeout_s
+    while time.monotonic() < deadline:
+        with open(f"/proc/{pid}/status") as status:
+            caught = next(int(line.split()[1], 16) for line in status if line.startswith("SigCgt:"))
+        if caught & (1 << (signal.SIGTERM - 1)):
+            return
+        time.sleep(0.02)
+    raise AssertionError("the follower never installed its signal guard")
+
+
 @pytest.mark.parametrize("how, status, text", [
     ("timeout", 3, "timeout: no new samples within the timeout; 16 samples"),
     (signal.SIGINT, 130, "interrupted: stopped on request; 16 samples"),
@@ -296,7 +308,7 @@ def test_follow_ends_on_a_timeout_or_a_signal(tmp_path, how, status, text):
     path.write_bytes(b"\0" * 128)
     follower = _follow(path, "--timeout", 300) if how == "timeout" else _follow(path, "--grace", 100)
     if how != "timeout":
-        time.sleep(1.0)
+        _wait_for_signal_guard(follower.pid)
         follower.send_signal(how)
     out, err = follower.communicate(timeout=30)
     assert (follower.returncode, err) == (status, "") and out.startswith(text)
