@@ -77,7 +77,7 @@ def render_scene(text: str, name: str, args) -> None:
             writer.abandon()
             raise
         if fmt == "sigmf":
-            segments, keep = composer.annotated_segments()
+            segments, _records = composer.annotated_segments()  # the segments point into _records
             write_sigmf_meta(writer, segments, composer.n_segments)
     if not getattr(args, "quiet", False):
         print(describe(path, fmt, args.sample_type, summary))
