@@ -29,16 +29,25 @@ uint64_t largest(const SegmentSpec &s, uint32_t flag, uint64_t lo, uint64_t hi) 
     return (s.range_flags & flag) ? std::max(lo, hi) : lo;
 }
 
-// True when no instance of the segment can have a sample.
-bool always_empty(const SegmentSpec &s) {
-    return largest(s, WFM_RANGE_NUM_SAMPLES, s.num_samples, s.num_samples_hi) == 0 &&
-           largest(s, WFM_RANGE_OFF_SAMPLES, s.off_samples, s.off_samples_hi) == 0 &&
+// True when no instance of the segment can have a gap.
+bool gapless(const SegmentSpec &s) {
+    return largest(s, WFM_RANGE_OFF_SAMPLES, s.off_samples, s.off_samples_hi) == 0 &&
            largest(s, WFM_RANGE_DELAY_SAMPLES, s.delay_samples, s.delay_samples_hi) == 0;
 }
 
-bool has_ranged_length(const SegmentSpec &s) {
-    return (s.range_flags &
-            (WFM_RANGE_NUM_SAMPLES | WFM_RANGE_OFF_SAMPLES | WFM_RANGE_DELAY_SAMPLES)) != 0;
+// True when no instance of the segment can have a sample.
+bool always_empty(const SegmentSpec &s) {
+    return gapless(s) && largest(s, WFM_RANGE_NUM_SAMPLES, s.num_samples, s.num_samples_hi) == 0;
+}
+
+// True when some length of the segment is drawn from a range of more than one value.
+bool draws_lengths(const SegmentSpec &s) {
+    auto varies = [&](uint32_t flag, uint64_t lo, uint64_t hi) {
+        return (s.range_flags & flag) && lo != hi;
+    };
+    return varies(WFM_RANGE_NUM_SAMPLES, s.num_samples, s.num_samples_hi) ||
+           varies(WFM_RANGE_OFF_SAMPLES, s.off_samples, s.off_samples_hi) ||
+           varies(WFM_RANGE_DELAY_SAMPLES, s.delay_samples, s.delay_samples_hi);
 }
 
 // A lone dsss source without a symbol rate plays exactly its frame.
@@ -74,7 +83,7 @@ struct Composer {
     uint64_t max_sources = 1;
     std::unique_ptr<cf32[]> scratch;
 
-    bool lengths_vary = false;  // some segment draws its lengths
+    bool lengths_vary = false;  // some segment draws a length from several values
     bool pass_produced = false;
     uint32_t empty_passes = 0;
 
@@ -113,6 +122,9 @@ void Composer::start_instance() {
                                             v.freq, v.snr, v.f_end);
         if (!synths[i]) {
             destroy_synths();  // this instance has no on part and silent gaps
+            // Built from the same sources, the segment's later instances would fail alike;
+            // without gaps they hold no sample and are passed over.
+            if (gapless(s)) instance = std::max<uint64_t>(s.repeats, 1) - 1;
             return;
         }
         n_built = i + 1;
@@ -254,7 +266,7 @@ Composer *wfm_compose_create(const SegmentSpec *segments, uint64_t n, int32_t re
 
     for (uint64_t i = 0; i < n; ++i) {
         c->max_sources = std::max(c->max_sources, c->segments[i].n_sources);
-        c->lengths_vary = c->lengths_vary || has_ranged_length(c->segments[i]);
+        c->lengths_vary = c->lengths_vary || draws_lengths(c->segments[i]);
     }
     c->synths.reset(new (std::nothrow) Synth *[c->max_sources]());
     c->gains.reset(new (std::nothrow) float[c->max_sources]());

@@ -251,6 +251,14 @@ TEST(Compose, ScenesThatCanYieldNothingEnd) {
         cf32 out[4];
         EXPECT_EQ(wfm_compose_execute(c.get(), out, 4), 0u) << scene;
     }
+    // A source that cannot be built, in a gapless segment repeated almost for ever.
+    {
+        ComposerPtr c = compose(R"({"repeat": true, "segments": [{"type": "pn", "pn_length": 65,
+            "num_samples": 5, "repeats": 1e30, "delay_samples": [0, 0]}]})");
+        ASSERT_NE(c, nullptr);
+        cf32 out[4];
+        EXPECT_EQ(wfm_compose_execute(c.get(), out, 4), 0u);
+    }
     // An empty segment with a huge repeat count is passed over, not walked.
     const std::vector<cf32> out =
         compose_all(R"({"repeat": true, "segments": [{"type": "tone", "repeats": 1e30},
