@@ -101,7 +101,7 @@ def numpy_template():
                                 np.zeros(2000)])
             bp = signal.upfirdn(taps, 1 - 2 * rng.integers(0, 2, size=seg // SPS), up=SPS)[:seg]
             c = bp + np.exp(2j * np.pi * 0.2 * n) + noise(seg, 20 - 9.03)
-            np.concatenate([a, b, c]).astype(np.complex64)
+            _ = np.concatenate([a, b, c]).astype(np.complex64)
             produced += 3 * seg
 
     return N / best_seconds(run, repeat=3) / 1e6
