@@ -2,6 +2,7 @@
 (fuzz/corpus/<target>/) with the libraries' own writers and encoders.
 Run with the development environment: .venv/bin/python fuzz/make_seeds.py"""
 import ctypes
+import json
 import struct
 import tempfile
 from pathlib import Path
@@ -101,7 +102,61 @@ def tm_frame_seeds() -> None:
             save("tm_frame", f"frame_{depth}_{flags}", head + body)
 
 
+SCENES = [
+    {"segments": [{"type": "tone", "freq": 0.1, "num_samples": 300}]},
+    {"segments": [{"type": "noise", "level": -10, "num_samples": 200}]},
+    {"segments": [{"type": "pn", "pn_length": 9, "lfsr": "fibonacci", "sps": 3, "snr": 6, "num_samples": 400}]},
+    {"segments": [{"type": "bpsk", "sps": 4, "snr": 10, "num_samples": [300, 500], "delay_samples": [0, 50],
+                   "off_samples": 20, "repeats": 2}]},
+    {"segments": [{"sum": [{"type": "qpsk", "pulse": "rrc", "rrc_beta": 0.25, "rrc_span": 6, "snr": 12},
+                           {"type": "tone", "freq": [-0.2, 0.2], "level": -6},
+                           {"type": "chirp", "freq": -0.2, "f_end": 0.2, "level": -3}],
+                   "num_samples": 600, "fs": 2e6}]},
+    {"segments": [{"type": "bits", "pattern": "1101 0010", "modulation": "qpsk", "sps": 6, "pulse": "rrc",
+                   "acq_code": "1111", "acq_reps": 2, "sync": "1010", "crc": "crc16", "snr": 15,
+                   "num_samples": 500}]},
+    {"segments": [{"type": "bits", "pattern": "10" * 892, "rs_depth": 1, "randomise": "ccsds", "asm": True,
+                   "conv": True, "sps": 2, "num_samples": 900}]},
+    {"segments": [{"type": "symbols", "symbols": [1, 0, 0, 1, -1, 0, 0, -1], "sps": 5, "snr": 20,
+                   "num_samples": 100, "snr_mode": "esno"}]},
+    {"segments": [{"type": "dsss", "data_code": "1011000111", "payload": "1001", "symbol_rate": 0.01,
+                   "snr": 3, "num_samples": 700}]},
+    {"segments": [{"sum": [{"type": "bpsk", "snr": 5}, {"type": "noise", "background": True, "level": -20}],
+                   "num_samples": 300, "gap_noise": "off", "off_samples": 10}], "seed_advance": "all"},
+    {"repeat": True, "continuous": True, "segments": [{"type": "tone", "num_samples": 50},
+                                                      {"type": "qpsk", "sps": 2, "num_samples": 70}]},
+]
+
+OVERRIDES = [
+    {"gains": [0, -3, -6], "phases": [0.5, 1, 2], "enable": [True, 0, 1], "snr": 3, "seed": 77},
+    {"snr": -10}, {"seed": -1}, {"enable": [False, False, False]}, {"gains": [1, 2]},
+]
+
+
+def scene_seeds() -> None:
+    lib = kettara_lib()
+    lib.kettara_prepare.restype = ctypes.c_void_p
+    lib.kettara_prepare.argtypes = [ctypes.c_char_p]
+    lib.kettara_save_bytes.restype = ctypes.c_uint64
+    lib.kettara_save_bytes.argtypes = [ctypes.c_void_p]
+    lib.kettara_save.restype = ctypes.c_uint64
+    lib.kettara_save.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+    lib.kettara_destroy.argtypes = [ctypes.c_void_p]
+    for i, scene in enumerate(SCENES):
+        text = json.dumps(scene)
+        save("scene", f"scene_{i}", text.encode())
+        plan = lib.kettara_prepare(text.encode())
+        if plan:
+            blob = ctypes.create_string_buffer(lib.kettara_save_bytes(plan))
+            lib.kettara_save(plan, blob)
+            save("plan_blob", f"blob_{i}", blob.raw)
+            lib.kettara_destroy(plan)
+    for i, overrides in enumerate(OVERRIDES):
+        save("overrides", f"overrides_{i}", json.dumps(overrides).encode())
+
+
 if __name__ == "__main__":
+    scene_seeds()
     capture_seeds()
     keyword_seeds()
     tm_frame_seeds()

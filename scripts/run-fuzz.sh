@@ -10,7 +10,7 @@ seconds=$2
 shift 2
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  for bin in "$build"/fuzz_*; do targets+=("${bin##*/fuzz_}"); done
+  for bin in "$build"/fuzz_*; do [ -x "$bin" ] && targets+=("${bin##*/fuzz_}"); done
 fi
 
 failed=()
