@@ -9,8 +9,6 @@
 #include <new>
 #include <optional>
 
-#include <unistd.h>
-
 #include "checked.hpp"
 #include "kettara_parallel.hpp"
 #include "kettara_plan.hpp"
@@ -124,13 +122,6 @@ CacheLayout cache_layout(const SegmentSpec &seg) {
         if (!is_noise(s)) (s.background ? layout.folded : layout.individual).push_back(i);
     }
     return layout;
-}
-
-// Caches beyond the machine's memory are refused before any allocation is tried.
-uint64_t physical_memory() {
-    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page <= 0) return UINT64_MAX;
-    return checked_mul<uint64_t>(pages, page).value_or(UINT64_MAX);
 }
 
 uint64_t gap_bound(uint32_t flags, uint32_t bit, uint64_t lo, uint64_t hi) {
@@ -307,7 +298,8 @@ Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_
         const auto bytes = samples ? checked_mul<uint64_t>(*samples, sizeof(cf32)) : std::nullopt;
         cache_bytes = cache_bytes && bytes ? checked_add(*cache_bytes, *bytes) : std::nullopt;
     }
-    if (n_cached == 0 || !cache_bytes || *cache_bytes > physical_memory()) return nullptr;
+    // Caches beyond the machine's memory are refused before any allocation is tried.
+    if (n_cached == 0 || !cache_bytes || !fits_in_memory(*cache_bytes)) return nullptr;
 
     auto plan = std::make_unique<Plan>();
     plan->spec_json = spec_json;

@@ -90,7 +90,7 @@ int attach_framed_bits(Synth *s, const SourceSpec *src) {
     const FrameDesc desc = describe_bits_frame(src, marker);
     FrameLayout layout{};
     if (wfm_frame_desc_layout(&desc, &layout) != 0 || layout.coded_bits == 0) return -1;
-    if (layout.coded_bits > SIZE_MAX) return -1;
+    if (layout.coded_bits > SIZE_MAX || !qn::fits_in_memory(layout.coded_bits)) return -1;
     const size_t n = static_cast<size_t>(layout.coded_bits);
     std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[n]);
     if (!frame) return -1;

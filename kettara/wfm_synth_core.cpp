@@ -601,7 +601,7 @@ int wfm_synth_set_dsss(Synth *s, const uint8_t *acq_code, size_t acq_len, size_t
                        const uint8_t *payload, size_t payload_len, uint32_t crc) {
     if (!has_type(s, WFM_TYPE_DSSS)) return s ? 0 : -1;
     const size_t nchips = wfm_frame_dsss_nchips(acq_len, acq_reps, code_len, sync_len, payload_len, crc);
-    if (nchips == 0) return -1;
+    if (nchips == 0 || !qn::fits_in_memory(nchips)) return -1;
     return configure([&] {
         std::vector<uint8_t> chips(nchips);
         if (wfm_frame_dsss_chips(acq_code, acq_len, acq_reps, data_code, code_len, sync, sync_len, payload,

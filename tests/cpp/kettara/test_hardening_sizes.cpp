@@ -38,6 +38,16 @@ const AbsurdScene kScenes[] = {
      R"({"segments": [{"type": "bits", "pattern": "1011", "acq_code": "1100", "acq_reps": 1e15,
                       "num_samples": 100}]})",
      true},
+    {"DSSS with many acquisition repetitions",
+     R"({"segments": [{"type": "dsss", "data_code": "1011", "payload": "10", "acq_code": "11",
+                      "acq_reps": 1e15, "num_samples": 100}]})",
+     true},
+    {"continuous DSSS at a vanishing symbol rate",
+     R"({"segments": [{"type": "dsss", "data_code": "1011", "symbol_rate": 1e-300, "num_samples": 100}]})",
+     true},
+    {"Reed-Solomon depth 2^31", R"({"segments": [{"type": "bits", "pattern": "1", "rs_depth": 2147483647,
+                                  "num_samples": 100}]})",
+     true},
 };
 
 TEST(AbsurdSizes, CompositionStreamsWithoutAllocatingTheLength) {
