@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "kettara.h"
 #include "kettara_plan.hpp"
@@ -223,6 +224,18 @@ TEST(PlanOverrides, SeedRedrawsNoiseAndGapsWithinTheLength) {
     // The same scene noise with another seed differs everywhere but in length.
     const Samples one = at(plan.get(), 1, 10), two = at(plan.get(), 2, 10);
     EXPECT_FALSE(identical(one, two));
+}
+
+TEST(PlanRender, ThreadsRenderOnePlanAtOnce) {
+    const PlanPtr plan = prepare(kScenes[3].json);
+    ASSERT_TRUE(plan);
+    std::vector<Samples> serial, parallel(4);
+    for (uint64_t seed = 0; seed < 4; ++seed) serial.push_back(at(plan.get(), seed, 15));
+    std::vector<std::thread> threads;
+    for (uint64_t seed = 0; seed < 4; ++seed)
+        threads.emplace_back([&, seed] { parallel[seed] = at(plan.get(), seed, 15); });
+    for (auto &t : threads) t.join();
+    for (size_t i = 0; i < serial.size(); ++i) EXPECT_TRUE(identical(parallel[i], serial[i])) << i;
 }
 
 TEST(PlanBuild, RefusesScenesItCannotRender) {
