@@ -6,6 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
-threaded='ThreadedFirstUse|Threaded|FirstFill|AcrossThreads|Concurrent|Hardened|Interrupt|Follow'
+threaded='Threaded|FirstFill|AcrossThreads|Concurrent|ThreadCount|Hardened|Interrupt|Follow'
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
   .venv/bin/ctest --test-dir "$build" --output-on-failure -j 2 -R "$threaded"

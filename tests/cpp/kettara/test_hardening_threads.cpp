@@ -1,6 +1,7 @@
 // First uses from several threads at once of everything filled once per process: the
 // noise generator's table, the randomiser period, the Reed-Solomon tables and the marker
-// bits behind the telemetry frames. Every thread must see the finished tables.
+// bits behind the telemetry frames. Every thread must see the finished tables. And one
+// finished plan rendered from several threads at once.
 // (Each test runs in a process of its own, so these are real first uses; make check-tsan
 // runs them under ThreadSanitizer.)
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 #include "awgn_core.h"
 #include "frame.h"
+#include "plan_testing.hpp"
 
 namespace {
 
@@ -50,6 +52,24 @@ TEST(ThreadedFirstUse, TelemetryFramesOnEveryThreadEncodeAndDecodeAlike) {
         EXPECT_TRUE(ok[t]) << t;
         EXPECT_EQ(coded[t], coded[0]);
     }
+}
+
+// Every thread renders other overrides at once; each result equals the same render made alone.
+TEST(ThreadedPlan, ConcurrentRendersOfOnePlanEqualSingleRenders) {
+    using namespace plan_testing;
+    const PlanPtr plan = prepare(R"({"segments": [{"num_samples": 6000, "off_samples": [10, 300], "sum": [
+        {"type": "tone", "freq": 0.05, "background": true}, {"type": "qpsk", "snr": 8, "sps": 4, "seed": 5},
+        {"type": "chirp", "freq": -0.2, "f_end": 0.2, "level": -3}]}]})");
+    ASSERT_TRUE(plan);
+    const std::vector<std::string> overrides = {
+        "", R"({"seed": 3})", R"({"snr": -5, "seed": 4})", R"({"gains": [0, -6, 3], "phases": [0, 1, 2]})",
+        R"({"enable": [true, false, 1], "seed": 9})", R"({"snr": 20})"};
+    std::vector<Samples> together(overrides.size());
+    on_threads_at_once(overrides.size(), [&](size_t t) {
+        for (int pass = 0; pass < 3; ++pass) together[t] = render(plan.get(), overrides[t]);
+    });
+    for (size_t t = 0; t < overrides.size(); ++t)
+        EXPECT_TRUE(identical(together[t], render(plan.get(), overrides[t]))) << overrides[t];
 }
 
 }  // namespace
