@@ -3,7 +3,9 @@
 # UndefinedBehaviorSanitizer (usage: check-asan.sh BUILD_DIR [JOBS]); any report fails it.
 # The C and C++ tests run with leak detection; the Python tests run the interpreter with
 # the ASan runtime preloaded and without leak detection (CPython keeps objects alive
-# until exit by design), its own allocator off so that object memory is checked too.
+# until exit by design), its own allocator off so that object memory is checked too. The C++
+# runtime is preloaded beside ASan so that its exception interceptor finds it even when an
+# extension module (matplotlib's) is the first to load it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
@@ -15,7 +17,7 @@ UBSAN_OPTIONS="$ubsan" \
   .venv/bin/ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
 asan_runtime=$(gcc -print-file-name=libasan.so)
-LD_PRELOAD="$asan_runtime" \
+LD_PRELOAD="$asan_runtime $(gcc -print-file-name=libstdc++.so.6)" \
 ASAN_OPTIONS="detect_leaks=0:detect_stack_use_after_return=1" \
 UBSAN_OPTIONS="$ubsan" \
 PYTHONMALLOC=malloc \
