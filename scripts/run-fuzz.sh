@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build for a set time each
-# (usage: run-fuzz.sh BUILD_DIR SECONDS [TARGET...]). Seeds come from fuzz/corpus/<target>
-# (never written); what a run learns is kept in BUILD_DIR/corpus/<target> for the next run,
+# Runs every fuzz target of a fuzz build for a set time each, with its dictionary
+# fuzz/<target>.dict when there is one (usage: run-fuzz.sh BUILD_DIR SECONDS [TARGET...]).
+# Seeds come from fuzz/corpus/<target> (never written); what a run learns is kept in BUILD_DIR/corpus/<target> for the next run,
 # and a crashing input lands in BUILD_DIR/artifacts/<target>/. Fails when any target fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -20,10 +20,12 @@ for t in "${targets[@]}"; do
   artifacts="$build/artifacts/$t"
   mkdir -p "$work" "$artifacts" "$build/logs" "fuzz/corpus/$t"
   log="$build/logs/$t.log"
+  dict=()
+  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
   echo "fuzzing $t for ${seconds} s"
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/fuzz_$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=70000 \
-      -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$t" >"$log" 2>&1
+      -print_final_stats=1 "${dict[@]}" -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$t" >"$log" 2>&1
   status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   secs=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
