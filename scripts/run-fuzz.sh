@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build for a set time each, with its dictionary
 # fuzz/<target>.dict when there is one (usage: run-fuzz.sh BUILD_DIR SECONDS [TARGET...]).
-# Seeds come from fuzz/corpus/<target> (never written); what a run learns is kept in BUILD_DIR/corpus/<target> for the next run,
-# and a crashing input lands in BUILD_DIR/artifacts/<target>/. Fails when any target fails.
+# Seeds come from fuzz/corpus/<target> (never written); what a run learns is kept in
+# BUILD_DIR/corpus/<target> for the next run, and a crashing input lands in
+# BUILD_DIR/artifacts/<target>/. Fails when any target fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=$1
