@@ -174,6 +174,9 @@ int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
     const auto half = qn::checked_mul<int32_t>(src->sps, src->rrc_span);
     if (!half) return -1;
     const size_t n = 2 * static_cast<size_t>(*half) + 1;
+    // Installed, a tap costs about eight floats (the taps, their scaled copy, the filter's
+    // taps, its history and scratch): a filter that could never fit is refused untried.
+    if (!qn::fits_in_memory(uint64_t{n} * 8 * sizeof(float))) return -1;
     std::unique_ptr<float[]> taps(new (std::nothrow) float[n]);
     if (!taps) return -1;
     wfm_rrc_taps(src->sps, src->rrc_span, taps.get(), src->rrc_beta);
