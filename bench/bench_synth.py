@@ -1,6 +1,5 @@
 """Waveform synthesiser throughput beside NumPy/SciPy versions of the same waveforms."""
 
-import ctypes
 
 import numpy as np
 from scipy import signal
@@ -12,18 +11,6 @@ TONE, BPSK, QPSK, CHIRP = 0, 3, 4, 5
 MODE_FS = 1
 
 
-def setup(lib):
-    lib.wfm_synth_create.restype = ctypes.c_void_p
-    lib.wfm_synth_create.argtypes = [
-        ctypes.c_uint32, ctypes.c_int, ctypes.c_uint32, ctypes.c_int, ctypes.c_uint32, ctypes.c_uint64,
-        ctypes.c_double, ctypes.c_double, ctypes.c_double, ctypes.c_double, ctypes.c_int,
-    ]
-    lib.wfm_synth_destroy.argtypes = [ctypes.c_void_p]
-    lib.wfm_synth_set_rrc.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    lib.wfm_synth_set_chirp_span.argtypes = [ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_synth_steps.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    lib.wfm_rrc_taps.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_void_p, ctypes.c_double]
-    lib.wfm_rrc_taps.restype = None
 
 
 def rrc(lib, sps, span, beta):
@@ -75,7 +62,6 @@ def numpy_chirp(f0=-0.2, f1=0.3):
 
 def main():
     lib = kettara_lib()
-    setup(lib)
     rng = np.random.default_rng(1)
     taps8 = rrc(lib, 8, 8, 0.35).astype(np.float64)
     taps6 = rrc(lib, 6, 8, 0.35).astype(np.float64)

@@ -1,6 +1,5 @@
 """Root-raised-cosine shaped QPSK from the synthesiser: unit power and a band-limited spectrum."""
 
-import ctypes
 
 import numpy as np
 import pytest
@@ -14,18 +13,7 @@ MODE_FS = 1
 
 @pytest.fixture(scope="module")
 def lib():
-    k = kettara_lib()
-    k.wfm_synth_create.restype = ctypes.c_void_p
-    k.wfm_synth_create.argtypes = [
-        ctypes.c_uint32, ctypes.c_int, ctypes.c_uint32, ctypes.c_int, ctypes.c_uint32, ctypes.c_uint64,
-        ctypes.c_double, ctypes.c_double, ctypes.c_double, ctypes.c_double, ctypes.c_int,
-    ]
-    k.wfm_synth_destroy.argtypes = [ctypes.c_void_p]
-    k.wfm_synth_set_rrc.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    k.wfm_synth_steps.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    k.wfm_rrc_taps.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_void_p, ctypes.c_double]
-    k.wfm_rrc_taps.restype = None
-    return k
+    return kettara_lib()
 
 
 def shaped_qpsk(lib, sps, span, beta, n):
