@@ -586,6 +586,24 @@ char *wfm_spec_template_json(void) {
     return wfm_spec_to_json(segs, 3, 0, 0, WFM_SEED_ADVANCE_NONE, 0);
 }
 
+const char *wfm_spec_frame_error(const char *json) {
+    wfm::Scene scene;
+    if (!wfm::parse_scene(json, scene)) return nullptr;
+    for (uint64_t i = 0; i < scene.segments.size(); ++i) {
+        const SegmentSpec &segment = scene.segments[i];
+        for (uint64_t k = 0; k < segment.n_sources; ++k)
+            if (const char *message = wfm_source_frame_error(&segment.sources[k])) return message;
+    }
+    return nullptr;
+}
+
+char *wfm_spec_normalise(const char *json) {
+    wfm::Scene scene;
+    if (!wfm::parse_scene(json, scene)) return nullptr;
+    return wfm_spec_to_json(scene.segments.data(), scene.segments.size(), scene.repeat, scene.continuous,
+                            static_cast<int32_t>(scene.seed_advance), wfm_spec_headroom(json));
+}
+
 double wfm_spec_headroom(const char *json) {
     if (!json) return 0;
     const wfm::JsonPtr root(cJSON_Parse(json));

@@ -66,6 +66,8 @@ _KETTARA = [
     ("wfm_spec_to_json", c_void_p, [POINTER(SegmentSpec), c_uint64, c_int32, c_int32, c_int32, c_double]),
     ("wfm_spec_template_json", c_void_p, []),
     ("wfm_spec_headroom", c_double, [c_char_p]),
+    ("wfm_spec_frame_error", c_char_p, [c_char_p]),
+    ("wfm_spec_normalise", c_void_p, [c_char_p]),
     ("wfm_source_frame_error", c_char_p, [POINTER(SourceSpec)]),
     ("wfm_rrc_taps", None, [c_int, c_int, c_void_p, c_double]),
     ("wfm_synth_create", c_void_p,

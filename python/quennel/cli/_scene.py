@@ -3,7 +3,6 @@ checks, and where every instance falls."""
 
 import ctypes
 import json
-import math
 
 import numpy as np
 
@@ -34,110 +33,33 @@ def _number(obj: dict, key: str, default: float) -> float:
     return float(value) if _is_number(value) else default
 
 
-def _integer(obj: dict, key: str, default: int) -> int:
-    """A scene count or code, truncated; values no integer can hold give 0."""
-    value = _number(obj, key, default)
-    return int(value) if math.isfinite(value) else 0
-
-
-def _int32(obj: dict, key: str, default: int) -> int:
-    """A 32-bit scene field: truncated and clamped to the 32-bit range."""
-    return max(min(_integer(obj, key, default), 2**31 - 1), -(2**31))
-
-
 def _is_number(value) -> bool:
     return isinstance(value, (int, float)) and not isinstance(value, bool)
 
 
-def _bit_array(text) -> tuple[ctypes.Array | None, int]:
-    if not isinstance(text, str):
-        return None, 0
-    bits = bytes(1 if c == "1" else 0 for c in text if c in "01")
-    return (ctypes.c_uint8 * max(len(bits), 1)).from_buffer_copy(bits or b"\0"), len(bits)
-
-
-class SourceRecord:
-    """A SourceSpec built from the keys of one scene source object, keeping its bit arrays
-    alive. It serves the framing check and scene writing; the sample path always goes
-    through the library's own parser."""
-
-    def __init__(self, obj: dict):
-        kind = obj.get("type")
-        spec = SourceSpec(type=TYPE_NAMES.index(kind) if kind in TYPE_NAMES else 0)
-        spec.freq = _number(obj, "freq", 0.0)
-        spec.f_end = _number(obj, "f_end", 0.0)
-        spec.snr = _number(obj, "snr", 100.0)
-        spec.level = _number(obj, "level", 0.0)
-        spec.snr_mode = MODE_NAMES.index(obj["snr_mode"]) if obj.get("snr_mode") in MODE_NAMES else 0
-        spec.seed = _integer(obj, "seed", 1) & 0xFFFFFFFF
-        spec.sps = _int32(obj, "sps", 8)
-        spec.pn_length = _int32(obj, "pn_length", 7)
-        spec.pn_poly = _integer(obj, "pn_poly", 0)
-        spec.lfsr = 1 if obj.get("lfsr") == "fibonacci" else 0
-        spec.background = 1 if obj.get("background") is True else 0
-        if kind == "bits":
-            modulation = obj.get("modulation", "bpsk")
-            spec.modulation = MODULATIONS.index(modulation) if modulation in MODULATIONS else 1
-        self._keep = []
-        payload = obj.get("payload", obj.get("pattern")) if kind == "dsss" else obj.get("pattern")
-        if kind in ("bits", "dsss"):
-            self._bits(spec, "pattern", payload)
-        self._bits(spec, "acq_code", obj.get("acq_code"))
-        self._bits(spec, "sync", obj.get("sync"))
-        spec.acq_reps = max(_integer(obj, "acq_reps", 1), 0)
-        spec.crc = 0 if obj.get("crc") == "none" else 1
-        spec.rs_depth = _int32(obj, "rs_depth", 0)
-        randomise = obj.get("randomise")
-        spec.randomise = (RANDOMISE_NAMES.index(randomise) if randomise in RANDOMISE_NAMES else 0) \
-            if isinstance(randomise, str) else int(randomise is True)
-        spec.asm_ = 1 if obj.get("asm") is True else 0
-        spec.conv = 1 if obj.get("conv") is True else 0
-        if kind == "dsss":
-            self._bits(spec, "data_code", obj.get("data_code"))
-            spec.symbol_rate = _number(obj, "symbol_rate", 0.0)
-            spec.data_none = 1 if obj.get("data") == "none" else 0
-        if kind == "symbols":
-            self._symbols(spec, obj.get("symbols"))
-        if obj.get("pulse") == "rrc":
-            spec.pulse_rrc = 1
-            spec.rrc_beta = _number(obj, "rrc_beta", 0.35)
-            spec.rrc_span = _int32(obj, "rrc_span", 8)
-        self.spec = spec
-
-    def _bits(self, spec: SourceSpec, field: str, text) -> None:
-        array, length = _bit_array(text)
-        if array is None:
-            return
-        self._keep.append(array)
-        setattr(spec, field, ctypes.cast(array, type(getattr(spec, field))))
-        setattr(spec, field + "_len", length)
-
-    def _symbols(self, spec: SourceSpec, values) -> None:
-        if not isinstance(values, list) or len(values) < 2:
-            return
-        floats = [float(v) if _is_number(v) else 0.0 for v in values[: len(values) // 2 * 2]]
-        array = (ctypes.c_float * len(floats))(*floats)
-        self._keep.append(array)
-        spec.symbols = ctypes.cast(array, ctypes.POINTER(ctypes.c_float))
-        spec.n_symbols = len(floats) // 2
-
-    def frame_error(self) -> str | None:
-        """The library's message when the framing options are refused, else None."""
-        message = kettara_lib().wfm_source_frame_error(ctypes.byref(self.spec))
-        return message.decode() if message else None
+def frame_error(text: str) -> str | None:
+    """The library's message for the first source of the scene text whose framing it refuses."""
+    message = kettara_lib().wfm_spec_frame_error(text.encode())
+    return message.decode() if message else None
 
 
 def one_source_scene_json(source: dict, fs: float, num_samples: int, off_samples: int = 0,
                           delay_samples: int = 0, repeats: int = 1) -> str:
     """Scene text of one segment playing one source; FramingError when its framing is refused."""
-    record = SourceRecord(source)
-    message = record.frame_error()
+    segment = {**source, "fs": fs, "num_samples": num_samples, "off_samples": off_samples,
+               "delay_samples": delay_samples, "repeats": repeats}
+    try:
+        text = json.dumps({"segments": [segment]}, allow_nan=False)
+    except ValueError:
+        raise CliError("options take finite numbers (not inf or nan)") from None
+    message = frame_error(text)
     if message:
         raise FramingError(message)
-    segment = SegmentSpec(sources=ctypes.pointer(record.spec), n_sources=1, fs=fs, num_samples=num_samples,
-                          off_samples=off_samples, delay_samples=delay_samples, repeats=repeats)
     lib = kettara_lib()
-    return take_text(lib.wfm_spec_to_json(ctypes.byref(segment), 1, 0, 0, 0, 0.0), lib.cJSON_free)
+    normalised = take_text(lib.wfm_spec_normalise(text.encode()), lib.cJSON_free)
+    if normalised is None:
+        raise CliError("the options do not make a scene")
+    return normalised
 
 
 def scene_sources(scene) -> list[list[dict]]:
@@ -163,6 +85,9 @@ def diagnose(text: str, name: str) -> CliError:
     except json.JSONDecodeError as error:
         return CliError(f"{name}: not a scene: invalid JSON ({error.msg} at line {error.lineno}, "
                         f"column {error.colno})")
+    message = frame_error(text)
+    if message:
+        return FramingError(message)
     if not isinstance(scene, dict) or not isinstance(scene.get("segments"), list) or not scene["segments"]:
         return CliError(f"{name}: not a scene: it needs a non-empty \"segments\" array")
     for index, sources in enumerate(scene_sources(scene)):
@@ -177,9 +102,6 @@ def diagnose(text: str, name: str) -> CliError:
             if source.get("type") not in TYPE_NAMES:
                 return CliError(f"{name}: segment {index + 1}: a source needs \"type\", one of "
                                 + ", ".join(TYPE_NAMES))
-            message = SourceRecord(source).frame_error()
-            if message:
-                return FramingError(message)
     return CliError(f"{name}: the scene cannot be composed (in a sum, only the first source "
                     "with an snr may have a level other than 0)")
 

@@ -284,7 +284,9 @@ void expect_same_bits(const uint8_t *a, uint64_t na, const uint8_t *b, uint64_t 
                       const char *what) {
     EXPECT_EQ(na, nb) << what;
     EXPECT_EQ((a == nullptr), (b == nullptr)) << what;
-    if (a && b && na == nb) EXPECT_EQ(std::memcmp(a, b, na), 0) << what;
+    if (a && b && na == nb) {
+        EXPECT_EQ(std::memcmp(a, b, na), 0) << what;
+    }
 }
 
 void expect_same_records(const wfm::Scene &x, const wfm::Scene &y) {
@@ -305,8 +307,9 @@ void expect_same_records(const wfm::Scene &x, const wfm::Scene &y) {
             expect_same_bits(a.data_code, a.data_code_len, b.data_code, b.data_code_len, "code");
             expect_same_bits(a.sync, a.sync_len, b.sync, b.sync_len, "sync");
             ASSERT_EQ(a.n_symbols, b.n_symbols);
-            if (a.n_symbols)
+            if (a.n_symbols) {
                 EXPECT_EQ(std::memcmp(a.symbols, b.symbols, a.n_symbols * sizeof(cf32)), 0);
+            }
             SourceSpec a0 = a, b0 = b;
             a0.pattern = a0.acq_code = a0.data_code = a0.sync = nullptr;
             b0.pattern = b0.acq_code = b0.data_code = b0.sync = nullptr;
@@ -416,6 +419,23 @@ TEST(SceneWrite, HeadroomOnlyFromANumber) {
     EXPECT_EQ(wfm_spec_headroom(R"({"segments": []})"), 0.0);
     EXPECT_EQ(wfm_spec_headroom("{"), 0.0);
     EXPECT_EQ(wfm_spec_headroom(nullptr), 0.0);
+}
+
+// The framing check and the written-back form of scene text use the library's own parser.
+TEST(SceneText, FramingCheckAndNormalisedFormFollowTheParser) {
+    EXPECT_EQ(wfm_spec_frame_error(R"({"segments": [{"type": "tone", "num_samples": 4}]})"), nullptr);
+    EXPECT_EQ(wfm_spec_frame_error("not json"), nullptr);
+    const char *bad_depth = R"({"segments": [{"type": "tone", "num_samples": 4},
+        {"type": "bits", "pattern": "1010", "rs_depth": 6}]})";
+    EXPECT_STREQ(wfm_spec_frame_error(bad_depth), "--rs-depth must be 1, 2, 3, 4, 5 or 8 (CCSDS 131.0-B-3 4.3.5.1)");
+
+    EXPECT_EQ(wfm_spec_normalise("{}"), nullptr);
+    char *template_text = wfm_spec_template_json();
+    char *again = wfm_spec_normalise(template_text);
+    ASSERT_NE(again, nullptr);
+    EXPECT_STREQ(again, template_text);
+    cJSON_free(again);
+    cJSON_free(template_text);
 }
 
 }  // namespace
