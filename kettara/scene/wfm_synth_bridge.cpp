@@ -1,12 +1,14 @@
 // Source attachments: framing checks, framed bits, DSSS and RRC configuration of a Synth.
 #include "wfm_synth_bridge.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "asm.h"
 #include "checked.hpp"
+#include "conv.h"
 #include "desc.h"
 #include "wfm_dsp.h"
 #include "wfm_frame.h"
@@ -82,6 +84,14 @@ FrameDesc describe_bits_frame(const SourceSpec *src, const uint8_t *marker) {
     return d;
 }
 
+// Coded bits at the start of a convolutionally coded stream that still depend on the
+// all-zero starting register; from there on the stream of a repeated frame has the frame's
+// period, since every later output depends only on the last K bits of the periodic input.
+size_t conv_lead_in() { return size_t{CCSDS_TM_CONV.n} * (CCSDS_TM_CONV.K - 1); }
+
+// A repeated coded frame is one continuous code stream: the first frame starts from the
+// all-zero register, every repetition from the register the previous one left. The
+// synthesiser gets the stream's first n + lead-in bits and loops over all but the lead-in.
 int attach_framed_bits(Synth *s, const SourceSpec *src) {
     // A depth the Reed-Solomon unit refuses would only size an absurd parity field.
     if (!rs_depth_valid(src->rs_depth)) return -1;
@@ -90,14 +100,28 @@ int attach_framed_bits(Synth *s, const SourceSpec *src) {
     const FrameDesc desc = describe_bits_frame(src, marker);
     FrameLayout layout{};
     if (wfm_frame_desc_layout(&desc, &layout) != 0 || layout.coded_bits == 0) return -1;
-    if (layout.coded_bits > SIZE_MAX || !qn::fits_in_memory(layout.coded_bits)) return -1;
+    const uint64_t lead_in = src->conv ? conv_lead_in() : 0;
+    const auto total = qn::checked_add<uint64_t>(layout.coded_bits, lead_in);
+    if (!total || *total > SIZE_MAX || !qn::fits_in_memory(*total + layout.coded_bits)) return -1;
     const size_t n = static_cast<size_t>(layout.coded_bits);
-    std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[n]);
-    if (!frame) return -1;
+    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[*total]);
+    if (!stream) return -1;
+    uint32_t conv_state = 0;
     UnitOpsTable ops{};
-    ccsds_tm_frame_ops(&ops, nullptr);
-    if (wfm_frame_assemble(&desc, &ops, frame.get(), n) != n) return -1;
-    return wfm_synth_set_bits(s, frame.get(), n, src->modulation);
+    ccsds_tm_frame_ops(&ops, &conv_state);
+    if (wfm_frame_assemble(&desc, &ops, stream.get(), n) != n) return -1;
+    if (lead_in != 0) {
+        std::unique_ptr<uint8_t[]> next(new (std::nothrow) uint8_t[n]);
+        if (!next) return -1;
+        for (size_t have = n; have < *total;) {
+            if (wfm_frame_assemble(&desc, &ops, next.get(), n) != n) return -1;
+            const size_t take = std::min<size_t>(n, static_cast<size_t>(*total) - have);
+            std::copy(next.get(), next.get() + take, stream.get() + have);
+            have += take;
+        }
+    }
+    return qn::synth_set_looping_bits(s, stream.get(), static_cast<size_t>(*total), static_cast<size_t>(lead_in),
+                                      src->modulation);
 }
 
 // A source that cannot give the synthesiser anything to play.

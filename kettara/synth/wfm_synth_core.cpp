@@ -112,6 +112,7 @@ struct Synth {
     uint64_t chirp_span = 0;
     std::vector<uint8_t> data;  // bits, framed DSSS chips or continuous DSSS data bits
     uint64_t data_pos = 0;
+    uint64_t data_loop = 0;  // where playback of bits or frame chips resumes after the end of `data`
     int32_t bits_per_symbol = 1;
     std::vector<cf32> symbols;
     uint64_t sym_idx = 0;
@@ -160,7 +161,7 @@ size_t Synth::symbol_starts(size_t m) const {
 
 cf32 Synth::next_bits_symbol() {
     const auto advance = [this] {
-        if (++data_pos == data.size()) data_pos = 0;
+        if (++data_pos == data.size()) data_pos = data_loop;
     };
     if (bits_per_symbol < 1) {
         const bool on = data[data_pos] != 0;
@@ -534,6 +535,20 @@ int configure(F &&f) {
 
 }  // namespace
 
+int qn::synth_set_looping_bits(Synth *s, const uint8_t *bits, size_t n, size_t loop_start, uint32_t modulation) {
+    if (!has_type(s, WFM_TYPE_BITS)) return s ? 0 : -1;
+    if (!bits || n == 0 || loop_start >= n || modulation > 3) return -1;
+    return configure([&] {
+        std::vector<uint8_t> copy(n);
+        for (size_t i = 0; i < n; ++i) copy[i] = bits[i] != 0;
+        s->data = std::move(copy);
+        s->data_pos = 0;
+        s->data_loop = loop_start;
+        s->bits_per_symbol = static_cast<int32_t>(modulation);
+        return 0;
+    });
+}
+
 extern "C" {
 
 Synth *wfm_synth_create(uint32_t wtype, int snr_mode, uint32_t seed, int nsps, uint32_t pn_length,
@@ -574,16 +589,7 @@ Synth *wfm_synth_create(uint32_t wtype, int snr_mode, uint32_t seed, int nsps, u
 void wfm_synth_destroy(Synth *s) { delete s; }
 
 int wfm_synth_set_bits(Synth *s, const uint8_t *bits, size_t n, uint32_t modulation) {
-    if (!has_type(s, WFM_TYPE_BITS)) return s ? 0 : -1;
-    if (!bits || n == 0 || modulation > 3) return -1;
-    return configure([&] {
-        std::vector<uint8_t> copy(n);
-        for (size_t i = 0; i < n; ++i) copy[i] = bits[i] != 0;
-        s->data = std::move(copy);
-        s->data_pos = 0;
-        s->bits_per_symbol = static_cast<int32_t>(modulation);
-        return 0;
-    });
+    return qn::synth_set_looping_bits(s, bits, n, 0, modulation);
 }
 
 int wfm_synth_set_symbols(Synth *s, const cf32 *symbols, size_t n) {
@@ -610,6 +616,7 @@ int wfm_synth_set_dsss(Synth *s, const uint8_t *acq_code, size_t acq_len, size_t
         }
         s->data = std::move(chips);
         s->data_pos = 0;
+        s->data_loop = 0;
         s->bits_per_symbol = 1;
         s->chips_per_bit = 0.0;
         return 0;
@@ -633,6 +640,7 @@ int wfm_synth_set_dsss_cont(Synth *s, const uint8_t *code, size_t code_len, uint
         s->code = std::move(new_code);
         s->data = std::move(new_data);
         s->data_pos = 0;
+        s->data_loop = 0;
         s->data_mode = data_mode;
         s->chips_per_bit = chips_per_bit;
         s->bits_per_symbol = 1;

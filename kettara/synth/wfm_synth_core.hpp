@@ -1,9 +1,11 @@
 // Internal helpers of the waveform synthesiser shared with the source attachments.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "wfm_spec.h"
+#include "wfm_synth_core.h"
 
 namespace qn {
 
@@ -17,5 +19,11 @@ constexpr bool is_symbol_type(uint32_t wtype) {
         return false;
     }
 }
+
+// Bits type: plays bits[0 .. n) once, then loops over bits[loop_start .. n) (loop_start < n).
+// A stream whose first pass differs from its repetitions, such as a convolutionally coded
+// frame that starts from the all-zero register, is played as one seamless stream this way.
+// Results as wfm_synth_set_bits, which is the form with loop_start 0.
+int synth_set_looping_bits(Synth *s, const uint8_t *bits, size_t n, size_t loop_start, uint32_t modulation);
 
 }  // namespace qn

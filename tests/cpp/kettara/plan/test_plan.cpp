@@ -54,6 +54,10 @@ const SceneCase kScenes[] = {
          {"num_samples": 64, "sum": [
              {"type": "symbols", "symbols": [-0.0, -0.0, 1, -0.0], "sps": 1, "level": -6},
              {"type": "symbols", "symbols": [-0.0, -0.0], "sps": 2}]}]})"},
+    // A coded frame repeated within each instance: one code stream, restarted per instance.
+    {"coded_frames",
+     R"({"segments": [{"type": "bits", "pattern": "1011001110001", "sync": "1101", "conv": true,
+         "pulse": "rrc", "sps": 4, "snr": 12, "num_samples": 1500, "delay_samples": 10, "repeats": 2}]})"},
 };
 
 class Baseline : public testing::TestWithParam<SceneCase> {};

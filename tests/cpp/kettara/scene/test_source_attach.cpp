@@ -1,6 +1,7 @@
 // Source attachments: framing checks and messages, framed bits, DSSS, RRC and whole sources.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "asm.h"
+#include "conv.h"
 #include "frame.h"
 #include "wfm_frame.h"
 #include "wfm_spec.h"
@@ -199,10 +201,89 @@ TEST(SourceAttachFrame, MarkerSyncPayloadAndCrcInTransmissionOrder) {
     SynthPtr coded(wfm_source_to_synth(&s.spec, 1.0));
     ASSERT_TRUE(coded);
     const std::vector<uint8_t> first = played_bits(coded.get(), 328);
-    EXPECT_EQ(played_bits(coded.get(), 328), first);  // the coded frame is 328 bits long
+    // The coded frame is 328 bits long; its repetition continues the code from the register
+    // the first frame left, so only the first six bit pairs may differ.
+    const std::vector<uint8_t> second = played_bits(coded.get(), 328);
+    EXPECT_TRUE(std::equal(first.begin() + 12, first.end(), second.begin() + 12));
     EXPECT_NE(std::vector<uint8_t>(first.begin(), first.begin() + 164),
               std::vector<uint8_t>(first.begin() + 164, first.end()));
 }
+
+struct CodedFrameCase {
+    const char *name;
+    size_t payload_bits;
+    int32_t rs_depth;
+};
+
+class SourceCodedRepetitions : public ::testing::TestWithParam<CodedFrameCase> {
+protected:
+    // The source with and without the convolutional code.
+    Source source(bool conv) const {
+        const CodedFrameCase &c = GetParam();
+        Source s(WFM_TYPE_BITS);
+        s.with_pattern(alternating(c.payload_bits, 7));
+        s.spec.crc = WFM_CRC_NONE;
+        s.spec.asm_ = c.rs_depth != 0;
+        s.spec.rs_depth = c.rs_depth;
+        s.spec.randomise = c.rs_depth != 0 ? 1 : 0;
+        s.spec.conv = conv;
+        return s;
+    }
+    size_t raw_bits() const {
+        const CodedFrameCase &c = GetParam();
+        return c.rs_depth != 0 ? 32 + 2040 * static_cast<size_t>(c.rs_depth) : c.payload_bits;
+    }
+};
+
+// N repetitions of a coded frame are the N raw frames, concatenated and encoded with one
+// register: a receiver sees one continuous code stream.
+TEST_P(SourceCodedRepetitions, AreOneContinuousCodeStream) {
+    const size_t reps = 4;
+    const size_t n_raw = raw_bits();
+    Source plain = source(false);
+    SynthPtr raw_synth(wfm_source_to_synth(&plain.spec, 1.0));
+    ASSERT_TRUE(raw_synth);
+    const std::vector<uint8_t> raw = played_bits(raw_synth.get(), reps * n_raw);
+    // The register is not empty at the end of the frame, so a restart would show.
+    const size_t tail = std::min<size_t>(n_raw, 6);
+    ASSERT_NE(std::count(raw.end() - static_cast<std::ptrdiff_t>(tail), raw.end(), 1), 0);
+
+    std::vector<uint8_t> want(2 * reps * n_raw);
+    uint32_t state = 0;
+    ASSERT_EQ(conv_encode(&state, &CCSDS_TM_CONV, raw.data(), raw.size(), want.data(), want.size()), want.size());
+
+    Source coded = source(true);
+    SynthPtr synth(wfm_source_to_synth(&coded.spec, 1.0));
+    ASSERT_TRUE(synth);
+    std::vector<uint8_t> got = played_bits(synth.get(), 5);  // uneven call sizes
+    for (const uint8_t b : played_bits(synth.get(), want.size() - 5)) got.push_back(b);
+    EXPECT_EQ(got, want);
+}
+
+// A state taken in the middle of the second repetition continues the same stream in a
+// freshly built synthesiser.
+TEST_P(SourceCodedRepetitions, StateBlobContinuesTheCodeStream) {
+    Source coded = source(true);
+    const size_t n_coded = 2 * raw_bits();
+    SynthPtr synth(wfm_source_to_synth(&coded.spec, 1.0));
+    ASSERT_TRUE(synth);
+    played_bits(synth.get(), n_coded + n_coded / 2 + 1);
+    std::vector<uint8_t> blob(wfm_synth_state_bytes(synth.get()));
+    wfm_synth_get_state(synth.get(), blob.data());
+
+    SynthPtr restored(wfm_source_to_synth(&coded.spec, 1.0));
+    ASSERT_TRUE(restored);
+    ASSERT_EQ(wfm_synth_set_state(restored.get(), blob.data()), 0);
+    EXPECT_EQ(played_bits(restored.get(), 2 * n_coded), played_bits(synth.get(), 2 * n_coded));
+    wfm_synth_reset(restored.get());  // back to the first frame, from the all-zero register
+    SynthPtr fresh(wfm_source_to_synth(&coded.spec, 1.0));
+    EXPECT_EQ(played_bits(restored.get(), 2 * n_coded), played_bits(fresh.get(), 2 * n_coded));
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, SourceCodedRepetitions,
+                         ::testing::Values(CodedFrameCase{"depth_1", 1784, 1}, CodedFrameCase{"depth_2", 2 * 1784, 2},
+                                           CodedFrameCase{"shorter_than_the_register", 3, 0}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // The scene's framed bits equal the telemetry chain's channel bits for the same payload.
 TEST(SourceAttachFrame, CcsdsChainMatchesTheTelemetryEncoder) {
