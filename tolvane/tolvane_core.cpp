@@ -103,7 +103,9 @@ void set_blue_limit(Reader &r, const HcbSummary &s, bool ext_in_payload_file) {
         const auto length = file_length(r.file.get());
         limit = length && *length > r.payload_start ? *length - r.payload_start : 0;
     }
-    if (ext_in_payload_file && s.ext_offset > r.payload_start) r.payload_cap = s.ext_offset - r.payload_start;
+    if (ext_in_payload_file && s.ext_offset != 0 && s.ext_offset >= r.payload_start) {
+        r.payload_cap = s.ext_offset - r.payload_start;
+    }
     limit = std::min(limit, r.payload_cap);
     r.readable_bytes = limit;
     r.num_samples = limit / s.stride();
@@ -146,7 +148,9 @@ bool open_blue(Reader &r, const std::string &path, FilePtr file, const unsigned 
         return true;
     }
     r.file = std::move(file);
-    if (fseeko(r.file.get(), static_cast<off_t>(s->data_start), SEEK_SET) != 0) return false;
+    // Without a usable data_start, or when the seek fails, the payload starts where the
+    // header control block ends.
+    if (s->data_start) fseeko(r.file.get(), static_cast<off_t>(*s->data_start), SEEK_SET);
     const off_t at = ftello(r.file.get());
     r.payload_start = at < 0 ? 0 : static_cast<uint64_t>(at);
     set_blue_limit(r, *s, true);

@@ -49,7 +49,7 @@ struct HcbSummary {
     bool big_endian = false;
     double fs = 0.0;
     std::optional<double> t0;  // UNIX seconds, when a finite timecode is set
-    uint64_t data_start = 0;
+    std::optional<uint64_t> data_start;  // when finite and a usable file offset
     uint64_t declared_samples = 0;
     uint64_t declared_bytes = 0;  // 0 when no size is declared
     int32_t detached = 0;

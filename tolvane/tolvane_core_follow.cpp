@@ -66,8 +66,11 @@ Poll poll_samples(Reader &r, size_t n, cf32 *out) {
     if (*length < r.payload_start + *consumed) return poll;  // truncated under us: wait for data
     const uint64_t stride = r.stride();
     uint64_t available = (*length - r.payload_start - *consumed) / stride;
-    if (r.end_known) {
-        const uint64_t left = *consumed < r.payload_bytes ? (r.payload_bytes - *consumed) / stride : 0;
+    // The payload ends at the declared size, or at an extended header found after the
+    // samples at open: the writer adds that only at close, so nothing more will come.
+    const uint64_t end = r.end_known ? r.payload_bytes : r.payload_cap;
+    if (end != UINT64_MAX) {
+        const uint64_t left = *consumed < end ? (end - *consumed) / stride : 0;
         if (left == 0) {
             poll.ended = true;
             return poll;

@@ -147,9 +147,9 @@ std::optional<HcbSummary> parse_blue_hcb(const unsigned char *hcb) {
     if (s.stype < 0) return std::nullopt;
 
     const bool big = s.big_endian;
+    // Only an attached capture consults data_start, and falls back when it is unusable.
     const double data_start = load_field<double>(hcb + kDataStart, big);
-    if (!(data_start >= 0.0 && data_start < kTwoTo62)) return std::nullopt;
-    s.data_start = static_cast<uint64_t>(data_start);
+    if (data_start >= 0.0 && data_start < kTwoTo62) s.data_start = static_cast<uint64_t>(data_start);
 
     s.declared_bytes = declared_count(load_field<double>(hcb + kDataSize, big));
     s.declared_samples = s.declared_bytes / s.stride();

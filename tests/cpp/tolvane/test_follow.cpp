@@ -274,4 +274,35 @@ TEST_F(FollowTest, FinishedCaptureEndsBeforeItsExtendedHeader) {
     for (const cf32 &s : got) EXPECT_EQ(s.im, static_cast<float>(7 * (1.0 / 32767)));
 }
 
+// Without a declared size the samples end at the extended header, also when it starts
+// right at the payload start (a capture closed with no samples): read and follow agree,
+// and following ends there, since a writer appends the extended header only at close.
+TEST_F(FollowTest, ExtendedHeaderEndsAnUndeclaredPayload) {
+    for (const size_t samples : {size_t{0}, size_t{64}}) {
+        SCOPED_TRACE(samples);
+        Bytes b = hcb(0, false, 0);
+        for (size_t i = 0; i < samples; ++i) {
+            put<float>(b, static_cast<float>(i), false);
+            put<float>(b, -1.0f, false);
+        }
+        const double fc = 1.2e9;
+        append_extended_header(b, kw_record("FREQ", 'D', &fc, 1, false), false);
+        const std::string file = write_file("ext.blue", b);
+
+        ReaderPtr plain(tolvane_create(file.c_str(), 0, 0));
+        ASSERT_TRUE(plain);
+        EXPECT_EQ(tolvane_get_num_samples(plain.get()), samples);
+        std::vector<cf32> buf(samples + 8);
+        EXPECT_EQ(tolvane_read(plain.get(), buf.size(), buf.data(), buf.size()), samples);
+
+        ReaderPtr followed(tolvane_create(file.c_str(), 0, 0));
+        ASSERT_TRUE(followed);
+        tolvane_set_follow_timeout_ms(followed.get(), 2000);
+        const auto got = follow_to_end(followed.get(), 10);
+        EXPECT_EQ(tolvane_get_ending(followed.get()), TOLVANE_END_EOF);
+        ASSERT_EQ(got.size(), samples);
+        for (size_t i = 0; i < samples; ++i) EXPECT_EQ(got[i].re, static_cast<float>(i));
+    }
+}
+
 }  // namespace
