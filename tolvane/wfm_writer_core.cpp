@@ -365,7 +365,9 @@ void add_number(cJSON *object, const char *key, double v) {
 bool format_datetime(double t0, char (&out)[48]) {
     if (!std::isfinite(t0)) return false;
     const double whole = std::floor(t0);
-    const double ns = (t0 - whole) * 1e9;
+    // Truncated before the check: a fraction just short of a whole second still has
+    // 999999999 nanoseconds.
+    const double ns = std::trunc((t0 - whole) * 1e9);
     if (!(ns >= 0.0 && ns <= 999999999.0)) return false;
     if (whole < -9.0e15 || whole > 9.0e15) return false;  // far beyond any calendar year gmtime handles
     const time_t seconds = static_cast<time_t>(whole);

@@ -97,15 +97,22 @@ TEST(SigmfMeta, AbsentAndNonFiniteMembersAreOmitted) {
     EXPECT_EQ(meta(kCf32, false, {}, -1e6, 0, 0).find("core:sample_rate"), std::string::npos);
 }
 
-TEST(SigmfMeta, DatetimeBeforeTheEpochAndAtWholeSeconds) {
-    Json doc = parse(meta(kCf32, false, {}, 0, 0, -0.5));
-    const cJSON *capture = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(doc.get(), "captures"), 0);
-    EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(capture, "core:datetime")->valuestring,
-                 "1969-12-31T23:59:59.500000Z");
-    doc = parse(meta(kCf32, false, {}, 0, 0, 86400.0));
-    capture = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(doc.get(), "captures"), 0);
-    EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(capture, "core:datetime")->valuestring,
-                 "1970-01-02T00:00:00.000000Z");
+TEST(SigmfMeta, DatetimeBeforeTheEpochAndNearWholeSeconds) {
+    const std::pair<double, const char *> cases[] = {
+        {-0.5, "1969-12-31T23:59:59.500000Z"},
+        {86400.0, "1970-01-02T00:00:00.000000Z"},
+        // Nanoseconds are truncated before they are checked: just short of a whole second
+        // is still 999999999 of them.
+        {0.9999999995, "1970-01-01T00:00:00.999999Z"},
+        {12345.99999999995, "1970-01-01T03:25:45.999999Z"},
+    };
+    for (const auto &[t0, text] : cases) {
+        Json doc = parse(meta(kCf32, false, {}, 0, 0, t0));
+        const cJSON *capture = cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(doc.get(), "captures"), 0);
+        const cJSON *datetime = cJSON_GetObjectItemCaseSensitive(capture, "core:datetime");
+        ASSERT_TRUE(cJSON_IsString(datetime)) << t0;
+        EXPECT_STREQ(datetime->valuestring, text);
+    }
 }
 
 TEST(SigmfMeta, SampleRateFromTheSceneWhenSegmentsAgree) {
