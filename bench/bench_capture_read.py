@@ -2,7 +2,6 @@
 complex64 at unit scale, beside numpy.fromfile plus the same conversion, both into a
 new array and into a reused output buffer."""
 
-import ctypes
 import os
 import shutil
 import tempfile
@@ -14,18 +13,6 @@ from _common import Table, best_seconds, tolvane_lib
 SAMPLES = 100_000_000
 CHUNK = 1 << 20
 HEADER = 512
-
-
-def bind(lib):
-    lib.tolvane_create.restype = ctypes.c_void_p
-    lib.tolvane_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32]
-    lib.tolvane_destroy.argtypes = [ctypes.c_void_p]
-    lib.tolvane_read.restype = ctypes.c_size_t
-    lib.tolvane_read.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_size_t]
-    lib.write_blue_header.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int, ctypes.c_uint64,
-                                      ctypes.c_int, ctypes.c_double, ctypes.c_double, ctypes.c_double,
-                                      ctypes.c_double]
-    return lib
 
 
 def write_capture(lib, path, stype, components):
@@ -69,7 +56,7 @@ def numpy_cf32(path, out=None):
 
 
 def main():
-    lib = bind(tolvane_lib())
+    lib = tolvane_lib()
     rng = np.random.default_rng(1)
     table = Table(f"Capture reader, {SAMPLES // 1_000_000} M samples from a BLUE file into complex64", "Msamples/s")
     workdir = tempfile.mkdtemp(prefix="bench_capture_read_")

@@ -14,7 +14,9 @@ import numpy as np
 
 from _common import Table, best_seconds, tolvane_lib
 
-BLUE, CI16 = 2, 3
+from quennel._native import names
+
+BLUE, CI16 = names("_enum_Reader_ftype").index("blue"), names("_enum_Reader_stype").index("ci16")
 FULL_SCALE = np.float32(32767.0)
 
 

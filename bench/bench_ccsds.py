@@ -6,37 +6,14 @@ import numpy as np
 
 from _common import Table, best_seconds, kettara_lib, ptr
 
+from quennel._native import ConvSpec, TmFrameConfig
+
 N, K = 255, 223
 DEPTH = 8  # codewords per decode call
 CONV_BITS = 1 << 20
 
 
-class ConvSpec(ctypes.Structure):
-    _fields_ = [("K", ctypes.c_uint32), ("n", ctypes.c_uint32), ("polys", ctypes.c_uint32 * 6),
-                ("invert", ctypes.c_uint32)]
-
-
-class TmFrameConfig(ctypes.Structure):
-    _fields_ = [("rs_depth", ctypes.c_uint32), ("randomise", ctypes.c_uint32), ("asm_", ctypes.c_uint32),
-                ("conv", ctypes.c_uint32)]
-
-
-def bind(lib):
-    u8p = ctypes.POINTER(ctypes.c_uint8)
-    lib.ccsds_tm_rs_encode_block.argtypes = [u8p, ctypes.c_uint32, u8p]
-    lib.ccsds_tm_rs_encode_block.restype = ctypes.c_size_t
-    lib.ccsds_tm_rs_decode_block.argtypes = [u8p, ctypes.c_uint32, ctypes.c_void_p]
-    lib.ccsds_tm_rs_decode_block.restype = ctypes.c_size_t
-    lib.conv_encode.argtypes = [ctypes.POINTER(ctypes.c_uint32), ctypes.POINTER(ConvSpec), u8p, ctypes.c_size_t,
-                                u8p, ctypes.c_size_t]
-    lib.conv_encode.restype = ctypes.c_size_t
-    lib.ccsds_tm_frame_encode.argtypes = [ctypes.POINTER(TmFrameConfig), ctypes.POINTER(ctypes.c_uint32), u8p,
-                                          ctypes.c_size_t, u8p, ctypes.c_size_t]
-    lib.ccsds_tm_frame_encode.restype = ctypes.c_size_t
-    return u8p
-
-
-def corrupted_codeblock(lib, u8p, rng, errors):
+def corrupted_codeblock(lib, rng, errors):
     block = rng.integers(0, 256, N * DEPTH, dtype=np.uint8)
     assert lib.ccsds_tm_rs_encode_block(ptr(block, ctypes.c_uint8), DEPTH, ptr(block, ctypes.c_uint8)) == N * DEPTH
     for i in range(DEPTH):
@@ -45,10 +22,10 @@ def corrupted_codeblock(lib, u8p, rng, errors):
     return block
 
 
-def bench_rs(lib, u8p, table):
+def bench_rs(lib, table):
     rng = np.random.default_rng(1)
     for errors, name in ((0, "RS(255,223) decode, clean codewords"), (16, "RS(255,223) decode, 16 errors per codeword")):
-        pristine = corrupted_codeblock(lib, u8p, rng, errors)
+        pristine = corrupted_codeblock(lib, rng, errors)
         work = pristine.copy()
         p = ptr(work, ctypes.c_uint8)
 
@@ -59,7 +36,7 @@ def bench_rs(lib, u8p, table):
         table.row(name, DEPTH / best_seconds(run) / 1e3)
 
 
-def bench_conv(lib, u8p, table):
+def bench_conv(lib, table):
     spec = ConvSpec.in_dll(lib, "CCSDS_TM_CONV")
     bits = np.random.default_rng(2).integers(0, 2, CONV_BITS, dtype=np.uint8)
     out = np.empty(2 * CONV_BITS, dtype=np.uint8)
@@ -84,7 +61,7 @@ def bench_conv(lib, u8p, table):
               CONV_BITS / best_seconds(reference) / 1e6, "np.convolve")
 
 
-def bench_frame(lib, u8p, table):
+def bench_frame(lib, table):
     cfg = TmFrameConfig(5, 1, 1, 1)
     payload = np.random.default_rng(3).integers(0, 256, K * 5, dtype=np.uint8)
     out = np.empty(2 * (N * 5 * 8 + 32), dtype=np.uint8)
@@ -100,10 +77,9 @@ def bench_frame(lib, u8p, table):
 
 def main():
     lib = kettara_lib()
-    u8p = bind(lib)
-    bench_rs(lib, u8p, Table("CCSDS Reed-Solomon decoding", "thousand codewords/s"))
-    bench_conv(lib, u8p, Table("CCSDS convolutional encoding", "Mbit/s"))
-    bench_frame(lib, u8p, Table("CCSDS telemetry frame encoding", "thousand frames/s"))
+    bench_rs(lib, Table("CCSDS Reed-Solomon decoding", "thousand codewords/s"))
+    bench_conv(lib, Table("CCSDS convolutional encoding", "Mbit/s"))
+    bench_frame(lib, Table("CCSDS telemetry frame encoding", "thousand frames/s"))
 
 
 if __name__ == "__main__":

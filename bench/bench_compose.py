@@ -8,6 +8,8 @@ from scipy import signal
 
 from _common import Table, best_seconds, cf32, kettara_lib
 
+from quennel._native import take_text
+
 N = 1 << 20
 BLOCK = 1 << 16
 SPS = 8
@@ -109,16 +111,7 @@ def numpy_template():
 
 def main():
     lib = kettara_lib()
-    lib.wfm_compose_from_json.restype = ctypes.c_void_p
-    lib.wfm_compose_from_json.argtypes = [ctypes.c_char_p]
-    lib.wfm_compose_execute.restype = ctypes.c_uint64
-    lib.wfm_compose_execute.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_compose_destroy.argtypes = [ctypes.c_void_p]
-    lib.wfm_spec_template_json.restype = ctypes.c_void_p
-
-    raw = lib.wfm_spec_template_json()
-    template = json.loads(ctypes.string_at(raw).decode())
-    ctypes.CDLL(None).free(ctypes.c_void_p(raw))
+    template = json.loads(take_text(lib.wfm_spec_template_json(), lib.cJSON_free))
     template["repeat"] = True
 
     table = Table("Scene composition", "Msamples/s")

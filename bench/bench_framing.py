@@ -7,7 +7,6 @@ many bits at once (28 per step for the default degree-31 mask in Fibonacci form,
 form, whose output obeys s[t + d] = XOR of s[t + d - 1 - j] over the mask's bits j).
 """
 
-import ctypes as C
 
 import numpy as np
 
@@ -19,27 +18,6 @@ SEED = 0x1234567
 # Two degree-31 registers whose recurrences s[t + 31] = s[t] ^ s[t + 3] and s[t] ^ s[t + 13]
 # let the NumPy reference take blocks of 28 and 18 bits.
 GOLD = (0x48000000, 0x1234567, 0x40020000, 0x7654321, DEGREE)
-
-
-def bind(lib):
-    lib.pn_create.restype = C.c_void_p
-    lib.pn_create.argtypes = [C.c_uint64, C.c_uint64, C.c_uint32, C.c_int32]
-    lib.pn_destroy.argtypes = [C.c_void_p]
-    lib.pn_reset.argtypes = [C.c_void_p]
-    lib.pn_generate.restype = C.c_size_t
-    lib.pn_generate.argtypes = [C.c_void_p, C.c_size_t, C.c_void_p, C.c_size_t]
-    lib.pn_default_poly.restype = C.c_uint64
-    lib.pn_default_poly.argtypes = [C.c_uint32]
-    lib.gold_create.restype = C.c_void_p
-    lib.gold_create.argtypes = [C.c_uint64] * 4 + [C.c_uint32]
-    lib.gold_destroy.argtypes = [C.c_void_p]
-    lib.gold_generate.restype = C.c_size_t
-    lib.gold_generate.argtypes = [C.c_void_p, C.c_size_t, C.c_void_p, C.c_size_t]
-    lib.wfm_frame_dsss_chips.restype = C.c_size_t
-    lib.wfm_frame_dsss_chips.argtypes = [
-        C.c_void_p, C.c_size_t, C.c_size_t, C.c_void_p, C.c_size_t, C.c_void_p, C.c_size_t,
-        C.c_void_p, C.c_size_t, C.c_uint32, C.c_void_p]
-    return lib
 
 
 def numpy_recurrence(offsets, first, n):
@@ -85,7 +63,7 @@ def numpy_gold(poly1, seed1, poly2, seed2, degree, n):
 
 
 def main():
-    lib = bind(kettara_lib())
+    lib = kettara_lib()
     poly = lib.pn_default_poly(DEGREE)
     out = np.empty(N, dtype=np.uint8)
 

@@ -1,6 +1,5 @@
 """Render plans: Plan.at in an SNR/seed sweep beside NumPy, render and build scaling over threads."""
 
-import ctypes
 import os
 import threading
 import time
@@ -56,12 +55,10 @@ def sweep_rates(table):
               "NumPy sum + default_rng")
 
     lib = kettara_lib()
-    if hasattr(lib, "awgn"):
-        lib.awgn.argtypes = [ctypes.c_uint64, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_float]
-        buf = np.empty(N, np.complex64)
-        t_noise = best_seconds(lambda: lib.awgn(7, N, buf.ctypes.data, 0.5), repeat=3)
-        table.row("Plan.at sweep vs pure noise generation", samples / t_ours / 1e6, N / t_noise / 1e6,
-                  "awgn alone")
+    buf = np.empty(N, np.complex64)
+    t_noise = best_seconds(lambda: lib.awgn(7, N, buf.ctypes.data, 0.5), repeat=3)
+    table.row("Plan.at sweep vs pure noise generation", samples / t_ours / 1e6, N / t_noise / 1e6,
+              "awgn alone")
     return plan
 
 
@@ -95,9 +92,6 @@ BUILD_SCENE = '{"segments": [{"num_samples": %d, "sum": [%s]}]}' % (
 
 def build_scaling(table):
     lib = kettara_lib()
-    lib.kettara_prepare_threads.restype = ctypes.c_void_p
-    lib.kettara_prepare_threads.argtypes = [ctypes.c_char_p, ctypes.c_uint32]
-    lib.kettara_destroy.argtypes = [ctypes.c_void_p]
     scene = BUILD_SCENE.encode()
 
     def build(threads):

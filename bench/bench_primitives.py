@@ -1,7 +1,6 @@
 """Signal-processing primitives: oscillator, noise, FIR, polyphase interpolation and the
 built-in resampler, each in Msamples/s beside the same work done with NumPy or SciPy."""
 
-import ctypes
 
 import numpy as np
 import scipy.signal
@@ -9,32 +8,6 @@ import scipy.signal
 from _common import Table, best_seconds, kettara_lib
 
 N = 1 << 16  # samples per call, the advisory chunk of the generators
-VOID, SIZE, DOUBLE, FLOAT, U64 = ctypes.c_void_p, ctypes.c_size_t, ctypes.c_double, ctypes.c_float, ctypes.c_uint64
-
-
-def bind(lib):
-    signatures = {
-        "lo_create": (VOID, [DOUBLE]),
-        "lo_destroy": (None, [VOID]),
-        "lo_steps": (SIZE, [VOID, SIZE, VOID, SIZE]),
-        "awgn_create": (VOID, [U64, FLOAT]),
-        "awgn_destroy": (None, [VOID]),
-        "awgn_generate": (SIZE, [VOID, SIZE, VOID, SIZE]),
-        "fir_create_real": (VOID, [VOID, SIZE]),
-        "fir_destroy": (None, [VOID]),
-        "fir_execute": (SIZE, [VOID, VOID, SIZE, VOID]),
-        "wfm_rrc_taps": (None, [ctypes.c_int, ctypes.c_int, VOID, DOUBLE]),
-        "wfm_rrc_polyphase_bank": (None, [ctypes.c_int, ctypes.c_uint32, VOID, DOUBLE]),
-        "resamp_create": (VOID, [DOUBLE]),
-        "resamp_create_custom": (VOID, [SIZE, SIZE, VOID, DOUBLE]),
-        "resamp_destroy": (None, [VOID]),
-        "resamp_interp_fill": (SIZE, [VOID, VOID, VOID, SIZE]),
-        "resamp_execute": (SIZE, [VOID, VOID, SIZE, VOID, SIZE]),
-    }
-    for name, (restype, argtypes) in signatures.items():
-        fn = getattr(lib, name)
-        fn.restype, fn.argtypes = restype, argtypes
-    return lib
 
 
 def msps(samples, seconds):
@@ -109,7 +82,7 @@ def bench_resampler(lib, table):
 
 
 def main():
-    lib = bind(kettara_lib())
+    lib = kettara_lib()
     table = Table("Signal-processing primitives", "Msamples/s")
     for bench in (bench_oscillator, bench_noise, bench_fir, bench_interpolator, bench_resampler):
         bench(lib, table)

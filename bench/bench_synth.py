@@ -6,9 +6,11 @@ from scipy import signal
 
 from _common import Table, best_seconds, cf32, kettara_lib
 
+from quennel._native import names
+
 N = 1 << 20
-TONE, BPSK, QPSK, CHIRP = 0, 3, 4, 5
-MODE_FS = 1
+TONE, BPSK, QPSK, CHIRP = (names("TYPE_NAMES").index(name) for name in ("tone", "bpsk", "qpsk", "chirp"))
+MODE_FS = names("MODE_NAMES").index("fs")
 
 
 

@@ -9,7 +9,7 @@ from pathlib import Path
 
 import numpy as np
 
-from quennel._native import kettara_lib, tolvane_lib
+from quennel._native import TmFrameConfig, kettara_lib, tolvane_lib
 
 CORPUS = Path(__file__).resolve().parent / "corpus"
 
@@ -26,13 +26,6 @@ def capture_input(layout: int, hints: int, first: bytes, second: bytes = b"") ->
 
 def written_capture(ftype: int, stype: int, big: int, n: int, keywords=()) -> dict:
     lib = tolvane_lib()
-    lib.wfm_writer_create.restype = ctypes.c_void_p
-    lib.wfm_writer_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
-                                      ctypes.c_uint64, ctypes.c_int32] + [ctypes.c_double] * 4
-    lib.wfm_writer_write.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_writer_add_keyword.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char, ctypes.c_void_p,
-                                           ctypes.c_uint64]
-    lib.wfm_writer_close.argtypes = [ctypes.c_void_p]
     samples = (np.exp(2j * np.pi * 0.05 * np.arange(n)) * 0.7).astype(np.complex64)
     with tempfile.TemporaryDirectory() as d:
         path = Path(d) / ("c.sigmf-data" if ftype == 3 else "c.out")
@@ -67,9 +60,6 @@ def capture_seeds() -> None:
 
 def keyword_seeds() -> None:
     lib = tolvane_lib()
-    lib.wfm_kw_encode.restype = ctypes.c_size_t
-    lib.wfm_kw_encode.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_char, ctypes.c_void_p,
-                                  ctypes.c_size_t, ctypes.c_int]
     records = [("FREQ", "D", np.array([2.4e9])), ("ACQTIME", "A", np.frombuffer(b"12:34:56", "u1")),
                ("N", "I", np.array([1, 2, -3], "<i2")), ("BIG", "X", np.array([1 << 40], "<i8")),
                ("F", "F", np.array([0.5, 1.5], "<f4")), ("T", "T", np.array([7], "<i4"))]
@@ -84,17 +74,13 @@ def keyword_seeds() -> None:
 
 def tm_frame_seeds() -> None:
     lib = kettara_lib()
-    lib.ccsds_tm_frame_layout.restype = ctypes.c_size_t
-    lib.ccsds_tm_frame_encode.restype = ctypes.c_size_t
-    lib.ccsds_tm_frame_encode.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
-                                          ctypes.c_void_p, ctypes.c_size_t]
     for depth_index, depth in ((0, 0), (1, 1), (2, 2)):
         for flags in (0, 1, 2, 3):
             randomise, asm = flags & 1, flags >> 1
-            cfg = (ctypes.c_uint32 * 4)(depth, randomise, asm, 0)
+            cfg = TmFrameConfig(depth, randomise, asm, 0)
             octets = 223 * depth if depth else 40
             payload = (np.arange(octets) * 7 % 256).astype(np.uint8)
-            n = lib.ccsds_tm_frame_layout(cfg, ctypes.c_size_t(octets), None)
+            n = lib.ccsds_tm_frame_layout(cfg, octets, None)
             bits = np.zeros(n, np.uint8)
             lib.ccsds_tm_frame_encode(cfg, None, payload.ctypes.data, octets, bits.ctypes.data, n)
             head = bytes([depth_index | randomise << 3 | asm << 4, 0xFF])
@@ -135,13 +121,6 @@ OVERRIDES = [
 
 def scene_seeds() -> None:
     lib = kettara_lib()
-    lib.kettara_prepare.restype = ctypes.c_void_p
-    lib.kettara_prepare.argtypes = [ctypes.c_char_p]
-    lib.kettara_save_bytes.restype = ctypes.c_uint64
-    lib.kettara_save_bytes.argtypes = [ctypes.c_void_p]
-    lib.kettara_save.restype = ctypes.c_uint64
-    lib.kettara_save.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-    lib.kettara_destroy.argtypes = [ctypes.c_void_p]
     for i, scene in enumerate(SCENES):
         text = json.dumps(scene)
         save("scene", f"scene_{i}", text.encode())

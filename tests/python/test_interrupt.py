@@ -11,7 +11,6 @@ import quennel.interrupt.interrupt as shared
 
 def test_tolvane_adopts_the_shared_state():
     lib = tolvane_lib()
-    lib.qn_interrupt_guard_state_ptr.restype = ctypes.c_void_p
     capsule_address = ctypes.pythonapi.PyCapsule_GetPointer
     capsule_address.restype = ctypes.c_void_p
     capsule_address.argtypes = [ctypes.py_object, ctypes.c_char_p]

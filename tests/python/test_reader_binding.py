@@ -1,4 +1,3 @@
-import ctypes
 import gc
 import signal
 import struct
@@ -177,13 +176,6 @@ def test_no_reference_leaks_on_error_paths(raw_path):
 def write_blue(path, samples, fc=0.0, fs=0.0, keywords=()):
     """An attached cf32 BLUE capture written by the library's own writer."""
     lib = tolvane_lib()
-    lib.wfm_writer_create.restype = ctypes.c_void_p
-    lib.wfm_writer_create.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
-                                      ctypes.c_uint64, ctypes.c_int32] + [ctypes.c_double] * 4
-    lib.wfm_writer_write.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_writer_add_keyword.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char,
-                                           ctypes.c_void_p, ctypes.c_uint64]
-    lib.wfm_writer_close.argtypes = [ctypes.c_void_p]
     writer = lib.wfm_writer_create(str(path).encode(), 2, 0, 0, 0, 0, fs, fc, 0.0, 0.0)
     assert writer
     for tag, letter, values in keywords:
@@ -242,9 +234,6 @@ from quennel._native import tolvane_lib
 previous = []
 signal.signal(signal.SIGINT, lambda *a: previous.append(1))
 lib = tolvane_lib()
-lib.qn_interrupt_guard_create.restype = ctypes.c_void_p
-lib.qn_interrupt_guard_create.argtypes = [ctypes.POINTER(ctypes.c_int), ctypes.c_size_t, ctypes.c_int]
-lib.qn_interrupt_guard_destroy.argtypes = [ctypes.c_void_p]
 signals = (ctypes.c_int * 1)(signal.SIGINT)
 guard = lib.qn_interrupt_guard_create(signals, 1, 0)
 with tolvane.Reader(sys.argv[1]) as reader:

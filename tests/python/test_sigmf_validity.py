@@ -8,15 +8,11 @@ import warnings
 import pytest
 from sigmf.validate import validate
 
-from quennel._native import SegmentSpec, SourceSpec, kettara_lib, tolvane_lib
+from quennel._native import SegmentSpec, SourceSpec, kettara_lib, libc, tolvane_lib
 
 STYPES = ["cf32", "cf64", "ci32", "ci16", "ci8"]
 RAW, CSV, BLUE, SIGMF = range(4)
 TONE, NOISE, PN, BPSK, QPSK, CHIRP, BITS, SYMBOLS, DSSS = range(9)
-
-_libc = ctypes.CDLL(None)
-_libc.free.argtypes = [ctypes.c_void_p]
-
 
 def assert_valid_sigmf(doc):
     with warnings.catch_warnings():
@@ -32,7 +28,7 @@ def meta(stype, big_endian, segments, fs, fc, t0):
     try:
         return json.loads(ctypes.string_at(text).decode())
     finally:
-        _libc.free(text)
+        libc().free(text)
 
 
 def source(kind, freq=0.0, **fields):
@@ -117,7 +113,7 @@ def test_composed_scene_metadata_is_valid_sigmf():
         lib = tolvane_lib()
         text = lib.wfm_sigmf_meta_json(3, 0, segments, n.value, 0.0, 1e9, 0.0)
         doc = json.loads(ctypes.string_at(text).decode())
-        _libc.free(text)
+        libc().free(text)
     finally:
         kettara.wfm_compose_destroy(composer)
     assert_valid_sigmf(doc)

@@ -4,9 +4,11 @@ import os
 import sys
 import time
 
-FORMATS = ("raw", "csv", "blue", "sigmf")  # index = file type code of the capture libraries
-SAMPLE_TYPES = ("cf32", "cf64", "ci32", "ci16", "ci8")  # index = sample type code
-ENDIANS = ("le", "be")
+from .._native import names
+
+FORMATS = names("_enum_Reader_ftype")  # index = file type code of the capture library
+SAMPLE_TYPES = names("_enum_Reader_stype")  # index = sample type code
+ENDIANS = names("_enum_Reader_endian")
 
 _EXTENSION_FORMATS = {
     ".sigmf-data": "sigmf", ".sigmf-meta": "sigmf", ".sigmf": "sigmf",

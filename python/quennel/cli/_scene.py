@@ -6,16 +6,17 @@ import json
 
 import numpy as np
 
-from .._native import ComposeSpan, SegmentSpec, SourceSpec, kettara_lib, take_text
+from .._native import (RANGE_DELAY_SAMPLES, RANGE_NUM_SAMPLES, RANGE_OFF_SAMPLES, ComposeSpan, SegmentSpec,
+                       SourceSpec, kettara_lib, names, take_text)
 from ._common import CliError, FramingError
 
-TYPE_NAMES = ("tone", "noise", "pn", "bpsk", "qpsk", "chirp", "bits", "symbols", "dsss")
+TYPE_NAMES = names("TYPE_NAMES")
 SYMBOL_TYPES = ("pn", "bpsk", "qpsk", "bits", "symbols", "dsss")
-MODE_NAMES = ("auto", "fs", "ebno", "esno")
-MODULATIONS = ("none", "bpsk", "qpsk")
-RANDOMISE_NAMES = ("off", "ccsds", "legacy")
-CRC_NAMES = ("none", "crc16")
-TIMING_RANGES = 0x10 | 0x20 | 0x40  # ranged num_samples, off_samples, delay_samples
+MODE_NAMES = names("MODE_NAMES")
+MODULATIONS = names("BITMOD_NAMES")
+RANDOMISE_NAMES = ("off", "ccsds", "legacy")  # the library has no table of these
+CRC_NAMES = names("CRC_NAMES")
+TIMING_RANGES = RANGE_NUM_SAMPLES | RANGE_OFF_SAMPLES | RANGE_DELAY_SAMPLES
 MAX_LISTED_INSTANCES = 1 << 20
 
 

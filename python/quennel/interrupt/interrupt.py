@@ -8,12 +8,10 @@ here, stops the blocking waits of all of them. The state is two 32-bit integers,
 
 import ctypes
 
+from .._native import InterruptState
+
 CAPSULE_NAME = b"quennel.qn_interrupt_guard._tq_procglobal"
 DEFAULT_LATENCY_MS = 100
-
-
-class InterruptState(ctypes.Structure):
-    _fields_ = [("interrupted", ctypes.c_int32), ("latency_ms", ctypes.c_int32)]
 
 
 def _process_lifetime_copy(data: bytes) -> int:
