@@ -194,17 +194,20 @@ int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
 int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
     if (!s || !src) return -1;
     if (!src->pulse_rrc || !qn::is_symbol_type(src->type) || src->sps < 1 || src->rrc_span < 1) return 0;
-    // The tap designer counts sps * span in an int.
+    // Taps that cannot be had leave the source playing unshaped. The tap designer counts
+    // sps * span in an int.
     const auto half = qn::checked_mul<int32_t>(src->sps, src->rrc_span);
-    if (!half) return -1;
+    if (!half) return 0;
     const size_t n = 2 * static_cast<size_t>(*half) + 1;
     // Installed, a tap costs about eight floats (the taps, their scaled copy, the filter's
-    // taps, its history and scratch): a filter that could never fit is refused untried.
-    if (!qn::fits_in_memory(uint64_t{n} * 8 * sizeof(float))) return -1;
+    // taps, its history and scratch): a filter that could never fit is not even tried.
+    if (!qn::fits_in_memory(uint64_t{n} * 8 * sizeof(float))) return 0;
     std::unique_ptr<float[]> taps(new (std::nothrow) float[n]);
-    if (!taps) return -1;
+    if (!taps) return 0;
     wfm_rrc_taps(src->sps, src->rrc_span, taps.get(), src->rrc_beta);
-    return wfm_synth_set_rrc(s, taps.get(), n);
+    // A filter that cannot be built keeps the synthesiser as it was: unshaped.
+    wfm_synth_set_rrc(s, taps.get(), n);
+    return 0;
 }
 
 Synth *wfm_source_to_synth(const SourceSpec *src, double fs) {

@@ -23,7 +23,9 @@ QN_API int wfm_source_attach_frame(Synth *s, const SourceSpec *src);
  * Others: 0, nothing done. 0 or -1. */
 QN_API int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs);
 /* RRC shaping of a source with pulse_rrc, sps >= 1 and rrc_span >= 1 (2 * sps * span + 1
- * taps); other sources: 0, nothing done. -1 when the taps cannot be sized or allocated. */
+ * taps); other sources: 0, nothing done. When the taps or the filter cannot be had (a tap
+ * count beyond an int or beyond memory, a failed allocation) the source stays unshaped and
+ * the result is still 0; -1 only for a null argument. */
 QN_API int wfm_source_attach_rrc(Synth *s, const SourceSpec *src);
 /* A new synthesiser configured for the source at sample rate fs (no chirp span preset, noise
  * not reseeded), or null when the source is incomplete, its framing is refused or any

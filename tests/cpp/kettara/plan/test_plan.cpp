@@ -58,6 +58,9 @@ const SceneCase kScenes[] = {
     {"coded_frames",
      R"({"segments": [{"type": "bits", "pattern": "1011001110001", "sync": "1101", "conv": true,
          "pulse": "rrc", "sps": 4, "snr": 12, "num_samples": 1500, "delay_samples": 10, "repeats": 2}]})"},
+    // An RRC filter too large to build: the source plays unshaped in both paths.
+    {"rrc_that_cannot_be_built",
+     R"({"segments": [{"type": "bpsk", "sps": 268435456, "pulse": "rrc", "num_samples": 8, "off_samples": 2}]})"},
 };
 
 class Baseline : public testing::TestWithParam<SceneCase> {};

@@ -381,10 +381,29 @@ TEST(SourceAttachRrc, ShapesOnlyWithUsableSymbolLengthAndSpan) {
     SynthPtr shaped(wfm_source_to_synth(&s.spec, 1.0));
     ASSERT_TRUE(shaped);
     EXPECT_GT(wfm_synth_state_bytes(shaped.get()), 83u + 24u);
-    // sps x span beyond what a tap count can hold is a failure, not silently unshaped
-    s.spec.sps = 1 << 20;
-    s.spec.rrc_span = 1 << 12;
-    EXPECT_FALSE(wfm_source_to_synth(&s.spec, 1.0));
+}
+
+// Taps that cannot be had (a count beyond an int, a filter beyond any memory) are never
+// allocated, and the source plays unshaped: each chip held for sps samples.
+TEST(SourceAttachRrc, FilterThatCannotBeBuiltLeavesTheSourceUnshaped) {
+    const std::pair<int32_t, int32_t> sizes[] = {{1 << 20, 1 << 12}, {1 << 28, 8}, {227937088, 8}};
+    for (const auto &[sps, span] : sizes) {
+        SCOPED_TRACE(sps);
+        Source s(WFM_TYPE_BPSK);
+        s.spec.pulse_rrc = 1;
+        s.spec.rrc_beta = 0.35;
+        s.spec.sps = sps;
+        s.spec.rrc_span = span;
+        SynthPtr synth(wfm_source_to_synth(&s.spec, 1.0));
+        ASSERT_TRUE(synth);
+        EXPECT_EQ(wfm_synth_state_bytes(synth.get()), 83u + 24u);  // no filter installed
+        const std::vector<cf32> v = run(synth.get(), 8);
+        for (const cf32 &x : v) {
+            EXPECT_EQ(x.re, v[0].re);
+            EXPECT_EQ(std::fabs(x.re), 1.0f);
+        }
+        EXPECT_EQ(wfm_source_attach_rrc(synth.get(), &s.spec), 0);
+    }
 }
 
 // ---------------------------------------------------------------------------------------
