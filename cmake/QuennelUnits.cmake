@@ -23,3 +23,14 @@ function(quennel_unit_dirs root name out)
   list(REMOVE_DUPLICATES dirs)
   set(${out} ${dirs} PARENT_SCOPE)
 endfunction()
+
+# quennel_public_headers(ROOT OUT NAME...): the public C headers (the .h files) of the
+# named libraries and of common/, which both carry.
+function(quennel_public_headers root out)
+  set(patterns ${root}/common/*.h)
+  foreach(name ${ARGN})
+    list(APPEND patterns ${root}/${name}/*.h)
+  endforeach()
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${patterns})
+  set(${out} ${headers} PARENT_SCOPE)
+endfunction()

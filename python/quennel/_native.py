@@ -1,4 +1,4 @@
-"""ctypes access to the plain C interface that the extension modules export.
+"""ctypes access to the plain C interface of libkettara and libtolvane.
 
 Every record, constant, name table and function signature used from Python is declared
 here once; the handles returned by kettara_lib() and tolvane_lib() carry the signatures,
@@ -225,7 +225,7 @@ def _declare(lib: ctypes.CDLL, functions) -> ctypes.CDLL:
 
 @functools.cache
 def kettara_lib() -> ctypes.CDLL:
-    """The kettara library (the extension module's own file, which exports the C interface)."""
+    """The kettara library: looked up through the extension module, which links libkettara."""
     import kettara
 
     return _declare(ctypes.CDLL(kettara.__file__), _KETTARA)
@@ -233,7 +233,7 @@ def kettara_lib() -> ctypes.CDLL:
 
 @functools.cache
 def tolvane_lib() -> ctypes.CDLL:
-    """The tolvane library (the extension module's own file, which exports the C interface)."""
+    """The tolvane library: looked up through the extension module, which links libtolvane."""
     import tolvane
 
     return _declare(ctypes.CDLL(tolvane.__file__), _TOLVANE)
