@@ -13,7 +13,7 @@ CMAKE_FLAGS ?=
 # Lets ccache share results between checkouts of the tree in other folders.
 export CCACHE_BASEDIR ?= $(CURDIR)
 
-.PHONY: all build test test-cpp test-python demo bench clean system-deps check-asan check-tsan fuzz fuzz-build
+.PHONY: all build test test-cpp test-python demo bench clean system-deps check-asan check-tsan check-install fuzz fuzz-build
 
 all: build
 
@@ -49,6 +49,10 @@ demo: build
 
 bench: build
 	$(VPY) bench/run_all.py
+
+# The install as C, C++ and Python users meet it, from a temporary prefix.
+check-install: build
+	scripts/check-install.sh $(BUILD)
 
 # Sanitizer builds live in their own folders and are reused incrementally.
 ASAN_BUILD ?= build-asan

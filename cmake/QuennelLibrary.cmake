@@ -79,7 +79,9 @@ function(quennel_library name description)
     install(TARGETS lib${name} LIBRARY DESTINATION ${quennel_lib_destination} NAMELINK_SKIP)
   else()
     install(TARGETS lib${name} EXPORT quennelTargets LIBRARY DESTINATION ${quennel_lib_destination})
-    file(RELATIVE_PATH pc_to_prefix /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+    cmake_path(RELATIVE_PATH CMAKE_INSTALL_PREFIX BASE_DIRECTORY
+      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig OUTPUT_VARIABLE pc_to_prefix)
+    string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
     configure_file(${PROJECT_SOURCE_DIR}/cmake/quennel-library.pc.in
       ${CMAKE_BINARY_DIR}/pkgconfig/${name}.pc @ONLY)
     install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${name}.pc

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing.
 set -euo pipefail
-packages=(g++ make libcjson-dev libgtest-dev ccache)
+packages=(g++ make libcjson-dev libgtest-dev ccache pkgconf)
 # Fuzzing: clang with its sanitizer and libFuzzer runtimes.
 packages+=(clang libclang-rt-14-dev)
 missing=()

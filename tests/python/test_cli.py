@@ -8,6 +8,7 @@ import subprocess
 import sys
 import time
 import warnings
+from pathlib import Path
 from types import SimpleNamespace
 
 import numpy as np
@@ -69,6 +70,13 @@ def test_every_subcommand_has_help(command, option):
     status, out, _ = quennel(command, "--help")
     assert status == 0 and option in out and "usage: quennel " + command in out
     assert command in quennel("--help", check_status=0)[1]
+
+
+def test_the_quennel_command_sits_beside_the_interpreter():
+    """`quennel ...` as printed works once the environment's bin folder is on the path."""
+    command = Path(sys.executable).parent / "quennel"
+    done = subprocess.run([command, "--version"], capture_output=True, text=True, timeout=60, check=True)
+    assert done.stdout.startswith("quennel ")
 
 
 def test_usage_errors_are_one_line():
