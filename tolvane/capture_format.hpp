@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 static_assert(std::endian::native == std::endian::little, "captures assume a little-endian host");
 
@@ -19,6 +20,15 @@ inline constexpr uint32_t ELEM[kSampleTypeCount] = {4, 8, 4, 2, 1};
 inline constexpr double SCALE[kSampleTypeCount] = {0.0, 0.0, 2147483647.0, 32767.0, 127.0};
 // The BLUE format pair written for each stype (always complex).
 inline constexpr const char *STYPE_FMT[kSampleTypeCount] = {"CF", "CD", "CL", "CI", "CB"};
+
+// The path up to its last "." when that comes after the last "/", else the whole path:
+// a detached BLUE payload is base + ".det" beside its header file.
+inline std::string base_of(const std::string &path) {
+    const size_t dot = path.rfind('.');
+    const size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+    return path.substr(0, dot);
+}
 
 inline constexpr bool valid_sample_type(int64_t stype) { return stype >= 0 && stype < kSampleTypeCount; }
 inline constexpr uint32_t complex_stride(int stype) { return 2 * ELEM[stype]; }

@@ -46,14 +46,6 @@ bool ends_with(const std::string &s, const char *suffix) {
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// The path up to its last "." when that comes after the last "/", else the whole path.
-std::string base_of(const std::string &path) {
-    const size_t dot = path.rfind('.');
-    const size_t slash = path.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-    return path.substr(0, dot);
-}
-
 bool is_sigmf_data(const std::string &path) { return path.size() > 10 && ends_with(path, ".sigmf-data"); }
 
 // Bytes of a partial last sample, once the payload file is open at payload_start.

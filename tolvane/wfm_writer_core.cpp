@@ -52,7 +52,8 @@ bool is_sigmf_data_path(std::string_view path) { return path.size() > 10 && ends
 }  // namespace
 
 struct Writer {
-    FILE *file = nullptr;
+    FILE *file = nullptr;        // the samples
+    FILE *hcb_file = nullptr;    // the BLUE header: the capture itself, or a detached header file
     bool owns_file = false;
     int32_t file_type = kRaw;
     int32_t sample_type = kCf32;
@@ -184,37 +185,40 @@ template <typename T>
 bool write_field_at(Writer &w, off_t offset, T v) {
     unsigned char bytes[sizeof(T)];
     store_field<T>(bytes, v, w.big_endian);
-    return write_at(w.file, offset, bytes, sizeof bytes);
+    return write_at(w.hcb_file, offset, bytes, sizeof bytes);
 }
 
-// Extended header after the samples, padded to a 512-byte block, and its place in the HCB.
+// Extended header at the end of the header's file (after the samples of an attached
+// capture), padded to a 512-byte block, and its place in the HCB.
 bool append_ext_header(Writer &w) {
-    if (fseeko(w.file, 0, SEEK_END) != 0) return false;
-    const off_t end = ftello(w.file);
+    FILE *f = w.hcb_file;
+    if (fseeko(f, 0, SEEK_END) != 0) return false;
+    const off_t end = ftello(f);
     if (end < 0) return false;
     const off_t block = static_cast<off_t>(blue::kHcbSize);
     const off_t padded = (end + block - 1) / block * block;
     if (padded / block > INT32_MAX || w.ext_length > static_cast<size_t>(INT32_MAX)) return false;
     static const unsigned char zeros[blue::kHcbSize] = {};
     const size_t pad = static_cast<size_t>(padded - end);
-    if (std::fwrite(zeros, 1, pad, w.file) != pad) return false;
-    if (std::fwrite(w.ext_header.get(), 1, w.ext_length, w.file) != w.ext_length) return false;
+    if (std::fwrite(zeros, 1, pad, f) != pad) return false;
+    if (std::fwrite(w.ext_header.get(), 1, w.ext_length, f) != w.ext_length) return false;
     return write_field_at<int32_t>(w, blue::kExtStart, static_cast<int32_t>(padded / block)) &&
            write_field_at<int32_t>(w, blue::kExtSize, static_cast<int32_t>(w.ext_length)) &&
-           fseeko(w.file, 0, SEEK_END) == 0;
+           fseeko(f, 0, SEEK_END) == 0;
 }
 
 // The close-time patches of a BLUE capture; data_size (the end-of-capture marker) comes first.
 bool finish_blue(Writer &w) {
-    if (fseeko(w.file, blue::kDataSize, SEEK_SET) != 0) {
+    FILE *f = w.hcb_file;
+    if (fseeko(f, blue::kDataSize, SEEK_SET) != 0) {
         // An unseekable stream keeps the declared size; that is only right when it was exact.
         return w.declared_samples == w.samples_written;
     }
     const double data_size = static_cast<double>(w.samples_written) * static_cast<double>(w.stride());
-    bool ok = write_field_at<double>(w, blue::kDataSize, data_size) && fseeko(w.file, 0, SEEK_END) == 0;
+    bool ok = write_field_at<double>(w, blue::kDataSize, data_size) && fseeko(f, 0, SEEK_END) == 0;
     if (ok && w.hcb_used > 0) {
         ok = write_field_at<int32_t>(w, blue::kKeylength, static_cast<int32_t>(w.hcb_used)) &&
-             write_at(w.file, blue::kKeywordArea, w.hcb_keywords, w.hcb_used) && fseeko(w.file, 0, SEEK_END) == 0;
+             write_at(f, blue::kKeywordArea, w.hcb_keywords, w.hcb_used) && fseeko(f, 0, SEEK_END) == 0;
     }
     if (ok && w.ext_length > 0) ok = append_ext_header(w);
     return ok;
@@ -222,12 +226,15 @@ bool finish_blue(Writer &w) {
 
 int write_sigmf_sidecar(const Writer &w);
 
-Writer *open_writer(FILE *file, int32_t file_type, int32_t sample_type, int32_t big_endian, uint64_t num_samples,
-                    double fs, double fc, double t0) {
+// A writer of samples to file; a BLUE header goes to hcb_file (a detached header file),
+// or, when that is null, to the start of file itself.
+Writer *open_writer(FILE *file, FILE *hcb_file, int32_t file_type, int32_t sample_type, int32_t big_endian,
+                    uint64_t num_samples, double fs, double fc, double t0) {
     if (!file || !valid_sample_type(sample_type) || file_type < kRaw || file_type > kSigmf) return nullptr;
     std::unique_ptr<Writer> w(new (std::nothrow) Writer);
     if (!w) return nullptr;
     w->file = file;
+    w->hcb_file = hcb_file ? hcb_file : file;
     w->file_type = file_type;
     w->sample_type = sample_type;
     w->big_endian = big_endian != 0;
@@ -239,10 +246,14 @@ Writer *open_writer(FILE *file, int32_t file_type, int32_t sample_type, int32_t 
 
     // The close patches absolute offsets, so the header must start the file (or the
     // stream must be one that cannot seek at all).
-    const off_t at = ftello(file);
+    const off_t at = ftello(w->hcb_file);
     if (at > 0 || (at < 0 && errno != ESPIPE)) return nullptr;
-    if (wfm_blue_write_hcb(file, sample_type, w->big_endian, num_samples, 0, fs, fc, 512.0, t0) != 0) return nullptr;
-    if (std::fflush(file) != 0) return nullptr;  // a follower sees the header at once
+    // A detached payload starts its own file; an attached one follows the header.
+    const bool detached = hcb_file != nullptr;
+    if (wfm_blue_write_hcb(w->hcb_file, sample_type, w->big_endian, num_samples, detached ? 1 : 0, fs, fc,
+                           detached ? 0.0 : static_cast<double>(blue::kHcbSize), t0) != 0)
+        return nullptr;
+    if (std::fflush(w->hcb_file) != 0) return nullptr;  // a follower sees the header at once
     if (fc != 0.0) {
         if (append_ext_keyword(*w, "FREQ", 'D', &fc, 1) != 0) return nullptr;
         const int len = std::snprintf(w->hcb_keywords, sizeof w->hcb_keywords, "FREQ=%.17g", fc);
@@ -251,13 +262,18 @@ Writer *open_writer(FILE *file, int32_t file_type, int32_t sample_type, int32_t 
     return w.release();
 }
 
+// atten_db attenuates: the gain becomes 10^(-atten_db/20).
+void set_attenuation(Writer &w, double atten_db) {
+    if (atten_db != 0.0) w.gain = static_cast<float>(std::exp(atten_db * -0.05 * 2.302585092994046));
+}
+
 }  // namespace
 
 extern "C" {
 
 Writer *wfm_writer_open(FILE *file, int32_t file_type, int32_t sample_type, int32_t big_endian,
                         uint64_t num_samples, double fs, double fc, double t0) {
-    return open_writer(file, file_type, sample_type, big_endian, num_samples, fs, fc, t0);
+    return open_writer(file, nullptr, file_type, sample_type, big_endian, num_samples, fs, fc, t0);
 }
 
 Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sample_type, int32_t big_endian,
@@ -268,7 +284,7 @@ Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sample_ty
     if (!valid_sample_type(sample_type) || file_type < kRaw || file_type > kSigmf) return nullptr;
     FILE *file = std::fopen(path, "wb");
     if (!file) return nullptr;
-    Writer *w = open_writer(file, file_type, sample_type, big_endian, num_samples, fs, fc, t0);
+    Writer *w = open_writer(file, nullptr, file_type, sample_type, big_endian, num_samples, fs, fc, t0);
     if (!w) {
         std::fclose(file);
         return nullptr;
@@ -282,7 +298,32 @@ Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sample_ty
             w->sidecar_path.clear();
         }
     }
-    if (atten_db != 0.0) w->gain = static_cast<float>(std::exp(atten_db * -0.05 * 2.302585092994046));
+    set_attenuation(*w, atten_db);
+    return w;
+}
+
+Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type, int32_t big_endian,
+                                   uint64_t num_samples, double fs, double fc, double atten_db, double t0) {
+    if (!header_path || !valid_sample_type(sample_type)) return nullptr;
+    std::string payload_path;
+    try {
+        payload_path = base_of(header_path) + ".det";
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    if (payload_path == header_path) return nullptr;  // the header cannot also be the payload
+    FILE *header = std::fopen(header_path, "wb");
+    if (!header) return nullptr;
+    FILE *payload = std::fopen(payload_path.c_str(), "wb");
+    Writer *w = payload ? open_writer(payload, header, kBlue, sample_type, big_endian, num_samples, fs, fc, t0)
+                        : nullptr;
+    if (!w) {
+        if (payload) std::fclose(payload);
+        std::fclose(header);
+        return nullptr;
+    }
+    w->owns_file = true;  // and the header file, which a detached writer always owns
+    set_attenuation(*w, atten_db);
     return w;
 }
 
@@ -341,7 +382,14 @@ int wfm_writer_close(Writer *writer) {
     if (!writer) return 0;
     std::unique_ptr<Writer> w(writer);
     bool failed = w->write_failed;
+    const bool detached = w->hcb_file != w->file;
+    // A follower of a detached capture must find every sample once data_size says so.
+    if (detached && std::fflush(w->file) != 0) failed = true;
     if (w->file_type == kBlue && !finish_blue(*w)) failed = true;
+    if (detached) {
+        if (std::ferror(w->hcb_file)) failed = true;
+        if (std::fclose(w->hcb_file) != 0) failed = true;
+    }
     if (std::ferror(w->file)) failed = true;
     if ((w->owns_file ? std::fclose(w->file) : std::fflush(w->file)) != 0) failed = true;
     if (!failed && !w->sidecar_path.empty() && write_sigmf_sidecar(*w) != 0) failed = true;

@@ -20,6 +20,15 @@ QN_API Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sa
                                  int32_t big_endian, uint64_t num_samples, int32_t sigmf_sidecar,
                                  double fs, double fc, double atten_db, double t0);
 
+/* A detached BLUE capture: the header file at header_path (HCB with detached 1 and
+ * data_start 0, keyword area and extended header) and the samples in base + ".det"
+ * beside it, base being header_path up to its last "." after the last "/". The close
+ * patches data_size in the header file, as for an attached capture. Null on failure,
+ * and when header_path itself names the ".det" payload. */
+QN_API Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type, int32_t big_endian,
+                                          uint64_t num_samples, double fs, double fc, double atten_db,
+                                          double t0);
+
 /* A writer on the caller's open file, which it never closes. A BLUE header is written
  * (and flushed) at once, so the file must be positioned at its start. Null on failure. */
 QN_API Writer *wfm_writer_open(FILE *file, int32_t file_type, int32_t sample_type, int32_t big_endian,

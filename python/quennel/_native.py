@@ -177,6 +177,8 @@ _KETTARA = [
 _TOLVANE = [
     ("wfm_writer_create", VOID,
      [c_char_p, c_int32, c_int32, c_int32, c_uint64, c_int32, c_double, c_double, c_double, c_double]),
+    ("wfm_writer_create_detached", VOID,
+     [c_char_p, c_int32, c_int32, c_uint64, c_double, c_double, c_double, c_double]),
     ("wfm_writer_write", c_uint64, [VOID, VOID, c_uint64]),
     ("wfm_writer_add_keyword", c_int, [VOID, c_char_p, c_char, VOID, c_uint64]),
     ("wfm_writer_flush", c_int, [VOID]),

@@ -16,6 +16,7 @@ SUBCOMMANDS = (
     "quennel.cli.gen",
     "quennel.cli.render",
     "quennel.cli.info",
+    "quennel.cli.verify",
     "quennel.cli.follow",
     "quennel.cli.convert",
     "quennel.cli.plot",

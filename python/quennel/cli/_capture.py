@@ -10,6 +10,7 @@ import numpy as np
 from .._native import libc, take_text, tolvane_lib
 from ._common import FORMATS, SAMPLE_TYPES, CliError
 
+BLUE_DATA_START = 512  # the writer's attached BLUE payload follows the 512-byte header
 _KEYWORD_FORMATS = {"B": "b", "I": "h", "L": "i", "T": "i", "X": "q", "F": "f", "D": "d"}
 
 
@@ -17,13 +18,22 @@ class Writer:
     """A capture being written; close() finishes it and reports how it went."""
 
     def __init__(self, path: str, fmt: str, sample_type: str = "cf32", endian: str = "le",
-                 fs: float = 0.0, fc: float = 0.0, t0: float = 0.0, atten_db: float = 0.0):
+                 fs: float = 0.0, fc: float = 0.0, t0: float = 0.0, atten_db: float = 0.0, detached: bool = False):
+        """A detached BLUE capture (fmt "blue") has its header at path and its samples in
+        NAME.det beside it."""
         self.path, self.fmt, self.sample_type, self.endian = path, fmt, sample_type, endian
         self.fs, self.fc, self.t0 = fs, fc, t0
         self._lib = tolvane_lib()
-        self._handle = self._lib.wfm_writer_create(
-            os.fsencode(path), FORMATS.index(fmt), SAMPLE_TYPES.index(sample_type), int(endian == "be"),
-            0, 0, fs, fc, atten_db, t0)
+        stype, big_endian = SAMPLE_TYPES.index(sample_type), int(endian == "be")
+        if detached:
+            # The sample data: the payload file, or the attached payload after the header.
+            self.data_file, self.data_start = detached_payload(path), 0
+            self._handle = self._lib.wfm_writer_create_detached(os.fsencode(path), stype, big_endian, 0, fs, fc,
+                                                                atten_db, t0)
+        else:
+            self.data_file, self.data_start = path, BLUE_DATA_START if fmt == "blue" else 0
+            self._handle = self._lib.wfm_writer_create(os.fsencode(path), FORMATS.index(fmt), stype, big_endian,
+                                                       0, 0, fs, fc, atten_db, t0)
         if not self._handle:
             raise CliError(f"{path}: cannot create the capture")
         self._lib.wfm_writer_track_clipping(self._handle, 1)
@@ -66,6 +76,11 @@ class Writer:
             self._handle = None
 
 
+def detached_payload(header_path: str) -> str:
+    """The payload file beside a detached BLUE header file: its base name + ".det"."""
+    return os.path.splitext(header_path)[0] + ".det"
+
+
 def sigmf_meta_path(data_path: str) -> str:
     return os.path.splitext(data_path)[0] + ".sigmf-meta"
 
@@ -74,7 +89,8 @@ def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global
                      annotations: list | None = None, extensions: list = ()) -> None:
     """Replaces the sidecar of a finished SigMF capture by one annotating the scene's segments
     (or holding the given annotations), with extra_global members in "global". Extensions
-    are declared for the given ones and for the namespaces of the extra members."""
+    are declared for the given ones and for the namespaces of the extra members (other than
+    "core", which is SigMF's own)."""
     lib = tolvane_lib()
     text = take_text(lib.wfm_sigmf_meta_json(SAMPLE_TYPES.index(writer.sample_type), int(writer.endian == "be"),
                                              segments, count, writer.fs, writer.fc, writer.t0), libc().free)
@@ -85,7 +101,7 @@ def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global
         glob = document["global"]
         declared = glob.setdefault("core:extensions", [])
         wanted = list(extensions) + [{"name": key.split(":", 1)[0], "version": "1.0.0", "optional": True}
-                                     for key in extra_global or {}]
+                                     for key in extra_global or {} if not key.startswith("core:")]
         for extension in wanted:
             if isinstance(extension, dict) and all(e.get("name") != extension.get("name") for e in declared):
                 declared.append(extension)

@@ -26,10 +26,21 @@ class CliError(Exception):
     status = 1
 
 
+class InputRefused(CliError):
+    """Input that cannot be used as given (a damaged recipe, a scene a plan refuses)."""
+
+    status = 2
+
+
 class FramingError(CliError):
     """Framing options the scene library refuses; the message is the library's own."""
 
     status = 2
+
+
+def format_from_name(path: str) -> str | None:
+    """The capture format a file name implies, or None."""
+    return _EXTENSION_FORMATS.get(os.path.splitext(path)[1].lower())
 
 
 def output_capture(path: str, fmt: str | None) -> tuple[str, str]:
@@ -40,7 +51,7 @@ def output_capture(path: str, fmt: str | None) -> tuple[str, str]:
     base, extension = os.path.splitext(path)
     extension = extension.lower()
     if fmt is None:
-        fmt = _EXTENSION_FORMATS.get(extension)
+        fmt = format_from_name(path)
         if fmt is None:
             raise CliError(f"cannot tell the capture format of {path!r} from its name; "
                            "give --format raw|csv|blue|sigmf")

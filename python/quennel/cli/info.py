@@ -4,7 +4,10 @@ import datetime
 import json
 import math
 
-from ._common import add_capture_hints, open_reader, si
+from ..recipe import NoRecipe, RecipeError, blue_recipe_tags
+from ..recipe import recipe as read_recipe
+from ._common import add_capture_hints, input_capture, open_reader, si
+from ._scene import scene_sources
 
 _FIELDS = ("file_type", "sample_type", "mode", "endian", "fs", "fs_source", "fc", "fc_source", "t0", "t0_source",
            "num_samples", "trailing_bytes")
@@ -15,20 +18,85 @@ def add_parser(subparsers) -> None:
         "info", help="show what a capture declares",
         description="Show what the reader knows of CAPTURE: file type, sample type, mode, byte order, "
                     "sample rate, centre frequency and start time with where each came from, sample "
-                    "count, trailing bytes, keywords and, for BLUE, the header fields.")
+                    "count, trailing bytes, keywords, the recipe in short and, for BLUE, the header "
+                    "fields.")
     parser.add_argument("capture", metavar="CAPTURE", help="capture file (raw, CSV, BLUE or SigMF)")
     add_capture_hints(parser)
+    parser.add_argument("--recipe", metavar="FILE", help="the recipe file of a raw or CSV capture")
     parser.add_argument("--json", action="store_true", help="print the facts as one JSON object")
     parser.set_defaults(run=run)
 
 
-def capture_facts(path: str, sample_type: str = "cf32", endian: str = "le") -> dict:
-    """Everything the reader knows of a capture, by property name."""
+def capture_facts(path: str, sample_type: str = "cf32", endian: str = "le", recipe_file: str | None = None) -> dict:
+    """Everything the reader knows of a capture, by property name, and its recipe: a dict,
+    None when it has none, or the reason it cannot be used."""
     with open_reader(path, sample_type, endian) as reader:
         facts = {name: getattr(reader, name) for name in _FIELDS}
         facts["keywords"] = reader.keywords
         facts["header"] = reader.header
+    if recipe_file is None and facts["file_type"] in ("raw", "csv"):
+        facts["recipe"] = None
+    else:
+        try:
+            facts["recipe"] = read_recipe(input_capture(path), recipe_file)
+        except NoRecipe:
+            facts["recipe"] = None
+        except RecipeError as error:
+            facts["recipe"] = str(error)
     return facts
+
+
+def _db(value: float) -> str:
+    return f"{value:g} dB"
+
+
+def _source_text(source: dict) -> str:
+    """A scene source in short: its type, level and SNR."""
+    details = []
+    level, snr = source.get("level"), source.get("snr")
+    if isinstance(level, (int, float, list)) and level != 0:
+        details.append(f"level {_number_text(level)}")
+    if isinstance(snr, (int, float, list)) and not (isinstance(snr, (int, float)) and snr >= 100):
+        details.append(f"snr {_number_text(snr)}")
+    kind = source.get("type", "?")
+    return f"{kind if isinstance(kind, str) else '?'}" + (f" ({', '.join(details)})" if details else "")
+
+
+def _number_text(value) -> str:
+    if isinstance(value, list):
+        return "[" + ", ".join(_number_text(v) for v in value[:2]) + "] dB"
+    return _db(value) if isinstance(value, (int, float)) and not isinstance(value, bool) else "?"
+
+
+MAX_LISTED_SEGMENTS = 8
+
+
+def recipe_lines(recipe) -> list[str]:
+    """The recipe in short: producer, sources per segment, overrides and output options."""
+    if recipe is None:
+        return ["none"]
+    if isinstance(recipe, str):
+        return [f"unusable: {recipe}"]
+    sha = recipe["sha512"]
+    lines = [f"{recipe['producer']} {recipe['version']}, scene of {len(recipe['scene'].encode())} bytes"
+             + (f", sha512 {sha[:16]}..." if sha else "")]
+    try:
+        segments = scene_sources(json.loads(recipe["scene"]))
+    except (ValueError, RecursionError):
+        segments = []
+    for index, sources in enumerate(segments[:MAX_LISTED_SEGMENTS]):
+        lines.append(f"segment {index + 1}: " + (", ".join(_source_text(s) for s in sources) or "empty"))
+    if len(segments) > MAX_LISTED_SEGMENTS:
+        lines.append(f"... and {len(segments) - MAX_LISTED_SEGMENTS} more segments")
+    options = recipe["options"]
+    overrides = options["overrides"]
+    lines.append("overrides: " + (", ".join(f"{key} {json.dumps(value)}" for key, value in overrides.items())
+                                  if overrides else "none"))
+    samples = "all samples" if options["samples"] is None else f"first {options['samples']} samples"
+    detached = " (detached)" if options["detached"] else ""
+    lines.append(f"written as {options['format']}{detached} {options['sample_type']} {options['endian']}, "
+                 f"atten {_db(options['atten'])}, {samples}")
+    return lines
 
 
 def _utc(t0: float) -> str:
@@ -48,7 +116,7 @@ def _value(value) -> str:
 
 
 def run(args) -> None:
-    facts = capture_facts(args.capture, args.sample_type, args.endian)
+    facts = capture_facts(args.capture, args.sample_type, args.endian, args.recipe)
     if args.json:
         print(json.dumps(facts, default=str))
         return
@@ -67,6 +135,9 @@ def run(args) -> None:
     lines.append(("samples", f"{count}{duration}"))
     lines.append(("trailing", f"{facts['trailing_bytes']} bytes"
                   + ("  (a partial sample: wrong --sample-type, or a cut capture)" if facts["trailing_bytes"] else "")))
+    lines.extend(("recipe" if i == 0 else "", text) for i, text in enumerate(recipe_lines(facts["recipe"])))
+    recorded = blue_recipe_tags() if facts["recipe"] else ()
+    facts["keywords"] = {tag: value for tag, value in facts["keywords"].items() if tag not in recorded}
     for title in ("keywords", "header"):
         entries = facts[title]
         if entries:

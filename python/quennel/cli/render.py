@@ -1,14 +1,19 @@
 """quennel render: stream a scene into a capture."""
 
 import argparse
+import json
 import math
 import time
 
 import numpy as np
 
 from .._native import kettara_lib
+from ..recipe import (BYTES_PER_SAMPLE, OPTION_DEFAULTS, RecipeError, blue_keywords, dumps, file_sha512,
+                      new_recipe, sigmf_global)
+from ..recipe import recipe as read_recipe
 from ._capture import Writer, write_sigmf_meta
-from ._common import FORMATS, CliError, Progress, add_capture_hints, output_capture, read_text
+from ._common import (FORMATS, CliError, InputRefused, Progress, add_capture_hints, format_from_name,
+                      input_capture, output_capture, read_text)
 from ._scene import Composer
 
 BLOCK = 1 << 16
@@ -35,52 +40,189 @@ def add_output_options(parser, required: bool) -> None:
                         help="start time to declare, UNIX seconds or 'now' (default none)")
     parser.add_argument("--atten", metavar="DB", type=float, default=0.0,
                         help="attenuation in dB before conversion (added to the scene's headroom)")
+    parser.add_argument("--detached", action="store_true",
+                        help="BLUE: OUT is the header file; the samples go to NAME.det beside it")
+
+
+def _overrides_object(text: str) -> dict:
+    try:
+        value = json.loads(text, parse_constant=lambda name: float("nan"))
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(f"not JSON: {error}") from None
+    if not isinstance(value, dict):
+        raise argparse.ArgumentTypeError("give a JSON object, e.g. '{\"snr\": 6, \"gains\": [0, -3]}'")
+    return value
 
 
 def add_parser(subparsers) -> None:
     parser = subparsers.add_parser(
         "render", help="render a scene into a capture",
-        description="Compose SCENE (JSON, '-' for standard input) and write it as a capture. SigMF "
-                    "captures are annotated with every burst of the scene. Peak level and clipping "
-                    "are reported at the end.",
-        epilog="example: quennel render scene.json -o capture.blue --sample-type ci16 --fc 433.92e6")
-    parser.add_argument("scene", metavar="SCENE", help="scene file")
+        description="Compose SCENE (JSON, '-' for standard input) and write it as a capture, with its "
+                    "recipe: the scene text, the options that change the samples, the quennel version "
+                    "and a checksum of the data (SigMF: global keys, BLUE: keywords, raw and CSV: "
+                    "--recipe FILE). SigMF captures are annotated with every burst of the scene. Peak "
+                    "level and clipping are reported at the end. With --snr, --seed or --overrides the "
+                    "scene is rendered through a plan, as Plan.render does.",
+        epilog="examples: quennel render scene.json -o capture.blue --sample-type ci16 --fc 433.92e6; "
+               "quennel render --from capture.blue -o low.blue --snr 3")
+    parser.add_argument("scene", metavar="SCENE", nargs="?", help="scene file (not with --from)")
+    parser.add_argument("--from", dest="from_capture", metavar="CAPTURE",
+                        help="render the recipe of CAPTURE (or of a recipe .json file) again; options "
+                             "given here replace the recorded ones")
     add_output_options(parser, required=True)
     parser.add_argument("--samples", dest="limit", type=int, metavar="N",
                         help="stop after N samples (needed for a scene that repeats for ever)")
+    overrides = parser.add_argument_group("overrides (rendering through a plan)")
+    overrides.add_argument("--snr", dest="override_snr", metavar="DB", type=float,
+                           help="SNR of the reference source of every segment, dB")
+    overrides.add_argument("--seed", dest="override_seed", metavar="N", type=int,
+                           help="seed of every noise source and timing draw")
+    overrides.add_argument("--overrides", type=_overrides_object, metavar="JSON",
+                           help="render overrides: a JSON object of \"gains\", \"phases\", \"enable\", "
+                                "\"snr\", \"seed\" (--snr and --seed replace its keys)")
+    parser.add_argument("--recipe", metavar="FILE",
+                        help="also write the recipe as JSON to FILE (the only record a raw or CSV capture has)")
     parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
-    parser.set_defaults(run=run)
+    # None marks an option not given, which --from then takes from the recipe.
+    parser.set_defaults(run=run, sample_type=None, endian=None, fc=None, t0=None, atten=None, detached=None)
 
 
 def run(args) -> None:
-    return render_scene(read_text(args.scene, "scene"), args.scene, args)
+    if args.from_capture is None:
+        if args.scene is None:
+            raise CliError("give a SCENE file, or --from CAPTURE")
+        return render_scene(read_text(args.scene, "scene"), args.scene, args)
+    if args.scene is not None:
+        raise CliError("give a SCENE file or --from CAPTURE, not both")
+    source = args.from_capture
+    try:
+        recorded = (read_recipe(None, source) if source.lower().endswith(".json")
+                    else read_recipe(input_capture(source)))
+    except RecipeError as error:
+        raise InputRefused(str(error)) from None
+    return render_scene(recorded["scene"], f"the scene recorded in {source}", args, recorded["options"])
 
 
-def render_scene(text: str, name: str, args) -> None:
-    """Writes the scene text as the capture the output options describe, and reports."""
-    path, fmt = output_capture(args.output, args.format)
+def capture_options(args, recorded: dict | None = None) -> tuple[str, dict]:
+    """(path to write, recorded options) from the command line; options it does not give
+    come from the recorded ones, or take their defaults."""
+    recorded = recorded or OPTION_DEFAULTS
+    given = {name: getattr(args, name, None) for name in ("sample_type", "endian", "detached", "atten", "fc", "t0")}
+    options = {name: recorded[name] if value is None else value for name, value in given.items()}
+    options["format"] = args.format or format_from_name(args.output) or recorded["format"]
+    path, options["format"] = output_capture(args.output, options["format"])
+    if options["detached"] and options["format"] != "blue":
+        if args.detached:
+            raise CliError("--detached is for BLUE captures")
+        options["detached"] = False
+    if options["detached"] and path.endswith(".det"):
+        raise CliError(f"name the header file of a detached capture, not its payload {path!r}")
     limit = getattr(args, "limit", None)
     if limit is not None and limit < 0:
         raise CliError("--samples must not be negative")
+    options["samples"] = recorded["samples"] if limit is None else limit
+    overrides = dict(recorded["overrides"] if getattr(args, "overrides", None) is None else args.overrides)
+    snr, seed = getattr(args, "override_snr", None), getattr(args, "override_seed", None)
+    if snr is not None:
+        if not math.isfinite(snr):
+            raise CliError("--snr must be a finite number of dB")
+        overrides["snr"] = snr
+    if seed is not None:
+        if not 0 <= seed < 1 << 64:
+            raise CliError("--seed must be from 0 to 2^64-1")
+        overrides["seed"] = seed
+    try:
+        dumps(overrides)
+    except ValueError:
+        raise CliError("--overrides must hold finite numbers only (not NaN or infinities)") from None
+    options["overrides"] = overrides
+    for name in ("atten", "fc", "t0"):
+        if not math.isfinite(options[name]):
+            raise CliError(f"--{name} must be a finite number")
+    return path, options
+
+
+def render_scene(text: str, name: str, args, recorded: dict | None = None) -> None:
+    """Writes the scene text as the capture the output options describe, with its recipe,
+    and reports."""
+    path, options = capture_options(args, recorded)
+    fmt = options["format"]
+    recipe = new_recipe(text, options)
     with Composer(text, name) as composer:
-        if composer.repeats_forever and limit is None:
-            raise CliError(f"{name} repeats for ever: give --samples N")
-        length = None if composer.repeats_forever else composer.pass_length()
-        goal = length if limit is None else limit if length is None else min(limit, length)
-        headroom = _headroom(text)
-        writer = Writer(path, fmt, args.sample_type, args.endian, fs=composer.sample_rate(), fc=args.fc,
-                        t0=args.t0, atten_db=args.atten + headroom)
+        writer = scene_writer(path, fmt, composer, options)
         try:
-            _stream(composer, writer, goal)
+            stream_scene(composer, writer, options, name)
+            if fmt == "blue":
+                _record_in_blue(writer, recipe)
             summary = writer.close()
         except BaseException:
             writer.abandon()
             raise
+        if fmt != "blue":
+            recipe["sha512"] = file_sha512(path)
         if fmt == "sigmf":
             segments, _records = composer.annotated_segments()  # the segments point into _records
-            write_sigmf_meta(writer, segments, composer.n_segments)
+            write_sigmf_meta(writer, segments, composer.n_segments, extra_global=sigmf_global(recipe))
+    recipe_file = getattr(args, "recipe", None)
+    if recipe_file:
+        _write_recipe_file(recipe_file, recipe)
     if not getattr(args, "quiet", False):
-        print(describe(path, fmt, args.sample_type, summary))
+        print(describe(path, fmt, options["sample_type"], summary))
+
+
+def scene_writer(path: str, fmt: str, composer: Composer, options: dict) -> Writer:
+    """A writer for the scene's samples with the recorded options (the scene's headroom
+    is added to the attenuation)."""
+    return Writer(path, fmt, options["sample_type"], options["endian"], fs=composer.sample_rate(),
+                  fc=options["fc"], t0=options["t0"], atten_db=options["atten"] + _headroom(composer.text),
+                  detached=options["detached"] and fmt == "blue")
+
+
+def stream_scene(composer: Composer, writer: Writer, options: dict, name: str) -> None:
+    """Writes the scene's samples as the options ask: composed, or rendered through a
+    plan when there are overrides; at most options["samples"] of them."""
+    limit = options["samples"]
+    if options["overrides"]:
+        samples = plan_render(composer.text, options["overrides"])
+        writer.write(samples if limit is None else samples[:limit])
+        return
+    if composer.repeats_forever and limit is None:
+        raise CliError(f"{name} repeats for ever: give --samples N")
+    length = None if composer.repeats_forever else composer.pass_length()
+    goal = length if limit is None else limit if length is None else min(limit, length)
+    _stream(composer, writer, goal)
+
+
+def plan_render(text: str, overrides: dict) -> np.ndarray:
+    """The scene rendered through a plan with the overrides, exactly as Plan.render."""
+    import kettara
+
+    try:
+        plan = kettara.Plan(text)
+    except (RuntimeError, ValueError) as error:
+        reason = "; ".join(getattr(error, "__notes__", ())) or str(error)
+        raise InputRefused(f"overrides need a render plan, and the scene cannot have one: {reason}") from None
+    with plan:
+        return plan.render(dumps(overrides))
+
+
+def _record_in_blue(writer: Writer, recipe: dict) -> None:
+    """Adds the recipe's keywords, with the checksum of the payload written so far."""
+    writer.flush()
+    recipe["sha512"] = file_sha512(writer.data_file, writer.data_start,
+                                   writer.samples * BYTES_PER_SAMPLE[writer.sample_type])
+    for tag, letter, data, count in blue_keywords(recipe):
+        if not writer.add_keyword(tag, letter, data, count):
+            raise CliError(f"{writer.path}: the recipe keyword {tag} cannot be stored in BLUE "
+                           f"({len(data)} bytes)")
+
+
+def _write_recipe_file(path: str, recipe: dict) -> None:
+    try:
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(json.dumps(recipe, indent=2, allow_nan=False) + "\n")
+    except OSError as error:
+        raise CliError(f"{path}: cannot write the recipe: {error.strerror}") from None
 
 
 def _stream(composer: Composer, writer: Writer, goal: int | None) -> None:

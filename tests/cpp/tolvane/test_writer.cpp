@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture_files.hpp"
+#include "tolvane_core.h"
 #include "wfm_keywords.h"
 #include "wfm_writer_convert.hpp"
 #include "wfm_writer_core.h"
@@ -287,6 +288,50 @@ TEST_F(WriterFiles, BlueCloseWritesMarkerKeywordAreaAndExtendedHeader) {
         }
         EXPECT_EQ(tags, (std::vector<std::string>{"FREQ", "GAINS"}));
     }
+}
+
+TEST_F(WriterFiles, DetachedBlueKeepsHeaderAndKeywordsBesideThePayload) {
+    const std::string note(3000, 'n');  // far beyond the keyword area: the extended header
+    for (bool be : {false, true}) {
+        const std::string header = path(be ? "be.hdr" : "le.hdr");
+        const std::string payload = path(be ? "be.det" : "le.det");
+        Writer *w = wfm_writer_create_detached(header.c_str(), kCi16, be, 0, 2.4e6, 1.2e9, 0.0, 0.0);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(read_file(header).size(), 512u);  // on disk at once, for a follower
+        std::vector<cf32> samples(300, cf32{0.5f, -0.5f});
+        ASSERT_EQ(wfm_writer_write(w, samples.data(), samples.size()), 300u);
+        ASSERT_EQ(wfm_writer_add_keyword(w, "NOTE", 'A', note.data(), note.size()), 0);
+        ASSERT_EQ(wfm_writer_close(w), 0);
+
+        const Bytes hcb = read_file(header);
+        EXPECT_EQ(field<int32_t>(hcb, 12, be), 1);
+        EXPECT_EQ(field<double>(hcb, 32, be), 0.0);
+        EXPECT_EQ(field<double>(hcb, 40, be), 1200.0);
+        EXPECT_EQ(field<int32_t>(hcb, 24, be), 1);  // right after the header block
+        EXPECT_EQ(hcb.size(), 512u + static_cast<size_t>(field<int32_t>(hcb, 28, be)));
+        const Bytes data = read_file(payload);
+        ASSERT_EQ(data.size(), 1200u);
+        expect_components(components(data, 0, 2, kCi16, be), {16383, -16383});
+
+        Reader *r = tolvane_create(header.c_str(), 0, 0);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(tolvane_get_num_samples(r), 300u);
+        EXPECT_EQ(tolvane_get_fc(r), 1.2e9);
+        std::vector<cf32> back(400);
+        EXPECT_EQ(tolvane_read(r, back.size(), back.data(), back.size()), 300u);
+        EXPECT_EQ(back[299].re, 16383.0f / 32767.0f);
+        std::string found;
+        for (size_t i = 0; i < tolvane_num_keywords(r); ++i) {
+            const KeywordEntry *e = tolvane_keyword(r, i);
+            if (std::string(e->tag) == "NOTE") found.assign(static_cast<const char *>(e->data), e->count);
+        }
+        EXPECT_EQ(found, note);
+        tolvane_destroy(r);
+    }
+    // The header cannot be the payload itself.
+    EXPECT_EQ(wfm_writer_create_detached(path("x.det").c_str(), kCf32, 0, 0, 1.0, 0.0, 0.0, 0.0), nullptr);
+    EXPECT_EQ(wfm_writer_create_detached(nullptr, kCf32, 0, 0, 1.0, 0.0, 0.0, 0.0), nullptr);
+    EXPECT_EQ(wfm_writer_create_detached(path("y.hdr").c_str(), 5, 0, 0, 1.0, 0.0, 0.0, 0.0), nullptr);
 }
 
 TEST_F(WriterFiles, EmptyBlueCloseLeavesZeroDataSize) {
