@@ -148,10 +148,11 @@ def render_scene(text: str, name: str, args, recorded: dict | None = None) -> No
     path, options = capture_options(args, recorded)
     fmt = options["format"]
     recipe = new_recipe(text, options)
-    with Composer(text, name) as composer:
+    with scene_composer(text, name, recorded is not None) as composer:
+        write_samples = scene_stream(composer, options, name)
         writer = scene_writer(path, fmt, composer, options)
         try:
-            stream_scene(composer, writer, options, name)
+            write_samples(writer)
             if fmt == "blue":
                 _record_in_blue(writer, recipe)
             summary = writer.close()
@@ -178,19 +179,30 @@ def scene_writer(path: str, fmt: str, composer: Composer, options: dict) -> Writ
                   detached=options["detached"] and fmt == "blue")
 
 
-def stream_scene(composer: Composer, writer: Writer, options: dict, name: str) -> None:
-    """Writes the scene's samples as the options ask: composed, or rendered through a
-    plan when there are overrides; at most options["samples"] of them."""
+def scene_stream(composer: Composer, options: dict, name: str):
+    """A function that writes the scene's samples into a writer as the options ask:
+    composed, or rendered through a plan when there are overrides; at most
+    options["samples"] of them. Refusals come here, before any file is created."""
     limit = options["samples"]
     if options["overrides"]:
         samples = plan_render(composer.text, options["overrides"])
-        writer.write(samples if limit is None else samples[:limit])
-        return
+        samples = samples if limit is None else samples[:limit]
+        return lambda writer: writer.write(samples)
     if composer.repeats_forever and limit is None:
         raise CliError(f"{name} repeats for ever: give --samples N")
     length = None if composer.repeats_forever else composer.pass_length()
     goal = length if limit is None else limit if length is None else min(limit, length)
-    _stream(composer, writer, goal)
+    return lambda writer: _stream(composer, writer, goal)
+
+
+def scene_composer(text: str, name: str, recorded: bool) -> Composer:
+    """The composer of scene text; a recorded scene that cannot be composed is a damaged recipe."""
+    try:
+        return Composer(text, name)
+    except CliError as error:
+        if not recorded:
+            raise
+        raise InputRefused(f"the recorded scene cannot be rendered: {error}") from None
 
 
 def plan_render(text: str, overrides: dict) -> np.ndarray:

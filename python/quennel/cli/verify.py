@@ -7,9 +7,8 @@ import numpy as np
 
 from ..recipe import RecipeError, data_sha512
 from ..recipe import recipe as read_recipe
-from ._common import CliError, InputRefused, input_capture, open_reader
-from ._scene import Composer
-from .render import scene_writer, stream_scene
+from ._common import InputRefused, input_capture, open_reader
+from .render import scene_composer, scene_stream, scene_writer
 
 BLOCK = 1 << 16
 
@@ -53,14 +52,11 @@ def run(args) -> int:
 
 
 def _render_again(scene: str, options: dict, path: str, fmt: str) -> None:
-    try:
-        composer = Composer(scene, "the recorded scene")
-    except CliError as error:
-        raise InputRefused(f"the recorded scene cannot be rendered: {error}") from None
-    with composer:
+    with scene_composer(scene, "the recorded scene", recorded=True) as composer:
+        write_samples = scene_stream(composer, options, "the recorded scene")
         writer = scene_writer(path, fmt, composer, options)
         try:
-            stream_scene(composer, writer, options, "the recorded scene")
+            write_samples(writer)
             writer.close()
         except BaseException:
             writer.abandon()
