@@ -64,6 +64,7 @@ def png_size(path):
 
 @pytest.mark.parametrize("command, option", [
     ("template", "example scene"), ("gen", "--rs-depth"), ("render", "--sample-type"), ("info", "--json"),
+    ("verify", "--recipe"),
     ("follow", "--grace"), ("convert", "--in-sample-type"), ("plot", "--nfft"),
 ])
 def test_every_subcommand_has_help(command, option):
