@@ -252,3 +252,64 @@ TEST(AwgnState, RoundTripAndRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// FNV-1a over the bytes of a stream: a compact fingerprint of millions of samples.
+uint64_t fingerprint(const Samples &x) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(x.data());
+    for (size_t k = 0; k < x.size() * sizeof(cf32); ++k) h = (h ^ bytes[k]) * 0x100000001B3ull;
+    return h;
+}
+
+// Call sizes below, at and above every block size the generator might use, and odd ones.
+constexpr size_t kIrregularCalls[] = {1,     3,    4093, 65536, 70001, 5,      8191,  16391,
+                                      131072, 2048, 4096, 33333, 4095, 262147, 12289, 7};
+
+Samples stream_in_calls(Awgn *g, size_t total) {
+    Samples out(total);
+    for (size_t done = 0, call = 0; done < total; ++call) {
+        const size_t n = std::min(kIrregularCalls[call % std::size(kIrregularCalls)], total - done);
+        EXPECT_EQ(awgn_generate(g, n, out.data() + done, n), n);
+        done += n;
+    }
+    return out;
+}
+
+// A long stream, pinned by fingerprints of its known output, is the same whether it comes in
+// one call or in calls of irregular sizes, and whatever path the CPU runs.
+TEST(AwgnStream, LongStreamsKeepTheirKnownFingerprints) {
+    struct Case {
+        uint64_t seed;
+        float amplitude;
+        uint64_t fingerprint;
+    };
+    const Case cases[] = {
+        {0, 1.0f, 0xD1F8FA7F59F68C82ull},
+        {1, 0.7f, 0xF1EECDDBFD0F0321ull},
+        {0xDEADBEEFCAFEF00Dull, 1.0f, 0x869F9B607B78641Bull},
+        {12345678901234567ull, 0.25f, 0x4A7AEAFA8A1B203Eull},
+    };
+    constexpr size_t kTotal = 1500000;
+    for (const Case &c : cases) {
+        Awgn *g = awgn_create(c.seed, c.amplitude);
+        const Samples whole = generate(g, kTotal);
+        EXPECT_EQ(fingerprint(whole), c.fingerprint) << c.seed;
+        awgn_reset(g);
+        EXPECT_TRUE(same_bits(stream_in_calls(g, kTotal), whole)) << c.seed;
+        for (auto level : levels_here()) {
+            awgn_reset(g);
+            Samples got(kTotal);
+            for (size_t done = 0, call = 0; done < kTotal; ++call) {
+                const size_t n = std::min(kIrregularCalls[(call + 5) % std::size(kIrregularCalls)], kTotal - done);
+                qn::generate_noise(g, level, got.data() + done, n);
+                done += n;
+            }
+            EXPECT_TRUE(same_bits(got, whole)) << c.seed << " level " << int(level);
+        }
+        awgn_destroy(g);
+    }
+}
+
+}  // namespace
