@@ -3,7 +3,9 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cstring>
 #include <cmath>
 #include <new>
 
@@ -14,6 +16,7 @@
 #include "simd_level.hpp"
 #include "splitmix.hpp"
 #include "state_blob.hpp"
+#include "xoshiro_jump.hpp"
 
 struct Awgn {
     uint64_t s[4];         // xoshiro256++ state
@@ -28,20 +31,23 @@ namespace {
 constexpr std::size_t kStateBytes = 304;
 constexpr char kMagic[] = "AWGN";
 
-// The generator's own copy of the sine table, extended by a quarter turn so that the cosine,
-// read a quarter turn ahead, never wraps: lut[i] = lo_sin_lut[i mod 65536]. Filled once, on
-// the first creation of a generator (a function-local static: safe from several threads).
+// The angle table: entry i holds (cos, sin) of i / 65536 of a turn as lo_sin_lut gives them
+// (the cosine read a quarter turn ahead), so a sample makes one table read, not two. Filled
+// once, on the first creation of a generator (a function-local static: safe from several
+// threads), then only read.
+struct CosSin {
+    float c, s;
+};
 constexpr uint32_t kQuarterTurn = 16384;
-float lut[65536 + kQuarterTurn];
 
-void ensure_noise_table() {
-    static const bool filled = [] {
+const CosSin *angle_table() {
+    static const CosSin *const table = [] {
         ensure_sin_table();
-        std::copy_n(lo_sin_lut, 65536, lut);
-        std::copy_n(lo_sin_lut, kQuarterTurn, lut + 65536);
-        return true;
+        auto *t = new CosSin[65536];
+        for (uint32_t i = 0; i < 65536; ++i) t[i] = {lo_sin_lut[(i + kQuarterTurn) & 65535], lo_sin_lut[i]};
+        return t;
     }();
-    (void)filled;
+    return table;
 }
 
 void seed_generator(Awgn *g) {
@@ -55,13 +61,7 @@ struct Xoshiro {
 
     uint64_t next() {
         const uint64_t r = std::rotl(s0 + s3, 23) + s0;
-        const uint64_t t = s1 << 17;
-        s2 ^= s0;
-        s3 ^= s1;
-        s1 ^= s2;
-        s0 ^= s3;
-        s2 ^= t;
-        s3 = std::rotl(s3, 45);
+        xoshiro_advance(s0, s1, s2, s3);
         return r;
     }
 };
@@ -113,7 +113,7 @@ struct Reduced4 {
 }
 
 // Four radii at once, lane by lane the operations of noise_radius: doubles two at a time.
-inline __m128 noise_radius4_sse2(__m128i m, __m128 amplitude) {
+[[gnu::always_inline]] inline __m128 noise_radius4_sse2(__m128i m, __m128 amplitude) {
     const Reduced4 r = reduce4(m);
     __m128d ln01, ln23;
     ln_scaled<__m128d>(_mm_cvtps_pd(r.f), _mm_cvtepi32_pd(r.e), ln01);
@@ -148,6 +148,7 @@ template <SimdLevel level>
 [[gnu::always_inline]] inline void generate4(Xoshiro &state, float amplitude, cf32 *out, std::size_t passes) {
     Xoshiro x = state;  // a local copy stays in registers: out cannot alias it
     const __m128 amp = _mm_set1_ps(amplitude);
+    const CosSin *table = angle_table();
     for (std::size_t pass = 0; pass < passes; ++pass, out += 4) {
         alignas(16) uint32_t m[4];
         alignas(16) float cosv[4];
@@ -155,8 +156,8 @@ template <SimdLevel level>
         for (int j = 0; j < 4; ++j) {
             uint32_t angle;
             draw(x, m[j], angle);
-            cosv[j] = lut[angle + kQuarterTurn];
-            sinv[j] = lut[angle];
+            cosv[j] = table[angle].c;
+            sinv[j] = table[angle].s;
         }
         const __m128 rho = noise_radius4<level>(_mm_load_si128(reinterpret_cast<const __m128i *>(m)), amp);
         const __m128 re = _mm_mul_ps(rho, _mm_load_ps(cosv));
@@ -171,8 +172,194 @@ void generate4_sse2(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) 
     generate4<SimdLevel::sse2>(x, amplitude, out, passes);
 }
 
-[[gnu::target("avx2")]] void generate4_avx2(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {
+[[gnu::target("avx2"), gnu::flatten]] void generate4_avx2(Xoshiro &x, float amplitude, cf32 *out, std::size_t passes) {
     generate4<SimdLevel::avx2>(x, amplitude, out, passes);
+}
+
+// Large requests run as eight lanes: a tile of 8 L samples is cut into eight runs of L, and
+// lane j starts at the stream's state 2 j L steps ahead (exact jump-ahead), so each lane
+// draws exactly the words the one serial generator would have drawn for its run. The lanes'
+// integer chains run side by side in vectors; the samples are then shaped in separate passes
+// over a small block, and lane 7 ends where the serial generator would end.
+// (Only ever used inside inlined kernels, so the vector ABI note of GCC does not apply.)
+#pragma GCC diagnostic ignored "-Wpsabi"
+using U64x4 = uint64_t __attribute__((vector_size(32)));
+
+// Lane lengths with precomputed jumps: the largest that fits is taken, so the jump costs
+// (256 steps of the serial generator) stay small beside the tile.
+constexpr std::size_t kLaneLengths[] = {512, 1024, 2048, 4096, 8192};
+constexpr std::size_t kLanes = 8;
+constexpr std::size_t kMinLanedSamples = kLanes * kLaneLengths[0];
+// Samples per lane shaped at a time: the drawn words and radii of one block stay in L1.
+constexpr std::size_t kLaneBlock = 128;
+
+struct LaneJumps {
+    std::size_t lane_samples;
+    // Word w of x^(2 j L) mod P for lane j, its bits reversed: shifting left brings the
+    // coefficients of x^0, x^1, ... of that word to the sign bit in turn.
+    alignas(32) uint64_t reversed[4][kLanes];
+};
+
+uint64_t reverse_bits(uint64_t v) {
+    uint64_t r = 0;
+    for (int i = 0; i < 64; ++i, v >>= 1) r = (r << 1) | (v & 1);
+    return r;
+}
+
+const std::array<LaneJumps, std::size(kLaneLengths)> &lane_jumps() {
+    static const auto table = [] {
+        std::array<LaneJumps, std::size(kLaneLengths)> t{};
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            t[i].lane_samples = kLaneLengths[i];
+            for (std::size_t j = 0; j < kLanes; ++j) {
+                const Gf2Poly q = xoshiro_jump_polynomial(2 * j * kLaneLengths[i]);
+                for (int w = 0; w < 4; ++w) t[i].reversed[w][j] = reverse_bits(q[w]);
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Eight xoshiro states, word-major: lanes 0-3 in group 0, lanes 4-7 in group 1.
+struct LaneStates {
+    U64x4 s[2][4];
+};
+
+[[gnu::always_inline]] inline U64x4 broadcast(uint64_t v) { return U64x4{} + v; }
+
+[[gnu::always_inline]] inline U64x4 load4(const uint64_t *p) {
+    U64x4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Lane j = q_j(A) s: one walk of 256 serial steps, adding each state into the lanes whose
+// polynomial has that coefficient set.
+[[gnu::always_inline]] inline void start_lanes(const Xoshiro &x, const LaneJumps &jumps, LaneStates &lanes) {
+    uint64_t s0 = x.s0, s1 = x.s1, s2 = x.s2, s3 = x.s3;
+    U64x4 a0{}, a1{}, a2{}, a3{}, b0{}, b1{}, b2{}, b3{};
+    for (int word = 0; word < 4; ++word) {
+        U64x4 qa = load4(&jumps.reversed[word][0]), qb = load4(&jumps.reversed[word][4]);
+        for (int bit = 0; bit < 64; ++bit) {
+            const U64x4 ma = -(qa >> 63), mb = -(qb >> 63);
+            qa += qa;
+            qb += qb;
+            const U64x4 v0 = broadcast(s0), v1 = broadcast(s1), v2 = broadcast(s2), v3 = broadcast(s3);
+            a0 ^= v0 & ma;
+            a1 ^= v1 & ma;
+            a2 ^= v2 & ma;
+            a3 ^= v3 & ma;
+            b0 ^= v0 & mb;
+            b1 ^= v1 & mb;
+            b2 ^= v2 & mb;
+            b3 ^= v3 & mb;
+            xoshiro_advance(s0, s1, s2, s3);
+        }
+    }
+    lanes = LaneStates{{{a0, a1, a2, a3}, {b0, b1, b2, b3}}};
+}
+
+[[gnu::always_inline]] inline U64x4 rotl(U64x4 v, int k) { return (v << k) | (v >> (64 - k)); }
+
+[[gnu::always_inline]] inline U64x4 lane_next(U64x4 &s0, U64x4 &s1, U64x4 &s2, U64x4 &s3) {
+    const U64x4 r = rotl(s0 + s3, 23) + s0;
+    const U64x4 t = s1 << 17;
+    s2 ^= s0;
+    s3 ^= s1;
+    s1 ^= s2;
+    s0 ^= s3;
+    s2 ^= t;
+    s3 = rotl(s3, 45);
+    return r;
+}
+
+// The words of one sample: low half the radius argument (1 ... 2^24), high half the angle.
+[[gnu::always_inline]] inline U64x4 lane_draw(U64x4 &s0, U64x4 &s1, U64x4 &s2, U64x4 &s3) {
+    const U64x4 r1 = lane_next(s0, s1, s2, s3);
+    const U64x4 r2 = lane_next(s0, s1, s2, s3);
+    return ((r1 >> 40) + 1) | ((r2 >> 48) << 32);
+}
+
+// draws[t * 8 + j]: lane j's sample t of the block; both groups' chains interleave.
+[[gnu::always_inline]] inline void draw_lanes(LaneStates &lanes, uint64_t *draws) {
+    U64x4 a0 = lanes.s[0][0], a1 = lanes.s[0][1], a2 = lanes.s[0][2], a3 = lanes.s[0][3];
+    U64x4 b0 = lanes.s[1][0], b1 = lanes.s[1][1], b2 = lanes.s[1][2], b3 = lanes.s[1][3];
+    for (std::size_t t = 0; t < kLaneBlock; ++t) {
+        const U64x4 wa = lane_draw(a0, a1, a2, a3);
+        const U64x4 wb = lane_draw(b0, b1, b2, b3);
+        std::memcpy(draws + t * kLanes, &wa, sizeof wa);
+        std::memcpy(draws + t * kLanes + 4, &wb, sizeof wb);
+    }
+    lanes = LaneStates{{{a0, a1, a2, a3}, {b0, b1, b2, b3}}};
+}
+
+template <SimdLevel level>
+[[gnu::always_inline]] inline void lane_radii(const uint64_t *draws, float amplitude, float *rho) {
+    const __m128 amp = _mm_set1_ps(amplitude);
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
+        const __m128 lo = _mm_loadu_ps(reinterpret_cast<const float *>(draws + k));
+        const __m128 hi = _mm_loadu_ps(reinterpret_cast<const float *>(draws + k + 2));
+        const __m128i m = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(rho + k, noise_radius4<level>(m, amp));
+    }
+}
+
+// Lane j's samples of the block go to out[j * lane_samples + t].
+[[gnu::always_inline]] inline void lane_samples_out(const uint64_t *draws, const float *rho, cf32 *out,
+                                                    std::size_t lane_samples) {
+    const CosSin *table = angle_table();
+    for (std::size_t j = 0; j < kLanes; ++j) {
+        cf32 *o = out + j * lane_samples;
+        for (std::size_t t = 0; t < kLaneBlock; ++t) {
+            const std::size_t k = t * kLanes + j;
+            const CosSin cs = table[draws[k] >> 32];
+            o[t] = cf32{rho[k] * cs.c, rho[k] * cs.s};
+        }
+    }
+}
+
+template <SimdLevel level>
+[[gnu::always_inline]] inline void generate_tile(Xoshiro &x, const LaneJumps &jumps, float amplitude, cf32 *out) {
+    alignas(32) uint64_t draws[kLaneBlock * kLanes];
+    alignas(32) float rho[kLaneBlock * kLanes];
+    LaneStates lanes;
+    start_lanes(x, jumps, lanes);
+    for (std::size_t at = 0; at < jumps.lane_samples; at += kLaneBlock) {
+        draw_lanes(lanes, draws);
+        lane_radii<level>(draws, amplitude, rho);
+        lane_samples_out(draws, rho, out + at, jumps.lane_samples);
+    }
+    x = Xoshiro{lanes.s[1][0][3], lanes.s[1][1][3], lanes.s[1][2][3], lanes.s[1][3][3]};  // lane 7's end
+}
+
+// Whole tiles, largest lane length first; returns the samples written (a multiple of 8 x 512).
+template <SimdLevel level>
+[[gnu::always_inline]] inline std::size_t generate_laned(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
+    const auto &jumps = lane_jumps();
+    std::size_t done = 0;
+    for (std::size_t i = jumps.size(); i-- > 0;) {
+        const std::size_t tile = kLanes * jumps[i].lane_samples;
+        for (; n - done >= tile; done += tile) generate_tile<level>(x, jumps[i], amplitude, out + done);
+    }
+    return done;
+}
+
+template <SimdLevel level>
+[[gnu::always_inline]] inline void radius4(const uint32_t *m, float amplitude, float *out) {
+    _mm_storeu_ps(out, noise_radius4<level>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(m)), _mm_set1_ps(amplitude)));
+}
+
+[[gnu::target("avx2"), gnu::flatten]] void radius4_avx2(const uint32_t *m, float amplitude, float *out) {
+    radius4<SimdLevel::avx2>(m, amplitude, out);
+}
+
+std::size_t generate_laned_sse2(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
+    return generate_laned<SimdLevel::sse2>(x, amplitude, out, n);
+}
+
+[[gnu::target("avx2"), gnu::flatten]] std::size_t generate_laned_avx2(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
+    return generate_laned<SimdLevel::avx2>(x, amplitude, out, n);
 }
 
 }  // namespace
@@ -192,17 +379,24 @@ float ln_u24(uint32_t m) {
 
 float noise_radius(uint32_t m, float amplitude) { return std::sqrt(-2.0f * ln_u24(m)) * amplitude; }
 
+// The one place the noise kernels are chosen: lanes for large requests, then the serial
+// generator four samples at a time, then one at a time; each of the level's own build.
 void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
     Xoshiro x{g->s[0], g->s[1], g->s[2], g->s[3]};
-    const std::size_t passes = n / 4;
-    if (level == SimdLevel::avx2) generate4_avx2(x, g->amplitude, out, passes);
-    else generate4_sse2(x, g->amplitude, out, passes);
-    for (std::size_t k = 4 * passes; k < n; ++k) {
+    const bool avx2 = level == SimdLevel::avx2;
+    std::size_t done = 0;
+    if (n >= kMinLanedSamples)
+        done = avx2 ? generate_laned_avx2(x, g->amplitude, out, n) : generate_laned_sse2(x, g->amplitude, out, n);
+    const std::size_t passes = (n - done) / 4;
+    if (avx2) generate4_avx2(x, g->amplitude, out + done, passes);
+    else generate4_sse2(x, g->amplitude, out + done, passes);
+    const CosSin *table = angle_table();
+    for (std::size_t k = done + 4 * passes; k < n; ++k) {
         uint32_t m, angle;
         draw(x, m, angle);
         const float rho = noise_radius(m, g->amplitude);
-        out[k].re = rho * lut[angle + kQuarterTurn];
-        out[k].im = rho * lut[angle];
+        out[k].re = rho * table[angle].c;
+        out[k].im = rho * table[angle].s;
     }
     g->s[0] = x.s0;
     g->s[1] = x.s1;
@@ -211,10 +405,8 @@ void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
 }
 
 void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out) {
-    const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m));
-    const __m128 amp = _mm_set1_ps(amplitude);
-    _mm_storeu_ps(out, level == SimdLevel::avx2 ? noise_radius4<SimdLevel::avx2>(mv, amp)
-                                                   : noise_radius4<SimdLevel::sse2>(mv, amp));
+    if (level == SimdLevel::avx2) radius4_avx2(m, amplitude, out);
+    else radius4<SimdLevel::sse2>(m, amplitude, out);
 }
 
 }  // namespace qn
@@ -222,7 +414,7 @@ void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *o
 extern "C" {
 
 Awgn *awgn_create(uint64_t seed, float amplitude) {
-    qn::ensure_noise_table();
+    qn::angle_table();
     Awgn *g = new (std::nothrow) Awgn;
     if (!g) return nullptr;
     g->seed = seed;
