@@ -66,46 +66,81 @@ struct Xoshiro {
     }
 };
 
-// ln(f) = 2 atanh(s) = 2 s + 2 s z p(z) with s = (f - 1) / (f + 1), z = s^2: p is a degree-6
-// Chebyshev fit of (atanh(s) / s - 1) / z on z in [0, 0.0295] (f within [sqrt(1/2), sqrt(2)]),
-// within 1.7e-16, which keeps ln f within 2^-57 relative: enough for a correctly rounded float.
-constexpr double kAtanh[] = {0.3333333333333335,  0.19999999999949095, 0.14285714313285103, 0.11111105518908294,
-                             0.09091448091741543, 0.07665743617932867, 0.07309671726756307};
+// The logarithm of u = m 2^-24 in double precision, rounded once to float. m = 2^(e + 24) f
+// with f in [1, 2) from the float bits of m (exact); f is rounded to the nearest 1 + i / 128,
+// and with c_i, 1 / (1 + i / 128) rounded to 10 bits (so f c_i - 1 = r is exact, |r| < 2^-7.8),
+// ln u = e ln 2 - ln c_i + ln(1 + r), the last by its series to r^6. At i = 128, c is 1/2 and
+// its logarithm joins the exponent, so near u = 1 nothing cancels. A test over all 2^24
+// arguments proves the result equal to the correctly rounded logarithm used before.
 constexpr double kLn2Hi = 0x1.62e42fee00000p-1;  // exact times any exponent below 2^21
 constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
-
-// m = 2^(e + 24) * f with f in [sqrt(1/2), sqrt(2)], taken from the float bits of m (exact).
-constexpr uint32_t kSqrt2Bits = 0x3FB504F3;
 constexpr int32_t kExponentBias = 127 + 24;
+constexpr uint32_t kLogSteps = 128;
 
-// ln(2^e * f) in double precision, for a double or a vector of doubles: one source, so that
-// every lane of the vector kernels performs exactly the scalar operations.
-// (Vectors go by reference: a 256-bit value must not cross a call of a function built
-// without AVX.)
-template <typename V>
-[[gnu::always_inline]] inline void ln_scaled(const V &f, const V &e, V &ln) {
-    const double *c = kAtanh;  // summed in Estrin's order: a short dependency chain
-    const V s = (f - 1.0) / (f + 1.0);
-    const V z = s * s;
-    const V z2 = z * z;
-    const V z4 = z2 * z2;
-    const V p = ((c[0] + z * c[1]) + z2 * (c[2] + z * c[3])) + z4 * ((c[4] + z * c[5]) + z2 * c[6]);
-    const V two_s = s + s;
-    ln = e * kLn2Hi + (two_s + (two_s * z * p + e * kLn2Lo));
-}
-
-struct Reduced4 {
-    __m128 f;    // in [sqrt(1/2), sqrt(2)]
-    __m128i e;   // m = 2^(e + 24) * f
+struct LogStep {
+    double c;          // 1 / (1 + i / 128) in 10 significant bits; 1/2 at i = 128
+    double minus_ln_c; // 0 at i = 0 and i = 128
 };
 
-[[gnu::always_inline]] inline Reduced4 reduce4(__m128i m) {
+// ln(2^e f) for f in [sqrt(1/2), sqrt(2)] by 2 atanh((f - 1) / (f + 1)), within 2^-57
+// relative: used only to fill the table.
+double ln_by_atanh(double f, double e) {
+    constexpr double c[] = {0.3333333333333335,  0.19999999999949095, 0.14285714313285103, 0.11111105518908294,
+                            0.09091448091741543, 0.07665743617932867, 0.07309671726756307};
+    const double s = (f - 1.0) / (f + 1.0);
+    const double z = s * s;
+    const double z2 = z * z;
+    const double z4 = z2 * z2;
+    const double q = ((c[0] + z * c[1]) + z2 * (c[2] + z * c[3])) + z4 * ((c[4] + z * c[5]) + z2 * c[6]);
+    const double two_s = s + s;
+    return e * kLn2Hi + (two_s + (two_s * z * q + e * kLn2Lo));
+}
+
+const LogStep *log_steps() {
+    static const std::array<LogStep, kLogSteps + 1> table = [] {
+        std::array<LogStep, kLogSteps + 1> t{};
+        t[0] = {1.0, 0.0};
+        t[kLogSteps] = {0.5, 0.0};
+        for (uint32_t i = 1; i < kLogSteps; ++i) {
+            const double exact = 1.0 / (1.0 + i / static_cast<double>(kLogSteps));
+            const double c = std::bit_cast<double>((std::bit_cast<uint64_t>(exact) + (uint64_t{1} << 42)) &
+                                                   ~((uint64_t{1} << 43) - 1));
+            const bool low = c < 0.7071067811865476;
+            t[i] = {c, -ln_by_atanh(low ? 2.0 * c : c, low ? -1.0 : 0.0)};
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// ln u from f, the exponent e and the table entry's (c, -ln c), for a double or a vector of
+// doubles: one source, so that every lane of the vector kernels performs exactly the scalar
+// operations. (Vectors go by reference: a 256-bit value must not cross a call of a function
+// built without AVX.)
+template <typename V>
+[[gnu::always_inline]] inline void ln_from_step(const V &f, const V &e, const V &c, const V &minus_ln_c, V &ln) {
+    const V r = f * c - 1.0;
+    const V r2 = r * r;
+    const V r4 = r2 * r2;
+    const V q = ((-0.5 + r * (1.0 / 3.0)) + r2 * (-0.25 + r * 0.2)) + r4 * (-1.0 / 6.0);
+    ln = (e * kLn2Hi + minus_ln_c) + ((r + r2 * q) + e * kLn2Lo);
+}
+
+// Four arguments reduced: f in [1, 2), the exponent and the table index of each.
+struct Reduced4 {
+    __m128 f;
+    __m128i e;
+    alignas(16) uint32_t step[4];
+};
+
+[[gnu::always_inline]] inline void reduce4(__m128i m, Reduced4 &r) {
     const __m128i bits = _mm_castps_si128(_mm_cvtepi32_ps(m));
-    const __m128i e = _mm_sub_epi32(_mm_srli_epi32(bits, 23), _mm_set1_epi32(kExponentBias));
-    const __m128i mant = _mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F800000));
-    const __m128i halve = _mm_cmpgt_epi32(mant, _mm_set1_epi32(kSqrt2Bits));
-    return {_mm_castsi128_ps(_mm_sub_epi32(mant, _mm_and_si128(halve, _mm_set1_epi32(0x00800000)))),
-            _mm_sub_epi32(e, halve)};
+    const __m128i mant = _mm_and_si128(bits, _mm_set1_epi32(0x007FFFFF));
+    const __m128i step = _mm_srli_epi32(_mm_add_epi32(mant, _mm_set1_epi32(0x8000)), 16);
+    r.f = _mm_castsi128_ps(_mm_or_si128(mant, _mm_set1_epi32(0x3F800000)));
+    r.e = _mm_add_epi32(_mm_sub_epi32(_mm_srli_epi32(bits, 23), _mm_set1_epi32(kExponentBias)),
+                        _mm_srli_epi32(step, 7));
+    _mm_store_si128(reinterpret_cast<__m128i *>(r.step), step);
 }
 
 [[gnu::always_inline]] inline __m128 radius4(__m128 ln, __m128 amplitude) {
@@ -114,19 +149,40 @@ struct Reduced4 {
 
 // Four radii at once, lane by lane the operations of noise_radius: doubles two at a time.
 [[gnu::always_inline]] inline __m128 noise_radius4_sse2(__m128i m, __m128 amplitude) {
-    const Reduced4 r = reduce4(m);
+    const LogStep *table = log_steps();
+    Reduced4 r;
+    reduce4(m, r);
+    const __m128d s0 = _mm_loadu_pd(&table[r.step[0]].c), s1 = _mm_loadu_pd(&table[r.step[1]].c);
+    const __m128d s2 = _mm_loadu_pd(&table[r.step[2]].c), s3 = _mm_loadu_pd(&table[r.step[3]].c);
     __m128d ln01, ln23;
-    ln_scaled<__m128d>(_mm_cvtps_pd(r.f), _mm_cvtepi32_pd(r.e), ln01);
-    ln_scaled<__m128d>(_mm_cvtps_pd(_mm_movehl_ps(r.f, r.f)), _mm_cvtepi32_pd(_mm_shuffle_epi32(r.e, 0x0E)), ln23);
+    ln_from_step<__m128d>(_mm_cvtps_pd(r.f), _mm_cvtepi32_pd(r.e), _mm_unpacklo_pd(s0, s1),
+                          _mm_unpackhi_pd(s0, s1), ln01);
+    ln_from_step<__m128d>(_mm_cvtps_pd(_mm_movehl_ps(r.f, r.f)), _mm_cvtepi32_pd(_mm_shuffle_epi32(r.e, 0x0E)),
+                          _mm_unpacklo_pd(s2, s3), _mm_unpackhi_pd(s2, s3), ln23);
     return radius4(_mm_movelh_ps(_mm_cvtpd_ps(ln01), _mm_cvtpd_ps(ln23)), amplitude);
 }
 
-// The same with the four doubles in one register.
-[[gnu::target("avx2")]] inline __m128 noise_radius4_avx2(__m128i m, __m128 amplitude) {
-    const Reduced4 r = reduce4(m);
+// The logarithms of four arguments with the four doubles in one register.
+[[gnu::target("avx2")]] inline __m128 ln4_avx2(const LogStep *table, __m128i m) {
+    Reduced4 r;
+    reduce4(m, r);
+    const __m256d s02 = _mm256_set_m128d(_mm_loadu_pd(&table[r.step[2]].c), _mm_loadu_pd(&table[r.step[0]].c));
+    const __m256d s13 = _mm256_set_m128d(_mm_loadu_pd(&table[r.step[3]].c), _mm_loadu_pd(&table[r.step[1]].c));
     __m256d ln;
-    ln_scaled<__m256d>(_mm256_cvtps_pd(r.f), _mm256_cvtepi32_pd(r.e), ln);
-    return radius4(_mm256_cvtpd_ps(ln), amplitude);
+    ln_from_step<__m256d>(_mm256_cvtps_pd(r.f), _mm256_cvtepi32_pd(r.e), _mm256_unpacklo_pd(s02, s13),
+                          _mm256_unpackhi_pd(s02, s13), ln);
+    return _mm256_cvtpd_ps(ln);
+}
+
+[[gnu::target("avx2")]] inline __m128 noise_radius4_avx2(__m128i m, __m128 amplitude) {
+    return radius4(ln4_avx2(log_steps(), m), amplitude);
+}
+
+// Eight radii: the square roots and scaling eight floats at a time.
+[[gnu::target("avx2")]] inline __m256 noise_radius8_avx2(const LogStep *table, __m128i m_lo, __m128i m_hi,
+                                                        __m256 amplitude) {
+    const __m256 ln = _mm256_set_m128(ln4_avx2(table, m_hi), ln4_avx2(table, m_lo));
+    return _mm256_mul_ps(_mm256_sqrt_ps(_mm256_mul_ps(_mm256_set1_ps(-2.0f), ln)), amplitude);
 }
 
 template <SimdLevel level>
@@ -187,7 +243,7 @@ using U64x4 = uint64_t __attribute__((vector_size(32)));
 
 // Lane lengths with precomputed jumps: the largest that fits is taken, so the jump costs
 // (256 steps of the serial generator) stay small beside the tile.
-constexpr std::size_t kLaneLengths[] = {512, 1024, 2048, 4096, 8192};
+constexpr std::size_t kLaneLengths[] = {256, 512, 1024, 2048, 4096, 8192};
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kMinLanedSamples = kLanes * kLaneLengths[0];
 // Samples per lane shaped at a time: the drawn words and radii of one block stay in L1.
@@ -294,14 +350,29 @@ struct LaneStates {
     lanes = LaneStates{{{a0, a1, a2, a3}, {b0, b1, b2, b3}}};
 }
 
+// The low halves of four drawn words.
+[[gnu::always_inline]] inline __m128i radius_arguments(const uint64_t *draws) {
+    const __m128 lo = _mm_loadu_ps(reinterpret_cast<const float *>(draws));
+    const __m128 hi = _mm_loadu_ps(reinterpret_cast<const float *>(draws + 2));
+    return _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+[[gnu::target("avx2")]] inline void lane_radii_avx2(const uint64_t *draws, float amplitude, float *rho) {
+    const LogStep *table = log_steps();
+    const __m256 amp = _mm256_set1_ps(amplitude);
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8)
+        _mm256_storeu_ps(rho + k, noise_radius8_avx2(table, radius_arguments(draws + k),
+                                                     radius_arguments(draws + k + 4), amp));
+}
+
 template <SimdLevel level>
 [[gnu::always_inline]] inline void lane_radii(const uint64_t *draws, float amplitude, float *rho) {
-    const __m128 amp = _mm_set1_ps(amplitude);
-    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
-        const __m128 lo = _mm_loadu_ps(reinterpret_cast<const float *>(draws + k));
-        const __m128 hi = _mm_loadu_ps(reinterpret_cast<const float *>(draws + k + 2));
-        const __m128i m = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm_storeu_ps(rho + k, noise_radius4<level>(m, amp));
+    if constexpr (level == SimdLevel::avx2) {
+        lane_radii_avx2(draws, amplitude, rho);
+    } else {
+        const __m128 amp = _mm_set1_ps(amplitude);
+        for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4)
+            _mm_storeu_ps(rho + k, noise_radius4_sse2(radius_arguments(draws + k), amp));
     }
 }
 
@@ -333,7 +404,7 @@ template <SimdLevel level>
     x = Xoshiro{lanes.s[1][0][3], lanes.s[1][1][3], lanes.s[1][2][3], lanes.s[1][3][3]};  // lane 7's end
 }
 
-// Whole tiles, largest lane length first; returns the samples written (a multiple of 8 x 512).
+// Whole tiles, largest lane length first; returns the samples written (a multiple of 8 x 256).
 template <SimdLevel level>
 [[gnu::always_inline]] inline std::size_t generate_laned(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
     const auto &jumps = lane_jumps();
@@ -366,14 +437,12 @@ std::size_t generate_laned_sse2(Xoshiro &x, float amplitude, cf32 *out, std::siz
 
 float ln_u24(uint32_t m) {
     const uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(m));
-    int32_t e = static_cast<int32_t>(bits >> 23) - kExponentBias;
-    uint32_t mant = (bits & 0x007FFFFFu) | 0x3F800000u;
-    if (mant > kSqrt2Bits) {
-        mant -= 0x00800000u;
-        e += 1;
-    }
+    const uint32_t mant = bits & 0x007FFFFFu;
+    const uint32_t step = (mant + 0x8000u) >> 16;
+    const LogStep &s = log_steps()[step];
+    const double e = static_cast<int32_t>(bits >> 23) - kExponentBias + static_cast<int32_t>(step >> 7);
     double ln;
-    ln_scaled<double>(std::bit_cast<float>(mant), static_cast<double>(e), ln);
+    ln_from_step<double>(std::bit_cast<float>(mant | 0x3F800000u), e, s.c, s.minus_ln_c, ln);
     return static_cast<float>(ln);
 }
 
@@ -415,6 +484,7 @@ extern "C" {
 
 Awgn *awgn_create(uint64_t seed, float amplitude) {
     qn::angle_table();
+    qn::log_steps();
     Awgn *g = new (std::nothrow) Awgn;
     if (!g) return nullptr;
     g->seed = seed;
@@ -438,6 +508,7 @@ void awgn_set_amplitude(Awgn *g, float amplitude) { g->amplitude = amplitude; }
 size_t awgn_generate_max_out(void) { return 65536; }
 
 size_t awgn_generate(Awgn *g, size_t n, cf32 *out, size_t out_cap) {
+    if (!g || !out) return 0;
     const size_t count = n < out_cap ? n : out_cap;
     qn::generate_noise(g, qn::best_simd_level(), out, count);
     return count;
