@@ -1,5 +1,6 @@
 #include "wfm_dsp.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <memory>
@@ -30,6 +31,9 @@ extern "C" {
 
 void wfm_rrc_taps(int sps, int span, float *out, double beta) {
     if (sps < 1 || span < 1 || !out) return;
+    // A roll-off is a fraction of the symbol rate, 0 to 1: below (or NaN) the closed form
+    // divides by zero on the tap grid, far above it overflows. Outside values are clamped.
+    beta = std::isnan(beta) ? 0.0 : std::clamp(beta, 0.0, 1.0);
     const int64_t half = int64_t{sps} * span;
     const double inv_sps = 1.0 / sps;
     double energy = 0.0;

@@ -78,7 +78,8 @@ struct CacheTerm {
     float c, s;  // gain x cos and gain x sin of the phase
 
     CacheTerm(const cf32 *cache, float g, const float *phase) : samples(cache), gain(g) {
-        rotate = phase && *phase != 0.0f;
+        // A phase that is not finite has no rotation to give: it counts as 0.
+        rotate = phase && *phase != 0.0f && std::isfinite(*phase);
         if (rotate) {
             // Double-precision sine and cosine rounded once: the same bits on every machine.
             double sd, cd;

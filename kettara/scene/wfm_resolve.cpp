@@ -56,7 +56,10 @@ double wfm_source_create_snr(const SourceSpec *src, uint32_t *mode_out, double f
 }
 
 float wfm_level_gain(double level_db) {
-    return static_cast<float>(qn::det_exp(2.302585092994046 * (level_db * 0.05)));
+    const float gain = static_cast<float>(qn::det_exp(2.302585092994046 * (level_db * 0.05)));
+    // A level whose gain single precision cannot hold (NaN, +inf, beyond about +770 dB)
+    // counts as 0 dB, the default level, so that no level turns samples infinite or NaN.
+    return std::isfinite(gain) ? gain : 1.0f;
 }
 
 }  // extern "C"

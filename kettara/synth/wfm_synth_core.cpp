@@ -580,7 +580,11 @@ Synth *wfm_synth_create(uint32_t wtype, int snr_mode, uint32_t seed, int nsps, u
     }
     if (noisy) {
         const double g = noise_snr(wtype, snr_mode, s->nsps, snr_db);
-        s->awgn.reset(awgn_create(seed, awgn_amplitude_for_snr(static_cast<float>(g), 1.0f)));
+        float amplitude = awgn_amplitude_for_snr(static_cast<float>(g), 1.0f);
+        // An SNR whose noise amplitude single precision cannot hold counts as 0 dB, as a
+        // level whose gain it cannot hold does.
+        if (!std::isfinite(amplitude)) amplitude = awgn_amplitude_for_snr(0.0f, 1.0f);
+        s->awgn.reset(awgn_create(seed, amplitude));
         if (!s->awgn) return nullptr;
     }
     return s.release();

@@ -55,6 +55,12 @@ TEST(RrcTaps, UnitEnergyShapeAndTheSpecialPoints) {
     const std::vector<float> quarter = rrc(4, 3, 0.25);
     EXPECT_NEAR(quarter[12 + 4] / quarter[12], rrc_reference(1.0, 0.25) / rrc_reference(0.0, 0.25), 1e-6);
 
+    // Roll-offs outside 0 to 1 are clamped: negative or NaN ones give the sinc, larger
+    // ones the roll-off 1; never a division by zero on the tap grid.
+    const std::vector<float> full = rrc(4, 3, 1.0);
+    for (double beta : {-0.25, -0.5, -1e300, -double(INFINITY), double(NAN)}) EXPECT_EQ(rrc(4, 3, beta), rrc(4, 3, 0.0)) << beta;
+    for (double beta : {1.5, 1e300, double(INFINITY)}) EXPECT_EQ(rrc(4, 3, beta), full) << beta;
+
     float untouched[3] = {7, 7, 7};
     wfm_rrc_taps(0, 1, untouched, 0.35);
     wfm_rrc_taps(2, 0, untouched, 0.35);

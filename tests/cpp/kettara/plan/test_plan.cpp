@@ -61,6 +61,15 @@ const SceneCase kScenes[] = {
     // An RRC filter too large to build: the source plays unshaped in both paths.
     {"rrc_that_cannot_be_built",
      R"({"segments": [{"type": "bpsk", "sps": 268435456, "pulse": "rrc", "num_samples": 8, "off_samples": 2}]})"},
+    // Numbers beyond single precision: an infinite level counts as 0 dB, an infinite noise
+    // amplitude as an SNR of 0 dB, a negative roll-off as 0; every sample stays finite.
+    {"unusable_levels_and_snrs",
+     R"({"segments": [
+         {"num_samples": 600, "delay_samples": 30, "off_samples": 70, "repeats": 2, "sum": [
+             {"type": "tone", "freq": 0.05, "level": 1e999}, {"type": "tone", "level": -1e999},
+             {"type": "bpsk", "snr": 10, "sps": 4}, {"type": "qpsk", "snr": -1e999}]},
+         {"type": "bpsk", "snr": -1e999, "sps": 4, "pulse": "rrc", "rrc_beta": -0.5, "num_samples": 500,
+          "off_samples": 50}]})"},
 };
 
 class Baseline : public testing::TestWithParam<SceneCase> {};
@@ -73,6 +82,7 @@ TEST_P(Baseline, RenderWithoutOverridesIsTheComposition) {
     EXPECT_LE(composed.size(), kettara_len(plan.get()));
     for (const char *none : {static_cast<const char *>(nullptr), "", "{}", "{not json", "[1, 2]"})
         EXPECT_TRUE(identical(render(plan.get(), none), composed)) << (none ? none : "null");
+    for (const cf32 &v : composed) ASSERT_TRUE(std::isfinite(v.re) && std::isfinite(v.im));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, Baseline, testing::ValuesIn(kScenes),
@@ -202,6 +212,11 @@ TEST(PlanOverrides, GainsEnablesAndPhasesActPerCache) {
     const Samples base = render(plan.get(), "");
     EXPECT_TRUE(identical(no_turn, base));
     for (size_t k = 0; k < base.size(); ++k) EXPECT_NEAR(full_turn[k].re, base[k].re, 1e-5);
+    // Overrides beyond single precision: a gain as the level rule says (0 dB), a phase as 0.
+    EXPECT_TRUE(identical(render(plan.get(), R"({"gains": [1e999, -6], "phases": [1e999, 0]})"),
+                          render(plan.get(), R"({"gains": [0, -6]})")));
+    for (const cf32 &v : render(plan.get(), R"({"snr": -1e999, "gains": [-1e999, 1e999]})"))
+        ASSERT_TRUE(std::isfinite(v.re) && std::isfinite(v.im));
 }
 
 TEST(PlanOverrides, DisablingALoneNoisySourceSilencesItsNoiseToo) {

@@ -145,8 +145,12 @@ TEST(LevelGain, MatchesTenToTheLevelOverTwenty) {
     EXPECT_EQ(wfm_level_gain(20.0), 10.0f);
     EXPECT_EQ(wfm_level_gain(-40.0), 0.01f);
     EXPECT_EQ(wfm_level_gain(-2000.0), 0.0f);
-    EXPECT_TRUE(std::isinf(wfm_level_gain(1e4)));
-    EXPECT_TRUE(std::isnan(wfm_level_gain(NAN)));
+    // A level whose gain single precision cannot hold counts as 0 dB; -inf silences.
+    EXPECT_EQ(wfm_level_gain(1e4), 1.0f);
+    EXPECT_EQ(wfm_level_gain(INFINITY), 1.0f);
+    EXPECT_EQ(wfm_level_gain(NAN), 1.0f);
+    EXPECT_EQ(wfm_level_gain(-INFINITY), 0.0f);
+    EXPECT_EQ(wfm_level_gain(760.0), static_cast<float>(std::exp(2.302585092994046 * 38.0)));
     int mismatches = 0;
     for (int i = -30000; i <= 30000; ++i) {
         const double level = i * 0.01;
