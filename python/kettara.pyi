@@ -11,9 +11,11 @@ class Plan:
     """Plan — handle over `kettara`."""
 
     def __init__(self, spec_json: str) -> None: ...
-    def render(self, overrides_json: str, /) -> npt.NDArray[np.complex64]:
+    def render(self, overrides_json: str, /, *,
+               out: npt.NDArray[np.complex64] | None = None) -> npt.NDArray[np.complex64]:
         """General render: apply a JSON override spec, return a cf32 array."""
-    def at(self, snr: float, seed: int, /) -> npt.NDArray[np.complex64]:
+    def at(self, snr: float, seed: int, /, *,
+           out: npt.NDArray[np.complex64] | None = None) -> npt.NDArray[np.complex64]:
         """Scalar fast-path for the hot Monte-Carlo/SNR loop (no JSON parse)."""
     def length(self) -> int:
         """Worst-case materialized length in samples, every ranged gap at its hi bound."""

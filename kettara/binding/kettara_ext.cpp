@@ -79,15 +79,54 @@ void Plan_dealloc(PlanObject *self) {
     Py_TYPE(self)->tp_free(reinterpret_cast<PyObject *>(self));
 }
 
-// Renders into a new complex64 array with the interpreter lock released; the plan is held
-// for the duration, so a concurrent close cannot free it.
-template <typename Render>
-PyObject *render_array(PlanObject *self, Render render) {
-    const Plan *plan = plan_of(self);
-    const uint64_t len = kettara_len(plan);
+// Checks a caller's out= array before anything is written to it: exactly length() complex64
+// samples, one-dimensional, C-contiguous and writable.
+bool usable_out(PyObject *out, uint64_t len) {
+    if (!PyArray_Check(out)) {
+        PyErr_SetString(PyExc_TypeError, "out must be a numpy.ndarray");
+        return false;
+    }
+    auto *a = reinterpret_cast<PyArrayObject *>(out);
+    if (PyArray_TYPE(a) != NPY_COMPLEX64 || !PyArray_ISNOTSWAPPED(a)) {
+        PyErr_SetString(PyExc_TypeError, "out must have dtype complex64 in native byte order");
+        return false;
+    }
+    if (PyArray_NDIM(a) != 1) {
+        PyErr_SetString(PyExc_ValueError, "out must be one-dimensional");
+        return false;
+    }
+    if (!PyArray_IS_C_CONTIGUOUS(a)) {
+        PyErr_SetString(PyExc_ValueError, "out must be C-contiguous");
+        return false;
+    }
+    if (!PyArray_ISWRITEABLE(a)) {
+        PyErr_SetString(PyExc_ValueError, "out must be writable");
+        return false;
+    }
+    if (static_cast<uint64_t>(PyArray_DIM(a, 0)) != len) {
+        PyErr_Format(PyExc_ValueError, "out must hold exactly length() = %llu samples, not %lld",
+                     static_cast<unsigned long long>(len), static_cast<long long>(PyArray_DIM(a, 0)));
+        return false;
+    }
+    return true;
+}
+
+// A new complex64 array whose storage holds len samples.
+PyObject *new_samples(uint64_t len) {
     if (len > static_cast<uint64_t>(NPY_MAX_INTP) / sizeof(cf32)) return PyErr_NoMemory();
     npy_intp dims[1] = {static_cast<npy_intp>(len)};
-    PyObject *array = PyArray_SimpleNew(1, dims, NPY_COMPLEX64);
+    return PyArray_SimpleNew(1, dims, NPY_COMPLEX64);
+}
+
+// Renders into out (checked) or into a new complex64 array, with the interpreter lock
+// released; the plan is held for the duration, so a concurrent close cannot free it.
+template <typename Render>
+PyObject *render_array(PlanObject *self, PyObject *out, Render render) {
+    const Plan *plan = plan_of(self);
+    const uint64_t len = kettara_len(plan);
+    const bool given = out && out != Py_None;
+    if (given && !usable_out(out, len)) return nullptr;
+    PyObject *array = given ? Py_NewRef(out) : new_samples(len);
     if (!array || !plan) return array;
     cf32 *data = static_cast<cf32 *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)));
     SharedPlan *held = self->plan;
@@ -97,25 +136,40 @@ PyObject *render_array(PlanObject *self, Render render) {
     written = render(held->plan, data);
     Py_END_ALLOW_THREADS
     release(held);
+    if (given) {
+        if (written == len) return array;
+        // Fewer samples than length() (ranged gaps): the rendered ones, as a view of out.
+        PyObject *view = PySequence_GetSlice(array, 0, static_cast<Py_ssize_t>(written));
+        Py_DECREF(array);
+        return view;
+    }
     // The storage keeps len samples; the visible length is what was rendered.
     PyArray_DIMS(reinterpret_cast<PyArrayObject *>(array))[0] = static_cast<npy_intp>(written);
     return array;
 }
 
-PyObject *Plan_render(PlanObject *self, PyObject *args) {
+PyObject *Plan_render(PlanObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"", "out", nullptr};
     const char *overrides = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &overrides) || !check_open(self)) return nullptr;
-    return render_array(self, [overrides](const Plan *p, cf32 *out) {
-        return kettara_render(p, overrides, out);
+    PyObject *out = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|$O", const_cast<char **>(keywords), &overrides, &out) ||
+        !check_open(self))
+        return nullptr;
+    return render_array(self, out, [overrides](const Plan *p, cf32 *data) {
+        return kettara_render(p, overrides, data);
     });
 }
 
-PyObject *Plan_at(PlanObject *self, PyObject *args) {
+PyObject *Plan_at(PlanObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"", "", "out", nullptr};
     double snr = 0.0;
     unsigned long long seed = 0;
-    if (!PyArg_ParseTuple(args, "dK", &snr, &seed) || !check_open(self)) return nullptr;
-    return render_array(self, [snr, seed](const Plan *p, cf32 *out) {
-        return kettara_at(p, seed, out, snr);
+    PyObject *out = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "dK|$O", const_cast<char **>(keywords), &snr, &seed, &out) ||
+        !check_open(self))
+        return nullptr;
+    return render_array(self, out, [snr, seed](const Plan *p, cf32 *data) {
+        return kettara_at(p, seed, data, snr);
     });
 }
 
@@ -170,9 +224,22 @@ PyCFunction as_method(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
+#define OUT_PARAMETER                                                                          \
+    "out : numpy.ndarray, optional\n"                                                         \
+    "    Renders into this array instead of a new one: complex64, one-dimensional,\n"          \
+    "    C-contiguous, writable and exactly length() samples long. Reusing one array\n"        \
+    "    saves the page faults of a fresh array per call.\n"
+#define OUT_RETURNS                                                                            \
+    "    With out given: out itself, or a view of its first samples when fewer than\n"       \
+    "    length() were rendered (the rest of out is then zero).\n"
+#define OUT_RAISES                                                                             \
+    "TypeError\n    out is not an ndarray of dtype complex64.\n"                             \
+    "ValueError\n    out has the wrong shape or length, is not C-contiguous or is read-only;\n" \
+    "    nothing is written.\n"
+
 PyMethodDef plan_methods[] = {
-    {"render", as_method(Plan_render), METH_VARARGS,
-     "render(overrides_json, /)\n--\n\n"
+    {"render", as_method(Plan_render), METH_VARARGS | METH_KEYWORDS,
+     "render(overrides_json, /, *, out=None)\n--\n\n"
      "General render: apply a JSON override spec, return a cf32 array.\n\n"
      "Parameters\n----------\n"
      "overrides_json : str\n"
@@ -181,15 +248,18 @@ PyMethodDef plan_methods[] = {
      "    the noise floor or a lone source's own noise) and \"seed\" (replaces every noise and\n"
      "    timing seed). Arrays must hold exactly n_sources() numbers, else they are ignored.\n"
      "    An empty object, an empty string or unparsable text renders the baseline, identical\n"
-     "    to composing the scene.\n\n"
+     "    to composing the scene.\n"
+     OUT_PARAMETER "\n"
      "Returns\n-------\n"
      "numpy.ndarray\n"
-     "    complex64 samples; at most length() of them (ranged gaps are drawn from the seed).\n\n"
+     "    complex64 samples; at most length() of them (ranged gaps are drawn from the seed).\n"
+     OUT_RETURNS "\n"
      "Raises\n------\n"
      "RuntimeError\n    The plan is closed.\n"
-     "TypeError\n    overrides_json is not a str.\n"},
-    {"at", as_method(Plan_at), METH_VARARGS,
-     "at(snr, seed, /)\n--\n\n"
+     "TypeError\n    overrides_json is not a str.\n"
+     OUT_RAISES},
+    {"at", as_method(Plan_at), METH_VARARGS | METH_KEYWORDS,
+     "at(snr, seed, /, *, out=None)\n--\n\n"
      "Scalar fast-path for the hot Monte-Carlo/SNR loop (no JSON parse).\n\n"
      "The same as render() with only \"snr\" and \"seed\" given.\n\n"
      "Parameters\n----------\n"
@@ -198,11 +268,14 @@ PyMethodDef plan_methods[] = {
      "seed : int\n"
      "    Noise and timing seed, taken modulo 2**64, of which the low 32 bits are used.\n"
      "    at(anchor_seed(), the scene's snr) reproduces the composition of a\n"
-     "    single-segment scene.\n\n"
+     "    single-segment scene.\n"
+     OUT_PARAMETER "\n"
      "Returns\n-------\n"
-     "numpy.ndarray\n    complex64 samples, at most length() of them.\n\n"
+     "numpy.ndarray\n    complex64 samples, at most length() of them.\n"
+     OUT_RETURNS "\n"
      "Raises\n------\n"
-     "RuntimeError\n    The plan is closed.\n"},
+     "RuntimeError\n    The plan is closed.\n"
+     OUT_RAISES},
     {"length", as_method(plan_query<kettara_len>), METH_VARARGS,
      "length()\n--\n\n"
      "Worst-case materialized length in samples, every ranged gap at its hi bound.\n\n"

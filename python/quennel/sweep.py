@@ -46,9 +46,23 @@ def realisations(snrs: Iterable[float], trials: int, base_seed: int = 0) -> list
     return [(float(snr), t, seeds[t]) for snr in snrs for t in range(trials)]
 
 
+_thread_buffers = threading.local()
+
+
+def _samples_buffer(length: int) -> np.ndarray:
+    """This thread's render buffer of `length` samples, reused from call to call: a fresh
+    array per realisation would cost its page faults every time."""
+    buffer = getattr(_thread_buffers, "samples", None)
+    if buffer is None or buffer.size != length:
+        buffer = _thread_buffers.samples = np.empty(length, np.complex64)
+    return buffer
+
+
 def run_batch(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, int]]) -> list[Any]:
-    """The metric of each realisation of a batch, in order."""
-    return [fn(plan.at(snr, seed), snr) for snr, _, seed in batch]
+    """The metric of each realisation of a batch, in order; the realisations of one thread
+    are rendered into one reused buffer."""
+    out = _samples_buffer(plan.length())
+    return [fn(plan.at(snr, seed, out=out), snr) for snr, _, seed in batch]
 
 
 def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], trials: int, *,
@@ -63,6 +77,8 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
     fn : callable
         Metric of one realisation: ``fn(samples, snr)`` returning a number (column
         "value") or a mapping of column names to numbers (the same names every time).
+        ``samples`` lives in a buffer that the next realisation of the same thread
+        overwrites: copy it to keep it.
     snrs : iterable of float
         SNRs in dB, as ``Plan.at`` takes them.
     trials : int

@@ -161,6 +161,48 @@ def test_blobs_and_files_round_trip(tmp_path):
         assert same_bits(other.render('{"seed": 9}'), plan.render('{"seed": 9}'))
 
 
+def test_out_receives_the_render_and_is_returned():
+    plan = kettara.Plan(SEVERAL)
+    out = np.full(plan.length(), 7 + 7j, np.complex64)
+    assert plan.at(4.0, 9, out=out) is out
+    assert same_bits(out, plan.at(4.0, 9))
+    assert plan.render('{"seed": 3}', out=out) is out
+    assert same_bits(out, plan.render('{"seed": 3}'))
+    assert plan.at(4.0, 9, out=None).size == plan.length()
+    # Fewer samples than length() (ranged gaps): a view of out's first ones, the rest zero.
+    ranged = kettara.Plan(SINGLE)
+    out = np.full(ranged.length(), 7 + 7j, np.complex64)
+    for seed in range(5):
+        got = ranged.at(3.0, seed, out=out)
+        assert got.base is out and np.shares_memory(got, out)
+        assert same_bits(got, ranged.at(3.0, seed)) and not out[got.size:].any()
+
+
+@pytest.mark.parametrize("out, exc, message", [
+    ([0j] * 7200, TypeError, "out must be a numpy.ndarray"),
+    (np.zeros(7200, np.complex128), TypeError, "out must have dtype complex64 in native byte order"),
+    (np.zeros(7200, np.dtype(">c8")), TypeError, "out must have dtype complex64 in native byte order"),
+    (np.zeros((2, 3600), np.complex64), ValueError, "out must be one-dimensional"),
+    (np.zeros(14400, np.complex64)[::2], ValueError, "out must be C-contiguous"),
+    (np.zeros(7199, np.complex64), ValueError, "out must hold exactly length() = 7200 samples, not 7199"),
+    (np.zeros(7201, np.complex64), ValueError, "out must hold exactly length() = 7200 samples, not 7201"),
+])
+def test_unusable_out_is_refused_and_left_alone(out, exc, message):
+    plan = kettara.Plan(SEVERAL)
+    assert plan.length() == 7200
+    before = np.array(out, copy=True)
+    for call in (lambda: plan.at(1.0, 2, out=out), lambda: plan.render("", out=out)):
+        with pytest.raises(exc, match=f"^{message}$".replace("(", r"\(").replace(")", r"\)")):
+            call()
+        assert np.array_equal(np.asarray(out), before)
+    read_only = np.zeros(7200, np.complex64)
+    read_only.flags.writeable = False
+    with pytest.raises(ValueError, match="^out must be writable$"):
+        plan.at(1.0, 2, out=read_only)
+    with pytest.raises(TypeError):
+        plan.at(1.0, 2, np.zeros(7200, np.complex64))  # out is keyword-only
+
+
 def test_threads_render_one_plan_at_once():
     plan = kettara.Plan(SEVERAL)
     seeds = list(range(1, 9))

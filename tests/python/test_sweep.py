@@ -36,6 +36,21 @@ def test_a_row_is_the_plan_rendered_at_its_snr_and_seed():
         assert row["first"] == float(plan.at(3.0, int(row["seed"]))[0].real)
 
 
+def test_the_realisations_of_a_thread_are_rendered_into_one_buffer():
+    plan = kettara.Plan(SCENE)
+    buffers = set()
+
+    def metric(samples, snr):
+        buffers.add(samples.__array_interface__["data"][0])
+        return float(np.vdot(samples, samples).real)
+
+    table = sweep(plan, metric, [0.0, 9.0], 3, threads=1, progress=False)
+    assert len(buffers) == 1
+    for row in table:
+        samples = plan.at(row["snr"], int(row["seed"]))
+        assert row["value"] == float(np.vdot(samples, samples).real)
+
+
 def test_local_threads_and_a_dask_cluster_give_the_same_table():
     distributed = pytest.importorskip("distributed")
     snrs = [0.0, 10.0]
