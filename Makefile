@@ -48,6 +48,7 @@ demo: build
 	$(VPY) -m quennel.demo
 
 bench: build
+	$(BUILD)/bench/kernel_paths
 	$(VPY) bench/run_all.py
 
 # The install as C, C++ and Python users meet it, from a temporary prefix.

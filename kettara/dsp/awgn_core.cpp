@@ -452,15 +452,18 @@ float noise_radius(uint32_t m, float amplitude) { return std::sqrt(-2.0f * ln_u2
 // generator four samples at a time, then one at a time; each of the level's own build.
 void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
     Xoshiro x{g->s[0], g->s[1], g->s[2], g->s[3]};
-    const bool avx2 = level == SimdLevel::avx2;
     std::size_t done = 0;
-    if (n >= kMinLanedSamples)
-        done = avx2 ? generate_laned_avx2(x, g->amplitude, out, n) : generate_laned_sse2(x, g->amplitude, out, n);
-    const std::size_t passes = (n - done) / 4;
-    if (avx2) generate4_avx2(x, g->amplitude, out + done, passes);
-    else generate4_sse2(x, g->amplitude, out + done, passes);
+    if (level != SimdLevel::scalar) {  // the scalar path draws and shapes one sample at a time
+        const bool avx2 = level == SimdLevel::avx2;
+        if (n >= kMinLanedSamples)
+            done = avx2 ? generate_laned_avx2(x, g->amplitude, out, n) : generate_laned_sse2(x, g->amplitude, out, n);
+        const std::size_t passes = (n - done) / 4;
+        if (avx2) generate4_avx2(x, g->amplitude, out + done, passes);
+        else generate4_sse2(x, g->amplitude, out + done, passes);
+        done += 4 * passes;
+    }
     const CosSin *table = angle_table();
-    for (std::size_t k = done + 4 * passes; k < n; ++k) {
+    for (std::size_t k = done; k < n; ++k) {
         uint32_t m, angle;
         draw(x, m, angle);
         const float rho = noise_radius(m, g->amplitude);
@@ -474,8 +477,13 @@ void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
 }
 
 void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out) {
-    if (level == SimdLevel::avx2) radius4_avx2(m, amplitude, out);
-    else radius4<SimdLevel::sse2>(m, amplitude, out);
+    switch (level) {
+    case SimdLevel::scalar:
+        for (int k = 0; k < 4; ++k) out[k] = noise_radius(m[k], amplitude);
+        break;
+    case SimdLevel::sse2: radius4<SimdLevel::sse2>(m, amplitude, out); break;
+    case SimdLevel::avx2: radius4_avx2(m, amplitude, out); break;
+    }
 }
 
 }  // namespace qn

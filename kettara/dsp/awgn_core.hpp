@@ -16,8 +16,8 @@ namespace qn {
 // Box-Muller radius: sqrt(-2 ln u) * amplitude in single precision.
 [[nodiscard]] float noise_radius(uint32_t m, float amplitude);
 
-// out[k] = noise_radius(m[k], amplitude) for k < 4, computed by the generator's vector
-// kernel for the given level.
+// out[k] = noise_radius(m[k], amplitude) for k < 4, computed by the generator's kernel for
+// the given level.
 void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out);
 
 // The next n samples of g through the generator loop of the given level (awgn_generate

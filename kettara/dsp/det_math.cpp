@@ -1,8 +1,8 @@
 #include "det_math.hpp"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace qn {
 namespace {
@@ -135,26 +135,78 @@ void det_sincos(double x, double *sin_out, double *cos_out) {
     }
 }
 
-void det_phasors(const float *angle, cf32 *out, std::size_t n) {
+namespace {
+
+typedef double Doubles2 __attribute__((vector_size(16)));
+typedef double Doubles4 __attribute__((vector_size(32)));
+typedef uint64_t Words2 __attribute__((vector_size(16)));
+typedef uint64_t Words4 __attribute__((vector_size(32)));
+typedef float Floats2 __attribute__((vector_size(8)));
+typedef float Floats4 __attribute__((vector_size(16)));
+
+// cos x and sin x for x in [-8, 8]: one reduction by pi/2 and short series, for a double or
+// for every lane of a vector of doubles (D, with W its 64-bit words): one source, so that
+// every path performs exactly the scalar operations. (Vectors go by reference and bit casts
+// are the builtin: a 256-bit value must not cross a call of a function built without AVX.)
+template <typename D, typename W>
+[[gnu::always_inline]] inline void phasor(const D &x, D &cos_out, D &sin_out) {
     constexpr double pio2_lo = 0x1.0b4611a626331p-34;  // pi/2 - kPio2_1
     constexpr double shift = 0x1.8p52;                 // adding it rounds to an integer in the low bits
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = angle[i];
-        const double shifted = x * kInvPio2 + shift;
-        const double fn = shifted - shift;
-        const double r = (x - fn * kPio2_1) - fn * pio2_lo;
-        const double z = r * r;
-        // Taylor series to r^13 and r^14: truncation below 2e-14 on |r| <= pi/4.
-        const double s = r + r * z * (kSin[0] + z * (kSin[1] + z * (kSin[2] + z * (kSin[3] + z * (kSin[4] + z * kSin[5])))));
-        const double c = 1.0 + z * (-0.5 + z * (kCos[0] + z * (kCos[1] + z * (kCos[2] + z * (kCos[3] + z * kCos[4])))));
-        // Quadrant selects and sign flips on the bit patterns, so the loop has no branch.
-        const uint64_t quadrant = std::bit_cast<uint64_t>(shifted);
-        const uint64_t swap = 0 - (quadrant & 1);
-        const uint64_t s_bits = std::bit_cast<uint64_t>(s), c_bits = std::bit_cast<uint64_t>(c);
-        const uint64_t sin_q = ((s_bits & ~swap) | (c_bits & swap)) ^ ((quadrant & 2) << 62);
-        const uint64_t cos_q = ((c_bits & ~swap) | (s_bits & swap)) ^ (((quadrant + 1) & 2) << 62);
-        out[i].re = static_cast<float>(std::bit_cast<double>(cos_q));
-        out[i].im = static_cast<float>(std::bit_cast<double>(sin_q));
+    const D shifted = x * kInvPio2 + shift;
+    const D fn = shifted - shift;
+    const D r = (x - fn * kPio2_1) - fn * pio2_lo;
+    const D z = r * r;
+    // Taylor series to r^13 and r^14: truncation below 2e-14 on |r| <= pi/4.
+    const D s = r + r * z * (kSin[0] + z * (kSin[1] + z * (kSin[2] + z * (kSin[3] + z * (kSin[4] + z * kSin[5])))));
+    const D c = 1.0 + z * (-0.5 + z * (kCos[0] + z * (kCos[1] + z * (kCos[2] + z * (kCos[3] + z * kCos[4])))));
+    // Quadrant selects and sign flips on the bit patterns, so the code has no branch.
+    const W quadrant = __builtin_bit_cast(W, shifted);
+    const W swap = W{} - (quadrant & 1);
+    const W s_bits = __builtin_bit_cast(W, s), c_bits = __builtin_bit_cast(W, c);
+    sin_out = __builtin_bit_cast(D, ((s_bits & ~swap) | (c_bits & swap)) ^ ((quadrant & 2) << 62));
+    cos_out = __builtin_bit_cast(D, ((c_bits & ~swap) | (s_bits & swap)) ^ (((quadrant + 1) & 2) << 62));
+}
+
+// Phasors from..n-1 one at a time: the scalar path, and the tail of the vector paths.
+QN_SCALAR_PATH void phasors_scalar(const float *angle, cf32 *out, std::size_t from, std::size_t n) {
+    for (std::size_t i = from; i < n; ++i) {
+        double c, s;
+        phasor<double, uint64_t>(angle[i], c, s);
+        out[i] = {static_cast<float>(c), static_cast<float>(s)};
+    }
+}
+
+// F holds as many floats as D holds doubles.
+template <typename D, typename W, typename F>
+[[gnu::always_inline]] inline void phasors_vector(const float *angle, cf32 *out, std::size_t n) {
+    constexpr std::size_t kLanes = sizeof(D) / sizeof(double);
+    std::size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        F angles;
+        std::memcpy(&angles, angle + i, sizeof angles);
+        D c, s;
+        phasor<D, W>(__builtin_convertvector(angles, D), c, s);
+        const F re = __builtin_convertvector(c, F), im = __builtin_convertvector(s, F);
+        for (std::size_t j = 0; j < kLanes; ++j) out[i + j] = {re[j], im[j]};
+    }
+    phasors_scalar(angle, out, i, n);
+}
+
+void phasors_sse2(const float *angle, cf32 *out, std::size_t n) {
+    phasors_vector<Doubles2, Words2, Floats2>(angle, out, n);
+}
+
+[[gnu::target("avx2")]] void phasors_avx2(const float *angle, cf32 *out, std::size_t n) {
+    phasors_vector<Doubles4, Words4, Floats4>(angle, out, n);
+}
+
+}  // namespace
+
+void det_phasors(SimdLevel level, const float *angle, cf32 *out, std::size_t n) {
+    switch (level) {
+    case SimdLevel::scalar: phasors_scalar(angle, out, 0, n); break;
+    case SimdLevel::sse2: phasors_sse2(angle, out, n); break;
+    case SimdLevel::avx2: phasors_avx2(angle, out, n); break;
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (angle[i] >= -8.0f && angle[i] <= 8.0f) continue;
@@ -163,6 +215,8 @@ void det_phasors(const float *angle, cf32 *out, std::size_t n) {
         out[i] = cf32{static_cast<float>(c), static_cast<float>(s)};
     }
 }
+
+void det_phasors(const float *angle, cf32 *out, std::size_t n) { det_phasors(best_simd_level(), angle, out, n); }
 
 double det_exp(double x) {
     if (std::isnan(x)) return x;

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "qn_api.h"
+#include "simd_level.hpp"
 
 namespace qn {
 
@@ -18,11 +19,13 @@ namespace qn {
 void det_sincos(double x, double *sin_out, double *cos_out);
 
 // Unit phasors (cos a, sin a) in single precision for n float angles. Angles in [-8, 8]
-// take one reduction by pi/2 and short double-precision series, without branches so that
-// the loop vectorises; their error lies far below a float's last place (the results are
-// det_cos and det_sin rounded to float except near rare halfway points). Other angles,
-// and NaN, go through det_sincos.
+// take one reduction by pi/2 and short double-precision series, without branches, several
+// angles at a time on the vector paths; their error lies far below a float's last place
+// (the results are det_cos and det_sin rounded to float except near rare halfway points).
+// Other angles, and NaN, go through det_sincos. The first form takes the widest path the
+// CPU runs.
 void det_phasors(const float *angle, cf32 *out, std::size_t n);
+void det_phasors(SimdLevel level, const float *angle, cf32 *out, std::size_t n);
 
 // e^x within about one unit in the last place; overflows to infinity, underflows to 0.
 [[nodiscard]] double det_exp(double x);

@@ -51,6 +51,20 @@ template <typename V>
     std::memcpy(&v, p, sizeof v);
 }
 
+// Outputs from..n-1 one at a time: the scalar path, and the tail of the vector paths.
+QN_SCALAR_PATH void real_taps_scalar(const float *taps, std::size_t num_taps, const cf32 *work, cf32 *out, std::size_t from,
+                      std::size_t n) {
+    for (std::size_t i = from; i < n; ++i) {
+        float re = 0.0f, im = 0.0f;
+        const cf32 *newest = &work[i + num_taps - 1];
+        for (std::size_t k = 0; k < num_taps; ++k) {
+            re += taps[k] * newest[-static_cast<std::ptrdiff_t>(k)].re;
+            im += taps[k] * newest[-static_cast<std::ptrdiff_t>(k)].im;
+        }
+        out[i] = {re, im};
+    }
+}
+
 template <typename V>
 [[gnu::always_inline]] inline void real_taps(const float *taps, std::size_t num_taps, const cf32 *work, cf32 *out,
                                              std::size_t n) {
@@ -72,15 +86,7 @@ template <typename V>
         }
         std::memcpy(&out[i], acc, sizeof acc);
     }
-    for (; i < n; ++i) {
-        float re = 0.0f, im = 0.0f;
-        const cf32 *newest = &work[i + num_taps - 1];
-        for (std::size_t k = 0; k < num_taps; ++k) {
-            re += taps[k] * newest[-static_cast<std::ptrdiff_t>(k)].re;
-            im += taps[k] * newest[-static_cast<std::ptrdiff_t>(k)].im;
-        }
-        out[i] = {re, im};
-    }
+    real_taps_scalar(taps, num_taps, work, out, i, n);
 }
 
 void real_taps_sse2(const float *taps, std::size_t num_taps, const cf32 *work, cf32 *out, std::size_t n) {
@@ -112,8 +118,11 @@ std::size_t history_len(const Fir *f) { return f->num_taps - 1; }
 
 void fir_real_taps(SimdLevel level, const float *taps, std::size_t num_taps, const cf32 *work, cf32 *out,
                    std::size_t n) {
-    if (level == SimdLevel::avx2) real_taps_avx2(taps, num_taps, work, out, n);
-    else real_taps_sse2(taps, num_taps, work, out, n);
+    switch (level) {
+    case SimdLevel::scalar: real_taps_scalar(taps, num_taps, work, out, 0, n); break;
+    case SimdLevel::sse2: real_taps_sse2(taps, num_taps, work, out, n); break;
+    case SimdLevel::avx2: real_taps_avx2(taps, num_taps, work, out, n); break;
+    }
 }
 
 }  // namespace qn

@@ -1,6 +1,6 @@
 #include "resamp_core.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -32,6 +32,7 @@ struct Resamp {
     uint32_t ctrl_acc = 0;     // variable-ratio fractional phase
     uint32_t ctrl_skip = 0;    // inputs to consume before the next variable-ratio output
     uint32_t ctrl_backlog = 0; // inputs pushed but not yet counted against ctrl_skip
+    qn::SimdLevel level = qn::best_simd_level();  // the kernel path of the dot products
 };
 
 namespace qn {
@@ -62,8 +63,8 @@ uint32_t phase_of(const Resamp *r, uint32_t acc) {
 }
 
 cf32 output_at(const Resamp *r, uint32_t acc) {
-    return polyphase_dot(r->bank.get() + uint64_t{phase_of(r, acc)} * r->num_taps, r->ring.get() + r->ring_idx,
-                         r->num_taps);
+    return polyphase_dot(r->level, r->bank.get() + uint64_t{phase_of(r, acc)} * r->num_taps,
+                         r->ring.get() + r->ring_idx, r->num_taps);
 }
 
 void push(Resamp *r, cf32 x) {
@@ -178,9 +179,36 @@ void ctrl_steps(double d, uint32_t &int_step, uint32_t &frac_step) {
     int_step = !(frac > 0.0) && qi >= 4294967295.0 ? 0xFFFFFFFFu : saturating_count<uint32_t>(qi);
 }
 
-}  // namespace
+// The taps after the last whole group of four, added to y in increasing k.
+cf32 dot_tail(const float *taps, const cf32 *x, std::size_t k, std::size_t num_taps, cf32 y) {
+    for (; k < num_taps; ++k) {
+        y.re += taps[k] * x[k].re;
+        y.im += taps[k] * x[k].im;
+    }
+    return y;
+}
 
-cf32 polyphase_dot(const float *taps, const cf32 *x, std::size_t num_taps) {
+QN_SCALAR_PATH cf32 dot_scalar(const float *taps, const cf32 *x, std::size_t num_taps) {
+    float re[4] = {}, im[4] = {};
+    std::size_t k = 0;
+    for (; k + 4 <= num_taps; k += 4) {
+        for (std::size_t j = 0; j < 4; ++j) {
+            re[j] += taps[k + j] * x[k + j].re;
+            im[j] += taps[k + j] * x[k + j].im;
+        }
+    }
+    return dot_tail(taps, x, k, num_taps, {(re[0] + re[2]) + (re[1] + re[3]), (im[0] + im[2]) + (im[1] + im[3])});
+}
+
+// (s0 + s2, s1 + s3) as (re, im, re, im) -> (s0 + s2) + (s1 + s3), then the tail.
+cf32 combine_pairs(__m128 pairs, const float *taps, const cf32 *x, std::size_t k, std::size_t num_taps) {
+    const __m128 sum = _mm_add_ps(pairs, _mm_movehl_ps(pairs, pairs));
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, sum);
+    return dot_tail(taps, x, k, num_taps, {lanes[0], lanes[1]});
+}
+
+cf32 dot_sse2(const float *taps, const cf32 *x, std::size_t num_taps) {
     __m128 even = _mm_setzero_ps();  // (s0.re, s0.im, s1.re, s1.im)
     __m128 odd = _mm_setzero_ps();   // (s2.re, s2.im, s3.re, s3.im)
     std::size_t k = 0;
@@ -189,16 +217,31 @@ cf32 polyphase_dot(const float *taps, const cf32 *x, std::size_t num_taps) {
         even = _mm_add_ps(even, _mm_mul_ps(_mm_unpacklo_ps(t, t), _mm_loadu_ps(&x[k].re)));
         odd = _mm_add_ps(odd, _mm_mul_ps(_mm_unpackhi_ps(t, t), _mm_loadu_ps(&x[k + 2].re)));
     }
-    const __m128 pairs = _mm_add_ps(even, odd);                          // (s0 + s2, s1 + s3)
-    const __m128 sum = _mm_add_ps(pairs, _mm_movehl_ps(pairs, pairs));  // (s0 + s2) + (s1 + s3)
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, sum);
-    cf32 y = {lanes[0], lanes[1]};
-    for (; k < num_taps; ++k) {
-        y.re += taps[k] * x[k].re;
-        y.im += taps[k] * x[k].im;
+    return combine_pairs(_mm_add_ps(even, odd), taps, x, k, num_taps);
+}
+
+// The four partial sums in one register: (s0, s1) in the low half, (s2, s3) in the high.
+[[gnu::target("avx2")]] cf32 dot_avx2(const float *taps, const cf32 *x, std::size_t num_taps) {
+    const __m256i each_twice = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    __m256 sums = _mm256_setzero_ps();
+    std::size_t k = 0;
+    for (; k + 4 <= num_taps; k += 4) {
+        const __m256 t = _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm_loadu_ps(taps + k)), each_twice);
+        sums = _mm256_add_ps(sums, _mm256_mul_ps(t, _mm256_loadu_ps(&x[k].re)));
     }
-    return y;
+    const __m128 pairs = _mm_add_ps(_mm256_castps256_ps128(sums), _mm256_extractf128_ps(sums, 1));
+    return combine_pairs(pairs, taps, x, k, num_taps);
+}
+
+}  // namespace
+
+cf32 polyphase_dot(SimdLevel level, const float *taps, const cf32 *x, std::size_t num_taps) {
+    switch (level) {
+    case SimdLevel::scalar: return dot_scalar(taps, x, num_taps);
+    case SimdLevel::sse2: return dot_sse2(taps, x, num_taps);
+    case SimdLevel::avx2: return dot_avx2(taps, x, num_taps);
+    }
+    return dot_sse2(taps, x, num_taps);
 }
 
 void builtin_bank(float *bank) {

@@ -4,12 +4,14 @@
 #include <cstddef>
 
 #include "qn_api.h"
+#include "simd_level.hpp"
 
 namespace qn {
 
 // sum over k < num_taps of taps[k] * x[k]: four partial sums over k mod 4 combined as
-// (s0 + s2) + (s1 + s3), then the remaining taps in increasing k.
-[[nodiscard]] cf32 polyphase_dot(const float *taps, const cf32 *x, std::size_t num_taps);
+// (s0 + s2) + (s1 + s3), then the remaining taps in increasing k; by the kernel of the
+// given level (the resampler takes the widest the CPU runs).
+[[nodiscard]] cf32 polyphase_dot(SimdLevel level, const float *taps, const cf32 *x, std::size_t num_taps);
 
 // The built-in bank: 4,096 phases x 19 taps of a Kaiser-windowed sinc.
 inline constexpr std::size_t kBuiltinPhases = 4096;

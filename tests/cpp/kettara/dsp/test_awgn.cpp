@@ -8,6 +8,7 @@
 #include "awgn_core.hpp"
 #include "blob_bytes.hpp"
 #include "lo_core.h"
+#include "simd_paths.hpp"
 
 namespace {
 
@@ -58,13 +59,6 @@ bool same_bits(const Samples &a, const Samples &b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)) == 0;
 }
 
-std::vector<qn::SimdLevel> levels_here() {
-    std::vector<qn::SimdLevel> levels = {qn::SimdLevel::sse2};
-    if (qn::best_simd_level() == qn::SimdLevel::avx2) levels.push_back(qn::SimdLevel::avx2);
-    return levels;
-}
-
-// Every generator path this CPU runs, and awgn_generate itself.
 TEST(AwgnStream, MatchesThePlainGeneratorBitForBit) {
     for (uint64_t seed : {0ull, 1ull, 0xDEADBEEFCAFEF00Dull}) {
         for (float amplitude : {1.0f, 0.3f}) {
@@ -73,16 +67,31 @@ TEST(AwgnStream, MatchesThePlainGeneratorBitForBit) {
             Samples want(1003);  // not a multiple of the vector width
             for (cf32 &v : want) v = ref.sample();
             EXPECT_TRUE(same_bits(generate(g, want.size()), want)) << seed;
-            for (auto level : levels_here()) {
-                awgn_reset(g);
-                Samples got(want.size());
-                qn::generate_noise(g, level, got.data(), got.size());
-                EXPECT_TRUE(same_bits(got, want)) << seed << " level " << int(level);
-            }
             awgn_destroy(g);
         }
     }
 }
+
+// Every generator path gives the plain generator's samples for any count, and leaves the
+// stream where the next sample follows on.
+class NoisePaths : public testing::TestWithParam<qn::test::PathAndLength> {};
+
+TEST_P(NoisePaths, MatchThePlainGeneratorAndContinueIt) {
+    const auto [level, n] = GetParam();
+    for (uint64_t seed : {0ull, 0xDEADBEEFCAFEF00Dull}) {
+        Awgn *g = awgn_create(seed, 0.3f);
+        ReferenceNoise ref(seed, 0.3f);
+        Samples want(n + 5);
+        for (cf32 &v : want) v = ref.sample();
+        Samples got(n + 5);
+        qn::generate_noise(g, level, got.data(), n);
+        qn::generate_noise(g, qn::SimdLevel::scalar, got.data() + n, 5);
+        EXPECT_TRUE(same_bits(got, want)) << seed;
+        awgn_destroy(g);
+    }
+}
+
+QN_INSTANTIATE_OVER_PATHS(NoisePaths);
 
 bool ln_correctly_rounded(uint32_t m) {
     const float u = static_cast<float>(m) * 0x1p-24f;
@@ -130,11 +139,10 @@ TEST(AwgnStream, LogarithmAndKernelsEqualTheEarlierRadiusEverywhere) {
     EXPECT_EQ(qn::ln_u24(1u << 24), 0.0f);
     EXPECT_EQ(qn::noise_radius(1u << 24, 1.0f), 0.0f);
 
-    const std::vector<qn::SimdLevel> kernels = levels_here();
     long wrong_kernel = 0;
     for (uint32_t m = 1; m <= (1u << 24); m += 4) {
         const uint32_t ms[4] = {m, m + 1, m + 2, m + 3};
-        for (auto kernel : kernels) {
+        for (auto kernel : qn::simd_levels_here()) {
             float radius[4];
             qn::noise_radius4(kernel, ms, 0.75f, radius);
             for (int j = 0; j < 4; ++j)
@@ -330,7 +338,7 @@ TEST(AwgnStream, LongStreamsKeepTheirKnownFingerprints) {
         EXPECT_EQ(fingerprint(whole), c.fingerprint) << c.seed;
         awgn_reset(g);
         EXPECT_TRUE(same_bits(stream_in_calls(g, kTotal), whole)) << c.seed;
-        for (auto level : levels_here()) {
+        for (auto level : qn::simd_levels_here()) {
             awgn_reset(g);
             Samples got(kTotal);
             for (size_t done = 0, call = 0; done < kTotal; ++call) {

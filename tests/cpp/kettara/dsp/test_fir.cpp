@@ -6,6 +6,7 @@
 #include "blob_bytes.hpp"
 #include "fir_core.h"
 #include "fir_core.hpp"
+#include "simd_paths.hpp"
 
 namespace {
 
@@ -40,29 +41,40 @@ Samples reference_real(const std::vector<float> &taps, const Samples &x) {
     return y;
 }
 
-TEST(FirExecute, RealTapsMatchTheDirectFormOnEveryPath) {
-    std::vector<float> taps(65);
-    for (size_t k = 0; k < taps.size(); ++k) taps[k] = 0.01f * float(k % 7) - 0.02f + 0.001f * float(k);
-    const Samples x = ramp(301);
-    const Samples want = reference_real(taps, x);
+std::vector<float> uneven_taps(size_t n) {
+    std::vector<float> taps(n);
+    for (size_t k = 0; k < n; ++k) taps[k] = 0.01f * float(k % 7) - 0.02f + 0.001f * float(k);
+    return taps;
+}
 
+TEST(FirExecute, RealTapsMatchTheDirectForm) {
+    const std::vector<float> taps = uneven_taps(65);
+    const Samples x = ramp(301);
     Fir *f = fir_create_real(taps.data(), taps.size());
     Samples y(x.size());
     ASSERT_EQ(fir_execute(f, x.data(), x.size(), y.data()), x.size());
-    EXPECT_TRUE(same_bits(y, want));
-
-    // The vector kernels straight on a work buffer (64 zeros of history, then the input).
-    Samples work(64 + x.size(), cf32{0, 0});
-    std::copy(x.begin(), x.end(), work.begin() + 64);
-    std::vector<qn::SimdLevel> levels = {qn::SimdLevel::sse2};
-    if (qn::best_simd_level() == qn::SimdLevel::avx2) levels.push_back(qn::SimdLevel::avx2);
-    for (auto level : levels) {
-        Samples z(x.size());
-        qn::fir_real_taps(level, taps.data(), taps.size(), work.data(), z.data(), z.size());
-        EXPECT_TRUE(same_bits(z, want)) << int(level);
-    }
+    EXPECT_TRUE(same_bits(y, reference_real(taps, x)));
     fir_destroy(f);
 }
+
+// Every kernel path straight on a work buffer (num_taps - 1 zeros of history, then the
+// input) gives the direct form's bits.
+class FirPaths : public testing::TestWithParam<qn::test::PathAndLength> {};
+
+TEST_P(FirPaths, RealTapsMatchTheDirectForm) {
+    const auto [level, n] = GetParam();
+    const Samples x = ramp(n);
+    for (size_t num_taps : {1, 2, 65}) {
+        const std::vector<float> taps = uneven_taps(num_taps);
+        Samples work(num_taps - 1 + n, cf32{0, 0});
+        std::copy(x.begin(), x.end(), work.begin() + (num_taps - 1));
+        Samples z(n);
+        qn::fir_real_taps(level, taps.data(), taps.size(), work.data(), z.data(), z.size());
+        EXPECT_TRUE(same_bits(z, reference_real(taps, x))) << num_taps << " taps";
+    }
+}
+
+QN_INSTANTIATE_OVER_PATHS(FirPaths);
 
 TEST(FirExecute, ComplexTapsFormEachProductThenAdd) {
     const cf32 taps[] = {{1.0f, 5.0f}, {2.0f, -1.0f}, {0.5f, 0.25f}};

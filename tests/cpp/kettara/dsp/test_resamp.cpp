@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "blob_bytes.hpp"
 #include "resamp_core.h"
 #include "resamp_core.hpp"
+#include "simd_paths.hpp"
 
 namespace {
 
@@ -40,32 +42,36 @@ StateFields fields(const Resamp *r) {
             read_le<uint32_t>(blob, 36), read_le<uint64_t>(blob, 20)};
 }
 
-TEST(ResampDot, PartialSumsInTheFixedOrder) {
-    std::vector<float> taps(13);
-    Samples x(13);
-    for (int k = 0; k < 13; ++k) {
+// Every kernel path of the dot product sums in the fixed order, for any number of taps.
+class PolyphaseDotPaths : public testing::TestWithParam<qn::test::PathAndLength> {};
+
+TEST_P(PolyphaseDotPaths, PartialSumsInTheFixedOrder) {
+    const auto [level, n] = GetParam();
+    std::vector<float> taps(n);
+    Samples x(n);
+    for (size_t k = 0; k < n; ++k) {
         taps[k] = 1.0f / float(k + 3) - 0.1f;
         x[k] = {float(k) * 0.37f - 1.1f, 1.0f / float(k + 1)};
     }
-    for (size_t n = 1; n <= 13; ++n) {
-        float s[4][2] = {};
-        size_t k = 0;
-        for (; k + 4 <= n; k += 4)
-            for (int j = 0; j < 4; ++j) {
-                s[j][0] += taps[k + j] * x[k + j].re;
-                s[j][1] += taps[k + j] * x[k + j].im;
-            }
-        float re = (s[0][0] + s[2][0]) + (s[1][0] + s[3][0]);
-        float im = (s[0][1] + s[2][1]) + (s[1][1] + s[3][1]);
-        for (; k < n; ++k) {
-            re += taps[k] * x[k].re;
-            im += taps[k] * x[k].im;
+    float s[4][2] = {};
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        for (int j = 0; j < 4; ++j) {
+            s[j][0] += taps[k + j] * x[k + j].re;
+            s[j][1] += taps[k + j] * x[k + j].im;
         }
-        const cf32 y = qn::polyphase_dot(taps.data(), x.data(), n);
-        EXPECT_EQ(y.re, re) << n;
-        EXPECT_EQ(y.im, im) << n;
+    float re = (s[0][0] + s[2][0]) + (s[1][0] + s[3][0]);
+    float im = (s[0][1] + s[2][1]) + (s[1][1] + s[3][1]);
+    for (; k < n; ++k) {
+        re += taps[k] * x[k].re;
+        im += taps[k] * x[k].im;
     }
+    const cf32 y = qn::polyphase_dot(level, taps.data(), x.data(), n);
+    EXPECT_EQ(std::bit_cast<uint32_t>(y.re), std::bit_cast<uint32_t>(re));
+    EXPECT_EQ(std::bit_cast<uint32_t>(y.im), std::bit_cast<uint32_t>(im));
 }
+
+QN_INSTANTIATE_OVER_PATHS(PolyphaseDotPaths);
 
 TEST(ResampCreate, StepsAndRefusals) {
     const float bank[8] = {1, 1, 1, 1, 1, 1, 1, 1};
