@@ -31,7 +31,7 @@ import math
 import os
 
 from . import __version__
-from .cli._capture import capture_keywords, detached_payload
+from .cli._capture import capture_keywords, detached_payload, keyword_value
 from .cli._common import ENDIANS, FORMATS, SAMPLE_TYPES
 
 RECIPE_FORMAT = 1  # layout of the recorded keys; a reader refuses a larger number
@@ -200,10 +200,7 @@ def _load_json(path: str, what: str):
 
 
 def _parse_json(data: bytes, what: str):
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError as error:
-        raise RecipeError(f"{what} is not UTF-8 text (byte {error.start})") from None
+    text = _utf8(data, what)
     try:
         return json.loads(text, parse_constant=_reject_constant)
     except (ValueError, RecursionError) as error:
@@ -233,16 +230,20 @@ def _blue_recipe(path: str) -> dict:
             continue
         letter, data, count = keywords[tag]
         if name == "recipe":
-            raw[name] = int.from_bytes(data[:4], "little", signed=True) if letter == "L" and count == 1 else data
+            raw[name] = data if letter == "A" else keyword_value(letter, data, count)  # checked below
             continue
         if letter != "A":
             raise RecipeError(f"{path}: the keyword {tag} is not text")
-        try:
-            text = data.decode("utf-8")
-        except UnicodeDecodeError as error:
-            raise RecipeError(f"{path}: the keyword {tag} is not UTF-8 text (byte {error.start})") from None
-        raw[name] = _parse_json(data, f"{path}: the keyword {tag}") if name == "options" else text
+        what = f"{path}: the keyword {tag}"
+        raw[name] = _parse_json(data, what) if name == "options" else _utf8(data, what)
     return checked(raw, path)
+
+
+def _utf8(data: bytes, what: str) -> str:
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise RecipeError(f"{what} is not UTF-8 text (byte {error.start})") from None
 
 
 def _is_number(value) -> bool:
