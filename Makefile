@@ -13,7 +13,7 @@ CMAKE_FLAGS ?=
 # Lets ccache share results between checkouts of the tree in other folders.
 export CCACHE_BASEDIR ?= $(CURDIR)
 
-.PHONY: all build test test-cpp test-python demo bench clean system-deps check-asan check-tsan check-install fuzz fuzz-build
+.PHONY: all build test test-cpp test-python test-gnuradio demo bench clean system-deps check-asan check-tsan check-install fuzz fuzz-build
 
 all: build
 
@@ -42,7 +42,20 @@ test-cpp: build
 test-python: build
 	$(VPY) -m pytest -q tests/python
 
-test: test-cpp test-python
+# The GNU Radio blocks run in real flowgraphs under Debian's GNU Radio, which lives in the
+# system Python with Debian's NumPy 1.24: the freshly built modules and the package sources
+# are put on its path. The binding tests run there too, for the older NumPy.
+SYSTEM_PYTHON ?= /usr/bin/python3
+SYSTEM_PYTHON_TESTS := tests/gnuradio tests/python/test_plan.py tests/python/test_reader_binding.py \
+  tests/python/test_hardening_bindings.py tests/python/test_interrupt.py
+test-gnuradio: build
+	@echo "GNU Radio blocks and bindings: $(SYSTEM_PYTHON) with Debian's GNU Radio $$($(SYSTEM_PYTHON) \
+	  -c 'from gnuradio import gr; print(gr.version())') and NumPy $$($(SYSTEM_PYTHON) -c 'import numpy; \
+	  print(numpy.__version__)'), on $(BUILD)/python and python/"
+	PYTHONPATH=$(abspath $(BUILD)/python):$(abspath python) $(SYSTEM_PYTHON) -m pytest -q -p no:cacheprovider \
+	  $(SYSTEM_PYTHON_TESTS)
+
+test: test-cpp test-python test-gnuradio
 
 demo: build
 	$(VPY) -m quennel.demo

@@ -69,7 +69,10 @@ function(quennel_library name description)
 
   # The module is only the binding: every C function it calls resolves in libNAME.
   python_add_library(${name} MODULE WITH_SOABI ${ext_source})
-  target_compile_definitions(${name} PRIVATE NPY_NO_DEPRECATED_API=NPY_2_0_API_VERSION)
+  # Built against NumPy 2 headers, the modules also run on NumPy 1.24 (as Debian's GNU Radio
+  # has it) because they use only the array API that version already offers.
+  target_compile_definitions(${name} PRIVATE NPY_NO_DEPRECATED_API=NPY_2_0_API_VERSION
+    NPY_TARGET_VERSION=NPY_1_24_API_VERSION)
   target_link_libraries(${name} PRIVATE lib${name} Python::NumPy)
   quennel_module_install_rpath(module_rpath)
   set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/python

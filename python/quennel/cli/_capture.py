@@ -85,15 +85,22 @@ def sigmf_meta_path(data_path: str) -> str:
     return os.path.splitext(data_path)[0] + ".sigmf-meta"
 
 
+def sigmf_meta_text(sample_type: str, endian: str, segments=None, count: int = 0, fs: float = 0.0,
+                    fc: float = 0.0, t0: float = 0.0) -> str | None:
+    """The capture library's SigMF metadata text, annotating every burst of the given scene
+    segments (none when segments is None); None when it cannot be built."""
+    lib = tolvane_lib()
+    return take_text(lib.wfm_sigmf_meta_json(SAMPLE_TYPES.index(sample_type), int(endian == "be"), segments,
+                                             count, fs, fc, t0), libc().free)
+
+
 def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global: dict | None = None,
                      annotations: list | None = None, extensions: list = ()) -> None:
     """Replaces the sidecar of a finished SigMF capture by one annotating the scene's segments
     (or holding the given annotations), with extra_global members in "global". Extensions
     are declared for the given ones and for the namespaces of the extra members (other than
     "core", which is SigMF's own)."""
-    lib = tolvane_lib()
-    text = take_text(lib.wfm_sigmf_meta_json(SAMPLE_TYPES.index(writer.sample_type), int(writer.endian == "be"),
-                                             segments, count, writer.fs, writer.fc, writer.t0), libc().free)
+    text = sigmf_meta_text(writer.sample_type, writer.endian, segments, count, writer.fs, writer.fc, writer.t0)
     if text is None:
         raise CliError(f"{writer.path}: cannot build the SigMF metadata")
     if extra_global or annotations is not None or extensions:

@@ -63,11 +63,15 @@ def output_capture(path: str, fmt: str | None) -> tuple[str, str]:
     return path, fmt
 
 
-def input_capture(path: str) -> str:
+def capture_data_path(path: str) -> str:
     """The file the reader opens for path (NAME.sigmf-meta and NAME.sigmf mean the data file)."""
     base, extension = os.path.splitext(path)
-    if extension.lower() in (".sigmf-meta", ".sigmf"):
-        path = base + ".sigmf-data"
+    return base + ".sigmf-data" if extension.lower() in (".sigmf-meta", ".sigmf") else path
+
+
+def input_capture(path: str) -> str:
+    """The file the reader opens for path, which must exist (see capture_data_path)."""
+    path = capture_data_path(path)
     if not os.path.exists(path):
         raise CliError(f"{path}: no such file")
     if os.path.isdir(path):

@@ -122,6 +122,7 @@ class Composer:
                                                         ctypes.byref(continuous))
         self.n_segments = count.value
         self.repeats_forever = bool(repeat.value or continuous.value)
+        self.seed_advance = self._lib.wfm_compose_seed_advance(self._handle)  # 0 none, 1 noise, 2 all
 
     def segments(self) -> list[SegmentSpec]:
         """The segments as played (frame lengths applied, noise floors resolved)."""

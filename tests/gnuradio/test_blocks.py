@@ -1,0 +1,225 @@
+"""The GNU Radio blocks in real flowgraphs (Debian's GNU Radio, on the system Python)."""
+
+import json
+import os
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import numpy as np
+import pmt
+import pytest
+from gnuradio import blocks, gr
+
+import kettara
+import tolvane
+from quennel.cli._capture import Writer
+from quennel.cli._scene import Composer
+from quennel.gnuradio import capture_sink, capture_source, scene_source
+
+BURSTS = ('{"segments": [{"fs": 1e6, "num_samples": 3000, "delay_samples": 100, "off_samples": [50, 400],'
+          ' "repeats": 3, "sum": [{"type": "tone", "freq": 1e5}, {"type": "bpsk", "snr": 8, "sps": 4}]},'
+          ' {"fs": 1e6, "type": "chirp", "freq": -2e5, "f_end": 2e5, "snr": 12, "num_samples": 2000}]}')
+REPEATING = ('{"repeat": true, "segments": [{"type": "qpsk", "snr": 10, "num_samples": 700,'
+             ' "off_samples": 300, "repeats": 2}]}')
+
+
+def run(*chain):
+    """Connects the blocks in a chain, runs the flowgraph to its end, returns the last block.
+    (The flowgraph does not keep Python blocks alive: the chain holds them while it runs.)"""
+    top = gr.top_block()
+    top.connect(*chain)
+    top.run()
+    return chain[-1]
+
+
+def collected(sink) -> np.ndarray:
+    return np.array(sink.data(), dtype=np.complex64)
+
+
+def burst_tags(sink) -> list[tuple[int, dict]]:
+    return [(tag.offset, pmt.to_python(tag.value)) for tag in sink.tags() if pmt.symbol_to_string(tag.key) == "annotation"]
+
+
+def expected_bursts(scene: str, seed=None, shift: int = 0) -> list[tuple[int, str, int]]:
+    """(first sample, label, sample count) of every burst of the first pass, from the
+    annotations a SigMF capture of the scene gets."""
+    from quennel.gnuradio._streams import scene_bursts
+
+    with Composer(scene) as composer:
+        return [(offset + shift, a["core:label"], a["core:sample_count"]) for offset, a in scene_bursts(composer, seed)]
+
+
+def summary(tags) -> list[tuple[int, str, int]]:
+    return [(offset, a["core:label"], a["core:sample_count"]) for offset, a in tags]
+
+
+@pytest.mark.parametrize("overrides", [{}, {"snr": 3.5}, {"seed": 1234}, {"snr": -2.0, "seed": 77}])
+def test_scene_source_is_the_plan_render_with_tags_at_burst_starts(overrides):
+    reference = kettara.Plan(BURSTS).render(json.dumps(overrides) if overrides else "")
+    sink = run(scene_source(BURSTS, **overrides), blocks.head(gr.sizeof_gr_complex, 10**6),
+               blocks.vector_sink_c())
+    assert collected(sink).tobytes() == reference.tobytes()
+    tags = burst_tags(sink)
+    assert summary(tags) == expected_bursts(BURSTS, overrides.get("seed"))
+    assert len(tags) == 3 * 2 + 1
+    chirp = tags[-1][1]
+    assert (chirp["core:freq_lower_edge"], chirp["core:freq_upper_edge"]) == (-2e5, 2e5)
+    assert chirp["sondrel:snr"] == 12 and chirp["sondrel:seed"] == (overrides.get("seed") or 1)
+    for offset, annotation in tags:  # every burst starts where the scene's samples stop being silent or noise-only
+        assert annotation["core:sample_count"] > 0 and offset < reference.size
+
+
+def test_a_repeating_scene_streams_past_its_length():
+    with Composer(REPEATING) as composer:
+        length = composer.pass_length()
+        wanted = 3 * length + 123
+        reference = np.empty(wanted, np.complex64)
+        assert composer.read(reference) == wanted
+    sink = run(scene_source(REPEATING), blocks.head(gr.sizeof_gr_complex, wanted), blocks.vector_sink_c())
+    assert collected(sink).tobytes() == reference.tobytes()
+    first = expected_bursts(REPEATING)
+    assert summary(burst_tags(sink)) == [burst for shift in (0, length, 2 * length, 3 * length)
+                                         for burst in expected_bursts(REPEATING, shift=shift) if burst[0] < wanted]
+    assert len(first) == 2
+
+
+def test_a_repeating_scene_with_overrides_renders_pass_after_pass():
+    plan = kettara.Plan(REPEATING.replace('"repeat": true, ', ""))
+    one_pass = plan.render('{"snr": 4}')
+    sink = run(scene_source(REPEATING, snr=4), blocks.head(gr.sizeof_gr_complex, 2 * one_pass.size + 10),
+               blocks.vector_sink_c())
+    samples = collected(sink)
+    assert samples[:one_pass.size].tobytes() == one_pass.tobytes()
+    assert samples[one_pass.size:2 * one_pass.size].tobytes() == one_pass.tobytes()  # no seed advance: passes repeat
+    advancing = REPEATING.replace('"repeat": true', '"repeat": true, "seed_advance": "noise"')
+    sink = run(scene_source(advancing, snr=4, seed=9), blocks.head(gr.sizeof_gr_complex, 2 * one_pass.size),
+               blocks.vector_sink_c())
+    samples = collected(sink)
+    assert samples[:one_pass.size].tobytes() == plan.render('{"snr": 4, "seed": 9}').tobytes()
+    assert samples[one_pass.size:].tobytes() == plan.render('{"snr": 4, "seed": 10}').tobytes()
+
+
+@pytest.mark.parametrize("name, sample_type, tolerance", [
+    ("capture.sigmf-data", "cf32", 0.0),
+    ("capture.blue", "ci16", 1.5 / 32767),
+    ("capture.blue", "cf32", 0.0),
+])
+def test_capture_sink_then_capture_source_round_trips(tmp_path, name, sample_type, tolerance):
+    path = str(tmp_path / name)
+    reference = kettara.Plan(BURSTS).render("") * np.float32(0.25)
+    run(scene_source(BURSTS), blocks.multiply_const_cc(0.25),
+        capture_sink(path, sample_type, samp_rate=1e6, center_freq=433.92e6, start_time=1700000000.5))
+    sink = run(capture_source(path), blocks.vector_sink_c())
+    samples = collected(sink)
+    assert samples.size == reference.size
+    assert np.max(np.abs(samples - reference)) <= tolerance
+    facts = {pmt.symbol_to_string(tag.key): tag.value for tag in sink.tags() if tag.offset == 0}
+    assert pmt.to_double(facts["rx_rate"]) == 1e6 and pmt.to_double(facts["rx_freq"]) == 433.92e6
+    if name.endswith(".blue"):  # BLUE stores the start time; SigMF's datetime is not read back
+        seconds = pmt.tuple_ref(facts["rx_time"], 0)
+        assert (pmt.to_uint64(seconds), pmt.to_double(pmt.tuple_ref(facts["rx_time"], 1))) == (1700000000, 0.5)
+        assert burst_tags(sink) == []
+    else:
+        assert "rx_time" not in facts
+        tags = burst_tags(sink)
+        assert summary(tags) == expected_bursts(BURSTS)
+        chirp = tags[-1][1]  # the capture is at 433.92 MHz: so are its annotations
+        assert (chirp["core:freq_lower_edge"], chirp["core:freq_upper_edge"]) == (433.72e6, 434.12e6)
+
+
+def test_capture_source_tags_a_sigmf_capture_written_by_the_library(tmp_path):
+    path = str(tmp_path / "plain.sigmf-data")
+    writer = Writer(path, "sigmf", fs=2e6)
+    writer.write(np.ones(100, np.complex64))
+    writer.close()
+    sink = run(capture_source(path.replace(".sigmf-data", ".sigmf-meta")), blocks.vector_sink_c())
+    assert collected(sink).size == 100
+    assert {pmt.symbol_to_string(tag.key) for tag in sink.tags()} == {"rx_rate"}
+
+
+WRITER = textwrap.dedent("""
+    import sys, time
+    import numpy as np
+    from quennel.cli._capture import Writer
+    writer = Writer(sys.argv[1], "blue", "ci16", fs=1e6)
+    samples = (np.arange(5000) % 200 / 400).astype(np.complex64) * (1 + 1j)
+    start = 0
+    for count in (1, 999, 7, 2500, 3, 1490):
+        writer.write(samples[start:start + count])
+        writer.flush()
+        start += count
+        if count == 1:
+            print("ready", flush=True)
+        time.sleep(0.15)
+    writer.close()
+""")
+
+
+def test_follow_gets_every_sample_then_ends_when_the_writer_closes(tmp_path):
+    path = str(tmp_path / "growing.blue")
+    process = subprocess.Popen([sys.executable, "-c", WRITER, path], stdout=subprocess.PIPE, text=True)
+    try:
+        assert process.stdout.readline() == "ready\n"
+        sink = run(capture_source(path, follow=True), blocks.vector_sink_c())
+    finally:
+        assert process.wait(timeout=30) == 0
+    with tolvane.Reader(path) as reader:
+        written = reader.read(10000)
+    assert written.size == 5000
+    assert collected(sink).tobytes() == written.tobytes()
+
+
+def test_stopping_a_flowgraph_ends_a_follow_that_waits_promptly(tmp_path):
+    path = tmp_path / "stalled.iq"
+    path.write_bytes(np.ones(64, np.complex64).tobytes())
+    top = gr.top_block()
+    source, sink = capture_source(str(path), follow=True), blocks.vector_sink_c()
+    top.connect(source, sink)
+    top.start()
+    deadline = time.monotonic() + 5
+    while len(sink.data()) < 64 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    time.sleep(0.3)  # the source now waits for samples that never come
+    began = time.monotonic()
+    stopper = threading.Thread(target=lambda: (top.stop(), top.wait()))
+    stopper.start()
+    stopper.join(timeout=5)
+    assert not stopper.is_alive()
+    assert time.monotonic() - began < 1.0
+    assert len(sink.data()) == 64
+
+
+@pytest.mark.parametrize("make, error, message", [
+    (lambda d: scene_source('{"segments": []}'), ValueError, 'non-empty "segments"'),
+    (lambda d: scene_source(str(d / "missing.json")), ValueError, "cannot read the scene"),
+    (lambda d: scene_source('{"segments": [{"type": "bits", "pattern": "1010", "num_samples": 10, "rs_depth": 6}]}'), ValueError,
+     "--rs-depth must be 1, 2, 3, 4, 5 or 8"),
+    (lambda d: scene_source('{"segments": [{"type": "tone", "num_samples": [10, 20]}]}', snr=3), RuntimeError,
+     "kettara_prepare failed"),
+    (lambda d: capture_source(str(d / "missing.blue")), ValueError, "cannot open capture"),
+    (lambda d: capture_source(str(d / "missing.iq"), sample_type="CF32"), ValueError, "sample_type"),
+    (lambda d: capture_sink(str(d / "x.unknown")), ValueError, "cannot tell the capture format"),
+    (lambda d: capture_sink(str(d / "x.blue"), sample_type="cf16"), ValueError, "sample_type must be one of"),
+    (lambda d: capture_sink(str(d / "x.blue"), endian="little"), ValueError, "endian must be one of"),
+    (lambda d: capture_sink(str(d / "no" / "x.blue")), OSError, "cannot create the capture"),
+])
+def test_bad_input_raises_at_construction(tmp_path, make, error, message):
+    with pytest.raises(error) as raised:
+        make(tmp_path)
+    if message:
+        assert message in str(raised.value)
+
+
+def test_gnuradio_companion_loads_the_block_definitions():
+    from gnuradio.grc.core.platform import Platform
+
+    platform = Platform(version=gr.version(), prefs=gr.prefs(),
+                        version_parts=(gr.major_version(), gr.api_version(), gr.minor_version()))
+    folder = os.path.join(os.path.dirname(__file__), "..", "..", "grc")
+    platform.build_library([folder, *platform.config.block_paths])
+    for block in ("quennel_scene_source", "quennel_capture_source", "quennel_capture_sink"):
+        assert block in platform.blocks
+        assert "quennel.gnuradio" in platform.blocks[block].templates["imports"]
