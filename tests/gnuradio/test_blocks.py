@@ -130,7 +130,7 @@ def test_capture_sink_then_capture_source_round_trips(tmp_path, name, sample_typ
         assert (chirp["core:freq_lower_edge"], chirp["core:freq_upper_edge"]) == (433.72e6, 434.12e6)
 
 
-def test_capture_source_tags_a_sigmf_capture_written_by_the_library(tmp_path):
+def test_capture_source_tags_only_the_annotations_it_can_place(tmp_path):
     path = str(tmp_path / "plain.sigmf-data")
     writer = Writer(path, "sigmf", fs=2e6)
     writer.write(np.ones(100, np.complex64))
@@ -138,6 +138,15 @@ def test_capture_source_tags_a_sigmf_capture_written_by_the_library(tmp_path):
     sink = run(capture_source(path.replace(".sigmf-data", ".sigmf-meta")), blocks.vector_sink_c())
     assert collected(sink).size == 100
     assert {pmt.symbol_to_string(tag.key) for tag in sink.tags()} == {"rx_rate"}
+    meta = tmp_path / "plain.sigmf-meta"
+    document = json.loads(meta.read_text())
+    document["annotations"] = [{"core:sample_start": 5, "core:label": "ok", "x:nested": {"a": [1, 2]}, "x:none": None},
+                               {"core:sample_start": -1}, {"core:sample_start": "7"}, {"core:sample_start": True},
+                               {"core:label": "nowhere"}, "not an object"]
+    meta.write_text(json.dumps(document))
+    sink = run(capture_source(path), blocks.vector_sink_c())
+    assert collected(sink).size == 100
+    assert [(offset, a["core:label"]) for offset, a in burst_tags(sink)] == [(5, "ok")]
 
 
 WRITER = textwrap.dedent("""
@@ -223,3 +232,13 @@ def test_gnuradio_companion_loads_the_block_definitions():
     for block in ("quennel_scene_source", "quennel_capture_source", "quennel_capture_sink"):
         assert block in platform.blocks
         assert "quennel.gnuradio" in platform.blocks[block].templates["imports"]
+
+
+def test_a_failing_write_ends_the_flowgraph_instead_of_raising_into_the_scheduler():
+    top = gr.top_block()
+    source, sink = scene_source(REPEATING), capture_sink("/dev/full", format="raw")
+    top.connect(source, sink)
+    runner = threading.Thread(target=top.run)
+    runner.start()
+    runner.join(timeout=10)
+    assert not runner.is_alive()

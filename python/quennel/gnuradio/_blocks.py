@@ -102,11 +102,13 @@ def _sigmf_annotations(data_path: str) -> list[dict]:
     """The annotations of a SigMF capture's sidecar that say where they start."""
     try:
         with open(sigmf_meta_path(data_path), encoding="utf-8") as file:
-            annotations = json.load(file).get("annotations", [])
+            annotations = json.load(file).get("annotations")
     except (OSError, ValueError, AttributeError):
         return []
-    return [dict(a) for a in annotations if isinstance(a, dict) and isinstance(a.get(_SAMPLE_START), int)
-            and a[_SAMPLE_START] >= 0] if isinstance(annotations, list) else []
+    if not isinstance(annotations, list):
+        return []
+    return [a for a in annotations
+            if isinstance(a, dict) and type(a.get(_SAMPLE_START)) is int and a[_SAMPLE_START] >= 0]
 
 
 class capture_source(gr.sync_block):
