@@ -6,6 +6,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* Where the marker was found. `errors` counts bit differences against the better of the
  * marker and its complement; `inverted` is 1 when the complement fits better. */
 typedef struct AsmMatch {

@@ -7,6 +7,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* K 7, n 2, polys 0x79 and 0x5B, invert 2. */
 QN_API extern const ConvSpec CCSDS_TM_CONV;
 

@@ -9,6 +9,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 enum { CONV_MAX_OUTPUTS = 6 };
 
 /* Generator masks: bit K-1 taps the current input, bit 0 the oldest. Bit j of `invert`

@@ -10,6 +10,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 typedef struct TmFrameConfig {
     uint32_t rs_depth;  /* 0 no Reed-Solomon, else the interleaving depth 1..5 or 8 */
     uint32_t randomise; /* non-zero: the 17-stage randomiser */

@@ -8,6 +8,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* Randomiser descriptor. `degree` must be 1..31: any other value gives a register that
  * outputs zeros, so randomising with it leaves the bits unchanged. `period` is informative. */
 typedef struct RandSpec {

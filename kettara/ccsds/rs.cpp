@@ -145,7 +145,7 @@ int ccsds_tm_rs_codeword_ok(const uint8_t *codeword) {
     return syndromes(shared_codec(), conv, synd) ? 1 : 0;
 }
 
-int ccsds_tm_rs_decode(uint8_t *codeword) { return codeword ? decode_dual(codeword) : -1; }
+int ccsds_tm_rs_decode(uint8_t *codeword) { return codeword ? decode_dual(codeword) : QN_ERR_INVALID; }
 
 // Codeword i of a depth-I codeblock is made of the octets at i + j * I, j = 0 .. 254:
 // the data octets first, then the parity octets that follow all the data.
@@ -169,7 +169,7 @@ size_t ccsds_tm_rs_decode_block(uint8_t *codeblock, uint32_t depth, RsBlockStats
     for (uint32_t i = 0; i < depth; ++i) {
         for (unsigned j = 0; j < CCSDS_RS_N; ++j) codeword[j] = codeblock[i + j * depth];
         const int result = decode_dual(codeword);
-        if (result < 0) {
+        if (result == RS_UNCORRECTABLE) {
             ++counts.failed;
         } else if (result > 0) {
             ++counts.corrected;

@@ -10,6 +10,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 enum { CCSDS_RS_N = 255, CCSDS_RS_K = 223, CCSDS_RS_PARITY = 32 };
 
 /* Per-codeblock decoding counters. */

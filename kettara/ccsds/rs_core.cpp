@@ -85,7 +85,7 @@ int chien_search(const Gf &gf, const uint8_t *lambda, uint32_t L, uint32_t *posi
         if (value == 0) positions[found++] = k;
     }
     // A degree-L polynomial has at most L roots, so stopping at L loses no extra one.
-    return found == L ? static_cast<int>(found) : -1;
+    return found == L ? static_cast<int>(found) : RS_UNCORRECTABLE;
 }
 
 // Sum of coeffs[i] x^(i - power_offset) for i = first, first + every, ... below end, x = alpha^xlog.
@@ -112,10 +112,10 @@ int rs_correct(const RsCodec &rs, uint8_t *codeword, const uint8_t *synd) {
     const Gf gf{rs};
     uint8_t lambda[RS_MAX_NROOTS + 1];
     const uint32_t L = berlekamp_massey(gf, synd, lambda);
-    if (L == 0 || L > rs.t) return -1;
+    if (L == 0 || L > rs.t) return RS_UNCORRECTABLE;
 
     uint32_t positions[RS_MAX_NROOTS];
-    if (chien_search(gf, lambda, L, positions) < 0) return -1;
+    if (chien_search(gf, lambda, L, positions) == RS_UNCORRECTABLE) return RS_UNCORRECTABLE;
 
     // Omega(x) = S(x) lambda(x) mod x^L.
     uint8_t omega[RS_MAX_NROOTS] = {};
@@ -228,7 +228,7 @@ int rs_codeword_ok(const RsCodec *rs, const uint8_t *codeword) {
 }
 
 int rs_decode(const RsCodec *rs, uint8_t *codeword) {
-    if (!rs || !codeword) return -1;
+    if (!rs || !codeword) return QN_ERR_INVALID;
     uint8_t synd[RS_MAX_NROOTS];
     if (field_syndromes(*rs, codeword, synd)) return 0;
     return kettara::rs_correct(*rs, codeword, synd);

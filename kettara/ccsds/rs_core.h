@@ -8,7 +8,13 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 enum { RS_MAX_NN = 255, RS_MAX_NROOTS = 64 };
+
+/* Result of rs_decode and ccsds_tm_rs_decode for a codeword with more errors than the code
+ * corrects (the value of QN_ERR_INVALID, which they also give for a null pointer). */
+enum { RS_UNCORRECTABLE = -1 };
 
 /* Code parameters: `gfpoly` is the field polynomial without its x^m term; the generator's
  * roots are alpha^(prim * (fcr + j)) for j = 0 .. nroots - 1. */
@@ -50,7 +56,7 @@ QN_API void rs_encode(const RsCodec *rs, const uint8_t *data, uint8_t *parity);
 QN_API void rs_syndromes(const RsCodec *rs, const uint8_t *codeword, uint8_t *synd);
 /* 1 when every syndrome is zero, else 0. */
 QN_API int rs_codeword_ok(const RsCodec *rs, const uint8_t *codeword);
-/* 0 no error; k >= 1 symbols corrected in place; -1 uncorrectable (codeword unchanged). */
+/* 0 no error; k >= 1 symbols corrected in place; RS_UNCORRECTABLE (codeword unchanged). */
 QN_API int rs_decode(const RsCodec *rs, uint8_t *codeword);
 
 QN_EXTERN_C_END

@@ -503,15 +503,20 @@ Awgn *awgn_create(uint64_t seed, float amplitude) {
 
 void awgn_destroy(Awgn *g) { delete g; }
 
-void awgn_reset(Awgn *g) { qn::seed_generator(g); }
+void awgn_reset(Awgn *g) {
+    if (g) qn::seed_generator(g);
+}
 
 void awgn_reseed(Awgn *g, uint64_t seed) {
+    if (!g) return;
     g->seed = seed;
     qn::seed_generator(g);
 }
 
-float awgn_get_amplitude(const Awgn *g) { return g->amplitude; }
-void awgn_set_amplitude(Awgn *g, float amplitude) { g->amplitude = amplitude; }
+float awgn_get_amplitude(const Awgn *g) { return g ? g->amplitude : 0.0f; }
+void awgn_set_amplitude(Awgn *g, float amplitude) {
+    if (g) g->amplitude = amplitude;
+}
 
 size_t awgn_generate_max_out(void) { return 65536; }
 
@@ -523,12 +528,12 @@ size_t awgn_generate(Awgn *g, size_t n, cf32 *out, size_t out_cap) {
 }
 
 int awgn(uint64_t seed, size_t n, cf32 *out, float amplitude) {
-    if (!out && n > 0) return -1;
+    if (!out && n > 0) return QN_ERR_INVALID;
     Awgn *g = awgn_create(seed, amplitude);
-    if (!g) return -6;
+    if (!g) return QN_ERR_NOMEM;
     awgn_generate(g, n, out, n);
     awgn_destroy(g);
-    return 0;
+    return QN_OK;
 }
 
 float awgn_amplitude_for_snr(float snr_db, float signal_power) {
@@ -536,9 +541,10 @@ float awgn_amplitude_for_snr(float snr_db, float signal_power) {
     return std::sqrt(qn::det_expf(a) * (signal_power * 0.5f));
 }
 
-size_t awgn_state_bytes(const Awgn *) { return qn::kStateBytes; }
+size_t awgn_state_bytes(const Awgn *g) { return g ? qn::kStateBytes : 0; }
 
 void awgn_get_state(const Awgn *g, void *out) {
+    if (!g || !out) return;
     auto *bytes = static_cast<unsigned char *>(out);
     qn::blob::write_header(bytes, qn::kMagic, 1, qn::kStateBytes);
     for (int i = 0; i < 4; ++i) qn::blob::put<uint64_t>(bytes + 16 + 8 * i, g->s[i]);
@@ -547,12 +553,13 @@ void awgn_get_state(const Awgn *g, void *out) {
 }
 
 int awgn_set_state(Awgn *g, const void *blob) {
+    if (!g || !blob) return QN_ERR_INVALID;
     const auto *bytes = static_cast<const unsigned char *>(blob);
-    if (!qn::blob::header_matches(bytes, qn::kMagic, 1, qn::kStateBytes)) return -4;
+    if (!qn::blob::header_matches(bytes, qn::kMagic, 1, qn::kStateBytes)) return QN_ERR_STATE;
     for (int i = 0; i < 4; ++i) g->s[i] = qn::blob::get<uint64_t>(bytes + 16 + 8 * i);
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 8; ++j) g->lanes[i][j] = qn::blob::get<uint64_t>(bytes + 48 + 64 * i + 8 * j);
-    return 0;
+    return QN_OK;
 }
 
 }  // extern "C"

@@ -7,12 +7,13 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 typedef struct Awgn Awgn;
 
 /* A generator for seed; amplitude is the standard deviation of each of re and im.
  * Null when allocation fails. */
 QN_API Awgn *awgn_create(uint64_t seed, float amplitude);
-/* Frees; null is accepted. */
 QN_API void awgn_destroy(Awgn *g);
 /* Back to the start of the stream of the stored seed; amplitude kept. */
 QN_API void awgn_reset(Awgn *g);
@@ -28,15 +29,15 @@ QN_API size_t awgn_generate_max_out(void);
 /* Writes min(n, out_cap) samples and returns that count. */
 QN_API size_t awgn_generate(Awgn *g, size_t n, cf32 *out, size_t out_cap);
 
-/* One shot: n samples of the stream of seed into out. 0, -1 when out is null with n > 0,
- * or -6 when the generator cannot be allocated (nothing written). */
+/* One shot: n samples of the stream of seed into out. QN_OK, QN_ERR_INVALID when out is null
+ * with n > 0, or QN_ERR_NOMEM when the generator cannot be allocated (nothing written). */
 QN_API int awgn(uint64_t seed, size_t n, cf32 *out, float amplitude);
 
 /* The amplitude whose complex noise power is signal_power / 10^(snr_db / 10). */
 QN_API float awgn_amplitude_for_snr(float snr_db, float signal_power);
 
-/* Running state (generator and lane words) as a 304-byte "AWGN" blob; set returns 0, or -4
- * and changes nothing when the header does not match. */
+/* Running state (generator and lane words) as a 304-byte "AWGN" blob; set returns QN_OK, or
+ * QN_ERR_STATE and changes nothing when the header does not match. */
 QN_API size_t awgn_state_bytes(const Awgn *g);
 QN_API void awgn_get_state(const Awgn *g, void *out);
 QN_API int awgn_set_state(Awgn *g, const void *blob);

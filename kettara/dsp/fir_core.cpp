@@ -145,14 +145,17 @@ Fir *fir_create_real(const float *taps, size_t n) {
 
 void fir_destroy(Fir *f) { delete f; }
 
-void fir_reset(Fir *f) { std::fill_n(f->hist.get(), qn::history_len(f), cf32{0.0f, 0.0f}); }
+void fir_reset(Fir *f) {
+    if (f) std::fill_n(f->hist.get(), qn::history_len(f), cf32{0.0f, 0.0f});
+}
 
-size_t fir_get_num_taps(const Fir *f) { return f->num_taps; }
+size_t fir_get_num_taps(const Fir *f) { return f ? f->num_taps : 0; }
 
-int fir_get_is_real(const Fir *f) { return f->taps_r != nullptr; }
+int fir_get_is_real(const Fir *f) { return f && f->taps_r != nullptr; }
 
 double fir_dc_gain(const Fir *f) {
     double sum = 0.0;
+    if (!f) return sum;
     for (uint64_t k = 0; k < f->num_taps; ++k) sum += f->taps_r ? f->taps_r[k] : f->taps_c[k].re;
     return sum;
 }
@@ -180,9 +183,12 @@ size_t fir_execute(Fir *f, const cf32 *in, size_t n, cf32 *out) {
     return n;
 }
 
-size_t fir_state_bytes(const Fir *f) { return qn::blob::kHeaderBytes + sizeof(cf32) * qn::history_len(f); }
+size_t fir_state_bytes(const Fir *f) {
+    return f ? qn::blob::kHeaderBytes + sizeof(cf32) * qn::history_len(f) : 0;
+}
 
 void fir_get_state(const Fir *f, void *out) {
+    if (!f || !out) return;
     auto *bytes = static_cast<unsigned char *>(out);
     const size_t size = fir_state_bytes(f);
     qn::blob::write_header(bytes, qn::kMagic, 1, static_cast<uint32_t>(size));
@@ -190,11 +196,12 @@ void fir_get_state(const Fir *f, void *out) {
 }
 
 int fir_set_state(Fir *f, const void *blob) {
+    if (!f || !blob) return QN_ERR_INVALID;
     const auto *bytes = static_cast<const unsigned char *>(blob);
     const size_t size = fir_state_bytes(f);
-    if (!qn::blob::header_matches(bytes, qn::kMagic, 1, size)) return -4;
+    if (!qn::blob::header_matches(bytes, qn::kMagic, 1, size)) return QN_ERR_STATE;
     if (f->hist) std::memcpy(f->hist.get(), bytes + qn::blob::kHeaderBytes, size - qn::blob::kHeaderBytes);
-    return 0;
+    return QN_OK;
 }
 
 }  // extern "C"

@@ -7,12 +7,13 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 typedef struct Fir Fir;
 
 /* Copies the n taps; null when taps is null, n is 0 or allocation fails. */
 QN_API Fir *fir_create(const cf32 *taps, size_t n);
 QN_API Fir *fir_create_real(const float *taps, size_t n);
-/* Frees; null is accepted. */
 QN_API void fir_destroy(Fir *f);
 /* Clears the history. */
 QN_API void fir_reset(Fir *f);
@@ -29,8 +30,8 @@ QN_API size_t fir_execute_max_out(void);
  * when a pointer is null, n is 0 or the scratch buffer cannot grow. */
 QN_API size_t fir_execute(Fir *f, const cf32 *in, size_t n, cf32 *out);
 
-/* History as a "FIR_" blob of 8 * num_taps + 8 bytes (16 for one tap); set returns 0, or -4
- * and changes nothing when the header or size does not fit this filter. */
+/* History as a "FIR_" blob of 8 * num_taps + 8 bytes (16 for one tap); set returns QN_OK, or
+ * QN_ERR_STATE and changes nothing when the header or size does not fit this filter. */
 QN_API size_t fir_state_bytes(const Fir *f);
 QN_API void fir_get_state(const Fir *f, void *out);
 QN_API int fir_set_state(Fir *f, const void *blob);

@@ -55,6 +55,7 @@ Lo *lo_create(double norm_freq) {
 }
 
 void lo_init(Lo *lo, double norm_freq) {
+    if (!lo) return;
     qn::ensure_sin_table();
     lo->phase = 0;
     lo->phase_inc = qn::phase_increment(norm_freq);
@@ -63,23 +64,29 @@ void lo_init(Lo *lo, double norm_freq) {
 
 void lo_destroy(Lo *lo) { delete lo; }
 
-void lo_reset(Lo *lo) { lo->phase = 0; }
+void lo_reset(Lo *lo) {
+    if (lo) lo->phase = 0;
+}
 
-double lo_get_norm_freq(const Lo *lo) { return lo->norm_freq; }
+double lo_get_norm_freq(const Lo *lo) { return lo ? lo->norm_freq : 0.0; }
 
 void lo_set_norm_freq(Lo *lo, double norm_freq) {
+    if (!lo) return;
     lo->phase_inc = qn::phase_increment(norm_freq);
     lo->norm_freq = norm_freq;
 }
 
-uint32_t lo_get_phase(const Lo *lo) { return lo->phase; }
-void lo_set_phase(Lo *lo, uint32_t phase) { lo->phase = phase; }
-uint32_t lo_get_phase_inc(const Lo *lo) { return lo->phase_inc; }
+uint32_t lo_get_phase(const Lo *lo) { return lo ? lo->phase : 0; }
+void lo_set_phase(Lo *lo, uint32_t phase) {
+    if (lo) lo->phase = phase;
+}
+uint32_t lo_get_phase_inc(const Lo *lo) { return lo ? lo->phase_inc : 0; }
 
 size_t lo_steps_max_out(void) { return 65536; }
 size_t lo_steps_ctrl_max_out(void) { return 65536; }
 
 size_t lo_steps(Lo *lo, size_t n, cf32 *out, size_t out_cap) {
+    if (!lo || !out) return 0;
     const size_t count = n < out_cap ? n : out_cap;
     const float *lut = lo_sin_lut;
     const uint32_t inc = lo->phase_inc;
@@ -97,6 +104,7 @@ size_t lo_steps(Lo *lo, size_t n, cf32 *out, size_t out_cap) {
 }
 
 size_t lo_steps_ctrl(Lo *lo, const double *ctrl, size_t n, cf32 *out, size_t out_cap) {
+    if (!lo || !ctrl || !out) return 0;
     const size_t count = n < out_cap ? n : out_cap;
     const float *lut = lo_sin_lut;
     uint32_t phase = lo->phase;
@@ -110,19 +118,21 @@ size_t lo_steps_ctrl(Lo *lo, const double *ctrl, size_t n, cf32 *out, size_t out
     return count;
 }
 
-size_t lo_state_bytes(const Lo *) { return qn::kStateBytes; }
+size_t lo_state_bytes(const Lo *lo) { return lo ? qn::kStateBytes : 0; }
 
 void lo_get_state(const Lo *lo, void *out) {
+    if (!lo || !out) return;
     auto *bytes = static_cast<unsigned char *>(out);
     qn::blob::write_header(bytes, qn::kMagic, 1, qn::kStateBytes);
     qn::blob::put<uint32_t>(bytes + 16, lo->phase);
 }
 
 int lo_set_state(Lo *lo, const void *blob) {
+    if (!lo || !blob) return QN_ERR_INVALID;
     const auto *bytes = static_cast<const unsigned char *>(blob);
-    if (!qn::blob::header_matches(bytes, qn::kMagic, 1, qn::kStateBytes)) return -4;
+    if (!qn::blob::header_matches(bytes, qn::kMagic, 1, qn::kStateBytes)) return QN_ERR_STATE;
     lo->phase = qn::blob::get<uint32_t>(bytes + 16);
-    return 0;
+    return QN_OK;
 }
 
 }  // extern "C"

@@ -7,6 +7,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* The oscillator record; callers may embed one and set it up with lo_init. */
 typedef struct Lo {
     uint32_t phase;     /* current phase in units of 2^-32 turn */
@@ -23,7 +25,6 @@ QN_API extern float lo_sin_lut[65536];
 QN_API Lo *lo_create(double norm_freq);
 /* Fills the table if needed, phase 0, increment from norm_freq (wrapped into [0, 1)). */
 QN_API void lo_init(Lo *lo, double norm_freq);
-/* Frees; null is accepted. */
 QN_API void lo_destroy(Lo *lo);
 /* Phase back to 0; the frequency is kept. */
 QN_API void lo_reset(Lo *lo);
@@ -45,8 +46,8 @@ QN_API size_t lo_steps(Lo *lo, size_t n, cf32 *out, size_t out_cap);
  * sample k; the configured frequency is not changed. */
 QN_API size_t lo_steps_ctrl(Lo *lo, const double *ctrl, size_t n, cf32 *out, size_t out_cap);
 
-/* Running state (the phase) as a 20-byte "LO__" blob; set returns 0, or -4 and changes
- * nothing when the header does not match. */
+/* Running state (the phase) as a 20-byte "LO__" blob; set returns QN_OK, or QN_ERR_STATE and
+ * changes nothing when the header does not match. */
 QN_API size_t lo_state_bytes(const Lo *lo);
 QN_API void lo_get_state(const Lo *lo, void *out);
 QN_API int lo_set_state(Lo *lo, const void *blob);

@@ -287,6 +287,7 @@ Resamp *resamp_create_custom(size_t num_phases, size_t num_taps, const float *ba
 void resamp_destroy(Resamp *r) { delete r; }
 
 void resamp_reset(Resamp *r) {
+    if (!r) return;
     r->acc = 0;
     r->ring_idx = 0;
     r->ctrl_acc = r->ctrl_skip = r->ctrl_backlog = 0;
@@ -295,31 +296,34 @@ void resamp_reset(Resamp *r) {
     std::fill_n(r->delay.get(), qn::delay_len(r->num_taps), cf32{0.0f, 0.0f});
 }
 
-double resamp_get_rate(const Resamp *r) { return r->rate; }
+double resamp_get_rate(const Resamp *r) { return r ? r->rate : 0.0; }
 
 void resamp_set_rate(Resamp *r, double rate) {
     uint32_t step = 0;
-    if (qn::step_for_rate(rate, step)) qn::apply_rate(r, rate, step);
+    if (r && qn::step_for_rate(rate, step)) qn::apply_rate(r, rate, step);
 }
 
-size_t resamp_get_num_phases(const Resamp *r) { return r->num_phases; }
-size_t resamp_get_num_taps(const Resamp *r) { return r->num_taps; }
+size_t resamp_get_num_phases(const Resamp *r) { return r ? r->num_phases : 0; }
+size_t resamp_get_num_taps(const Resamp *r) { return r ? r->num_taps : 0; }
 
 double resamp_dc_gain(const Resamp *r) {
     double sum = 0.0;
+    if (!r) return sum;
     for (uint64_t k = 0; k < r->num_taps; ++k) sum += r->bank[k];
     return sum;
 }
 
-double resamp_get_ctrl_acc(const Resamp *r) { return r->ctrl_acc * 0x1p-32; }
+double resamp_get_ctrl_acc(const Resamp *r) { return r ? r->ctrl_acc * 0x1p-32 : 0.0; }
 
 size_t resamp_interp_inputs_needed(const Resamp *r, size_t n_out) {
+    if (!r) return 0;
     if (r->step == 0) return n_out;
     const unsigned __int128 total = static_cast<unsigned __int128>(n_out) * r->step + r->acc;
     return static_cast<size_t>(total >> 32);
 }
 
 size_t resamp_interp_fill(Resamp *r, const cf32 *in, cf32 *out, size_t n_out) {
+    if (!r || !in || !out) return 0;
     size_t i = 0;
     for (size_t n = 0; n < n_out; ++n) {
         out[n] = qn::output_at(r, r->acc);
@@ -331,11 +335,12 @@ size_t resamp_interp_fill(Resamp *r, const cf32 *in, cf32 *out, size_t n_out) {
 }
 
 size_t resamp_execute(Resamp *r, const cf32 *in, size_t n_in, cf32 *out, size_t out_cap) {
-    if (n_in == 0 || out_cap == 0) return 0;
+    if (!r || !in || !out || n_in == 0 || out_cap == 0) return 0;
     return r->up ? qn::interpolate(r, in, n_in, out, out_cap) : qn::decimate(r, in, n_in, out, out_cap);
 }
 
 size_t resamp_execute_ctrl_push(Resamp *r, cf32 *out, size_t out_cap, cf32 x, double ctrl) {
+    if (!r || (!out && out_cap != 0)) return 0;
     uint32_t int_step = 0, frac_step = 0;
     qn::ctrl_steps(ctrl + r->rate, int_step, frac_step);
     size_t n = 0;
@@ -363,17 +368,20 @@ size_t resamp_execute_ctrl_push(Resamp *r, cf32 *out, size_t out_cap, cf32 x, do
 
 size_t resamp_execute_ctrl(Resamp *r, const cf32 *in, const double *ctrl, size_t n_in, cf32 *out, size_t out_cap) {
     size_t total = 0;
+    if (!r || !in || !ctrl || !out) return total;
     for (size_t i = 0; i < n_in && total < out_cap; ++i)
         total += resamp_execute_ctrl_push(r, out + total, out_cap - total, in[i], ctrl[i]);
     return total;
 }
 
 size_t resamp_state_bytes(const Resamp *r) {
+    if (!r) return 0;
     const size_t delay_bytes = r->num_taps >= 2 ? 8 * (r->num_taps - 1) : 0;
     return qn::kFixedBytes + 16 * r->ring_len + 8 * r->num_taps + delay_bytes;
 }
 
 void resamp_get_state(const Resamp *r, void *out) {
+    if (!r || !out) return;
     auto *bytes = static_cast<unsigned char *>(out);
     qn::blob::write_header(bytes, qn::kMagic, qn::kVersion, static_cast<uint32_t>(resamp_state_bytes(r)));
     qn::blob::put<uint32_t>(bytes + 16, r->acc);
@@ -390,11 +398,12 @@ void resamp_get_state(const Resamp *r, void *out) {
 }
 
 int resamp_set_state(Resamp *r, const void *blob) {
+    if (!r || !blob) return QN_ERR_INVALID;
     const auto *bytes = static_cast<const unsigned char *>(blob);
-    if (!qn::blob::header_matches(bytes, qn::kMagic, qn::kVersion, resamp_state_bytes(r))) return -4;
+    if (!qn::blob::header_matches(bytes, qn::kMagic, qn::kVersion, resamp_state_bytes(r))) return QN_ERR_STATE;
     // A newest-input position outside the ring would send the next output past it.
     const uint64_t ring_idx = qn::blob::get<uint64_t>(bytes + 20);
-    if (ring_idx > r->ring_mask) return -4;
+    if (ring_idx > r->ring_mask) return QN_ERR_STATE;
     r->acc = qn::blob::get<uint32_t>(bytes + 16);
     r->ring_idx = ring_idx;
     r->ctrl_acc = qn::blob::get<uint32_t>(bytes + 28);
@@ -406,7 +415,7 @@ int resamp_set_state(Resamp *r, const void *blob) {
     std::memcpy(r->acc_buf.get(), at, 8 * r->num_taps);
     at += 8 * r->num_taps;
     if (r->num_taps >= 2) std::memcpy(r->delay.get(), at, 8 * (r->num_taps - 1));
-    return 0;
+    return QN_OK;
 }
 
 }  // extern "C"

@@ -8,6 +8,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 typedef struct Resamp Resamp;
 
 /* rate = output rate / input rate, with the built-in Kaiser-windowed sinc bank of 4,096
@@ -18,7 +20,6 @@ QN_API Resamp *resamp_create(double rate);
  * finite positive number whose accumulator step is usable (rate 1 exactly, or between 2^-32
  * and 2^32), or allocation fails; the caller's bank is never freed. */
 QN_API Resamp *resamp_create_custom(size_t num_phases, size_t num_taps, const float *bank, double rate);
-/* Frees; null is accepted. */
 QN_API void resamp_destroy(Resamp *r);
 /* Clears the history, accumulators and variable-ratio counters. */
 QN_API void resamp_reset(Resamp *r);
@@ -49,8 +50,8 @@ QN_API size_t resamp_execute_ctrl(Resamp *r, const cf32 *in, const double *ctrl,
                                   size_t out_cap);
 
 /* Running state as an "RSMP" blob of 40 + 16 L + 8 T (+ 8 (T - 1) when T >= 2) bytes, L the
- * history ring length; set returns 0, or -4 and changes nothing when the header, size or
- * ring position does not fit this resampler. */
+ * history ring length; set returns QN_OK, or QN_ERR_STATE and changes nothing when the
+ * header, size or ring position does not fit this resampler. */
 QN_API size_t resamp_state_bytes(const Resamp *r);
 QN_API void resamp_get_state(const Resamp *r, void *out);
 QN_API int resamp_set_state(Resamp *r, const void *blob);

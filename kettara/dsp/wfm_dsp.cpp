@@ -47,6 +47,7 @@ void wfm_rrc_taps(int sps, int span, float *out, double beta) {
 }
 
 void wfm_polyphase_bank(const float *taps, size_t n_taps, size_t n_phases, size_t taps_per_phase, float *bank) {
+    if (!taps || !bank) return;
     for (size_t p = 0; p < n_phases; ++p) {
         const size_t present = p < n_taps ? (n_taps - p - 1) / n_phases + 1 : 0;  // taps p, p + n_phases, ...
         for (size_t k = 0; k < taps_per_phase; ++k)
@@ -68,6 +69,7 @@ void wfm_rrc_polyphase_bank(int sps, uint32_t span, float *bank, double beta) {
 }
 
 void wfm_dsss_spread(const cf32 *symbols, size_t n_symbols, const uint8_t *chips, size_t n_chips, cf32 *out) {
+    if (!symbols || !chips || !out) return;
     for (size_t k = 0; k < n_symbols; ++k) {
         const cf32 s = symbols[k];
         const cf32 flipped = {-s.re, -s.im};

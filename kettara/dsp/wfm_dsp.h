@@ -7,6 +7,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* Writes the 2 * sps * span + 1 unit-energy taps of an RRC filter with roll-off beta, time
  * in symbols centred on the middle tap. Nothing is written when sps or span is below 1. */
 QN_API void wfm_rrc_taps(int sps, int span, float *out, double beta);

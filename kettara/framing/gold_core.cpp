@@ -45,12 +45,14 @@ GoldGen *gold_create(uint64_t poly1, uint64_t seed1, uint64_t poly2, uint64_t se
 void gold_destroy(GoldGen *gold) { delete gold; }
 
 void gold_reset(GoldGen *gold) {
+    if (!gold) return;
     gold->state1 = gold->seed1;
     gold->state2 = gold->seed2;
 }
 
 size_t gold_generate(GoldGen *gold, size_t n, uint8_t *out, size_t out_cap) {
     using qn::lfsr::parity;
+    if (!gold || !out) return 0;
     const size_t count = n < out_cap ? n : out_cap;
     uint64_t s1 = gold->state1, s2 = gold->state2;
     const uint64_t p1 = gold->poly1, p2 = gold->poly2, mask = gold->mask;
@@ -67,9 +69,10 @@ size_t gold_generate(GoldGen *gold, size_t n, uint8_t *out, size_t out_cap) {
 
 size_t gold_generate_max_out(void) { return 0; }
 
-size_t gold_state_bytes(const GoldGen *) { return kBlobBytes; }
+size_t gold_state_bytes(const GoldGen *gold) { return gold ? kBlobBytes : 0; }
 
 void gold_get_state(const GoldGen *gold, void *out) {
+    if (!gold || !out) return;
     auto *p = static_cast<uint8_t *>(out);
     qn::lfsr::put_blob_header(p, kMagic, kVersion, kBlobBytes);
     qn::lfsr::put_u64(p + 16, gold->state1);
@@ -77,11 +80,12 @@ void gold_get_state(const GoldGen *gold, void *out) {
 }
 
 int gold_set_state(GoldGen *gold, const void *blob) {
+    if (!gold || !blob) return QN_ERR_INVALID;
     const auto *p = static_cast<const uint8_t *>(blob);
-    if (!qn::lfsr::blob_header_ok(p, kMagic, kVersion, kBlobBytes)) return -4;
+    if (!qn::lfsr::blob_header_ok(p, kMagic, kVersion, kBlobBytes)) return QN_ERR_STATE;
     gold->state1 = qn::lfsr::get_u64(p + 16);
     gold->state2 = qn::lfsr::get_u64(p + 24);
-    return 0;
+    return QN_OK;
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "pn_core.hpp"
+#include "wfm_spec.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ bool pn_configure(PnGen &pn, uint64_t poly, uint64_t seed, uint32_t degree, int3
     pn.seed = seed & mask;
     pn.state = pn.seed;
     pn.mask = mask;
-    pn.fibonacci = lfsr == 1 ? 1 : 0;
+    pn.fibonacci = lfsr == WFM_LFSR_FIBONACCI ? 1 : 0;
     pn.taps = pn.fibonacci ? (1 | (pn.poly << 1)) & mask : 0;
     pn.shift = degree - 1;
     return true;
@@ -147,9 +148,12 @@ PnGen *pn_create(uint64_t poly, uint64_t seed, uint32_t degree, int32_t lfsr) {
 
 void pn_destroy(PnGen *pn) { delete pn; }
 
-void pn_reset(PnGen *pn) { pn->state = pn->seed; }
+void pn_reset(PnGen *pn) {
+    if (pn) pn->state = pn->seed;
+}
 
 size_t pn_generate(PnGen *pn, size_t n, uint8_t *out, size_t out_cap) {
+    if (!pn || !out) return 0;
     const size_t count = n < out_cap ? n : out_cap;
     return pn->fibonacci ? generate_fibonacci(*pn, count, out) : generate_galois(*pn, count, out);
 }
@@ -158,19 +162,21 @@ size_t pn_generate_max_out(void) { return 0; }
 
 uint64_t pn_default_poly(uint32_t degree) { return degree <= 64 ? kDefaultPoly[degree] : 0; }
 
-size_t pn_state_bytes(const PnGen *) { return kBlobBytes; }
+size_t pn_state_bytes(const PnGen *pn) { return pn ? kBlobBytes : 0; }
 
 void pn_get_state(const PnGen *pn, void *out) {
+    if (!pn || !out) return;
     auto *p = static_cast<uint8_t *>(out);
     qn::lfsr::put_blob_header(p, kMagic, kVersion, kBlobBytes);
     qn::lfsr::put_u64(p + 16, pn->state);
 }
 
 int pn_set_state(PnGen *pn, const void *blob) {
+    if (!pn || !blob) return QN_ERR_INVALID;
     const auto *p = static_cast<const uint8_t *>(blob);
-    if (!qn::lfsr::blob_header_ok(p, kMagic, kVersion, kBlobBytes)) return -4;
+    if (!qn::lfsr::blob_header_ok(p, kMagic, kVersion, kBlobBytes)) return QN_ERR_STATE;
     pn->state = qn::lfsr::get_u64(p + 16);
-    return 0;
+    return QN_OK;
 }
 
 }  // extern "C"

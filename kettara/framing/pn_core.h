@@ -7,6 +7,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* The register shifts towards bit 0 and is read at bit 0. */
 typedef struct PnGen {
     uint64_t poly;      /* feedback mask, masked to the register length */
@@ -18,11 +20,11 @@ typedef struct PnGen {
     uint32_t shift;     /* degree - 1 */
 } PnGen;
 
-/* Null when seed is 0, degree is 0 or above 64, or allocation fails. lfsr 1 selects the
- * Fibonacci form, any other value Galois. A seed whose set bits all lie above the register
+/* Null when seed is 0, degree is 0 or above 64, or allocation fails. lfsr WFM_LFSR_FIBONACCI
+ * selects the Fibonacci form, any other value Galois. A seed whose set bits all lie above the register
  * gives an all-zero register that outputs zeros. */
 QN_API PnGen *pn_create(uint64_t poly, uint64_t seed, uint32_t degree, int32_t lfsr);
-QN_API void pn_destroy(PnGen *pn); /* accepts null */
+QN_API void pn_destroy(PnGen *pn);
 QN_API void pn_reset(PnGen *pn);
 /* Writes min(n, out_cap) bits and advances the register by that many steps. */
 QN_API size_t pn_generate(PnGen *pn, size_t n, uint8_t *out, size_t out_cap);
@@ -35,7 +37,7 @@ QN_API uint64_t pn_default_poly(uint32_t degree);
 /* State blob "PN__" version 1, 24 bytes: the 16-byte header, then the register. */
 QN_API size_t pn_state_bytes(const PnGen *pn);
 QN_API void pn_get_state(const PnGen *pn, void *out);
-QN_API int pn_set_state(PnGen *pn, const void *blob); /* 0, or -4 on a header mismatch */
+QN_API int pn_set_state(PnGen *pn, const void *blob); /* QN_OK, or QN_ERR_STATE on a header mismatch */
 
 QN_EXTERN_C_END
 

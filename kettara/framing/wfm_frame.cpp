@@ -283,31 +283,31 @@ std::optional<DsssCounts> dsss_counts(size_t acq_len, size_t acq_reps, size_t co
 extern "C" {
 
 int wfm_frame_desc_layout(const FrameDesc *desc, FrameLayout *out) {
-    if (!desc || !out) return -1;
-    return layout(*desc, *out) ? 0 : -1;
+    if (!desc || !out) return QN_ERR_INVALID;
+    return layout(*desc, *out) ? QN_OK : QN_ERR_INVALID;
 }
 
 int wfm_frame_describe(const SimpleFrame *frame, FrameDesc *out) {
-    if (!frame || !out) return -1;
+    if (!frame || !out) return QN_ERR_INVALID;
     *out = describe(*frame);
-    return 0;
+    return QN_OK;
 }
 
 int wfm_frame_layout(const SimpleFrame *frame, FrameFieldBounds *out) {
-    if (!frame || !out) return -1;
+    if (!frame || !out) return QN_ERR_INVALID;
     FrameLayout l;
-    if (!layout(describe(*frame), l)) return -1;
+    if (!layout(describe(*frame), l)) return QN_ERR_INVALID;
     out->acq = {l.offset[0], l.size[0]};
     out->sync = {l.offset[1], l.size[1]};
     out->payload = {l.offset[2], l.size[2]};
     out->crc = {l.offset[3], l.size[3]};
     out->total_bits = l.raw_bits;
-    return 0;
+    return QN_OK;
 }
 
 uint64_t wfm_frame_nbits(const SimpleFrame *frame) {
     FrameFieldBounds bounds;
-    return wfm_frame_layout(frame, &bounds) == 0 ? bounds.total_bits : 0;
+    return wfm_frame_layout(frame, &bounds) == QN_OK ? bounds.total_bits : 0;
 }
 
 size_t wfm_frame_assemble(const FrameDesc *desc, const UnitOpsTable *table, uint8_t *out,
@@ -344,7 +344,7 @@ size_t wfm_frame_assemble(const FrameDesc *desc, const UnitOpsTable *table, uint
         const FrameSpan span = l.span[u];
         if (span.len == 0) continue;
         if (routes[u].in_unit) {
-            if (routes[u].in_unit(&unit, raw + span.offset, span.len, ops->context) != 0) return 0;
+            if (routes[u].in_unit(&unit, raw + span.offset, span.len, ops->context) != QN_OK) return 0;
         } else if (routes[u].emit(&unit, raw, l.raw_bits, out, capacity, ops->context) != l.coded_bits) {
             return 0;
         }
@@ -360,11 +360,11 @@ size_t wfm_frame_bits(const SimpleFrame *frame, uint8_t *out, size_t capacity) {
 
 int wfm_frame_check(const FrameDesc *desc, const UnitOpsTable *table, uint8_t *bits,
                     FrameCheckReport *report) {
-    if (!desc || !bits) return -1;
+    if (!desc || !bits) return QN_ERR_INVALID;
     FrameLayout l;
-    if (!layout(*desc, l)) return -1;
+    if (!layout(*desc, l)) return QN_ERR_INVALID;
     const auto ops = view(table);
-    if (!ops) return -1;
+    if (!ops) return QN_ERR_INVALID;
 
     FrameCheckReport r{};
     r.nunits = desc->nunits;
@@ -373,50 +373,51 @@ int wfm_frame_check(const FrameDesc *desc, const UnitOpsTable *table, uint8_t *b
         if (span.len == 0) continue;
         const FrameUnitUndoFn undo = undo_for(*ops, desc->units[u]);
         if (!undo) continue;
-        if (undo(&desc->units[u], bits + span.offset, span.len, &r.units[u], ops->context) != 0)
-            return -1;
+        if (undo(&desc->units[u], bits + span.offset, span.len, &r.units[u], ops->context) != QN_OK)
+            return QN_ERR_INVALID;
         ++r.nchecked;
     }
     if (report) *report = r;
-    if (r.nchecked == 0) return -1;
+    if (r.nchecked == 0) return QN_ERR_INVALID;
     for (const UnitCheck &c : r.units)
-        if (c.valid && c.examined != c.ok) return 0;
-    return 1;
+        if (c.valid && c.examined != c.ok) return WFM_CHECK_FAILED;
+    return WFM_CHECK_PASSED;
 }
 
 int wfm_frame_desc_crc_ok(const FrameDesc *desc, const uint8_t *bits) {
-    if (!desc || !bits) return -1;
+    if (!desc || !bits) return QN_ERR_INVALID;
     FrameLayout l;
-    if (!layout(*desc, l)) return -1;
+    if (!layout(*desc, l)) return QN_ERR_INVALID;
     for (uint32_t u = 0; u < desc->nunits; ++u) {
         if (desc->units[u].kind != WFM_UNIT_CRC16 || l.span[u].len == 0) continue;
         // Judged exactly as the CRC unit wrote it: the last 16 bits of the span.
         const auto match = crc16_matches(bits + l.span[u].offset, l.span[u].len);
-        if (!match) return -1;
-        return *match ? 1 : 0;
+        if (!match) return QN_ERR_INVALID;
+        return *match ? WFM_CHECK_PASSED : WFM_CHECK_FAILED;
     }
-    return -1;
+    return QN_ERR_INVALID;
 }
 
 int wfm_frame_crc_ok(const SimpleFrame *frame, const uint8_t *bits) {
-    if (!frame) return -1;
+    if (!frame) return QN_ERR_INVALID;
     const FrameDesc desc = describe(*frame);
     return wfm_frame_desc_crc_ok(&desc, bits);
 }
 
 int crc16_in_unit(const FrameUnit *, uint8_t *bits, size_t n, void *) {
-    if (n <= kCrcBits) return -1;
+    if (!bits || n <= kCrcBits) return QN_ERR_INVALID;
     const size_t body = n - kCrcBits;
     const uint16_t reg = crc16_register(bits, body);
     for (size_t i = 0; i < kCrcBits; ++i) bits[body + i] = (reg >> (15 - i)) & 1;
-    return 0;
+    return QN_OK;
 }
 
 int crc16_undo(const FrameUnit *, uint8_t *bits, size_t n, UnitCheck *result, void *) {
+    if (!bits || !result) return QN_ERR_INVALID;
     const auto match = crc16_matches(bits, n);
-    if (!match) return -1;
+    if (!match) return QN_ERR_INVALID;
     *result = UnitCheck{1, *match ? 1u : 0u, 0, 0, 1};
-    return 0;
+    return QN_OK;
 }
 
 size_t wfm_frame_dsss_nchips(size_t acq_len, size_t acq_reps, size_t code_len, size_t sync_len,

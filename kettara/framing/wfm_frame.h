@@ -8,8 +8,11 @@
 #define WFM_FRAME_H
 
 #include "qn_api.h"
+#include "wfm_spec.h"
 
 QN_EXTERN_C_BEGIN
+
+/* Null arguments follow the null rule of qn_api.h; an operations table may be null. */
 
 #define WFM_FRAME_MAX_FIELDS 8
 #define WFM_FRAME_MAX_UNITS 6
@@ -18,6 +21,8 @@ QN_EXTERN_C_BEGIN
 enum { WFM_FIELD_BITS = 0, WFM_FIELD_PN = 1, WFM_FIELD_GOLD = 2, WFM_FIELD_ALTERNATING = 3 };
 /* Unit kinds: the CRC-16 is built in, the others exist only through an operations table. */
 enum { WFM_UNIT_CRC16 = 0, WFM_UNIT_RS = 1, WFM_UNIT_RANDOMISER = 2, WFM_UNIT_CONV = 3 };
+/* Results of the frame and CRC checks besides QN_ERR_INVALID. */
+enum { WFM_CHECK_FAILED = 0, WFM_CHECK_PASSED = 1 };
 
 /* One field slot. A zeroed slot is an empty field. */
 typedef struct FrameField {
@@ -43,7 +48,7 @@ typedef struct FrameUnit {
     uint32_t kind;      /* WFM_UNIT_* */
     uint32_t first;
     uint32_t count;     /* 0 makes the unit inactive */
-    uint32_t param;     /* interleaving depth (kind 1); randomiser variant, 2 legacy (kind 2) */
+    uint32_t param;     /* interleaving depth (kind 1); WFM_RANDOMISE_LEGACY or not (kind 2) */
     uint32_t rate_num;  /* expanding units only; never below rate_den */
     uint32_t rate_den;
 } FrameUnit;
@@ -108,7 +113,7 @@ typedef struct SimpleFrame {
     SimpleFrameAcq acq;
     SimpleFrameField sync;
     SimpleFrameField payload;
-    uint32_t crc;           /* 0 none, 1 CRC-16 (the order of CRC_NAMES) */
+    uint32_t crc;           /* WFM_CRC_NONE or WFM_CRC_16 */
 } SimpleFrame;
 
 typedef struct FrameFieldBounds {
@@ -134,7 +139,7 @@ typedef struct FrameCheckReport {
     uint32_t nchecked;                    /* units whose undo ran */
 } FrameCheckReport;
 
-/* Codes a unit's span in place; 0 on success. */
+/* Codes a unit's span in place; QN_OK on success. */
 typedef int (*FrameUnitInFn)(const FrameUnit *unit, uint8_t *bits, size_t n, void *context);
 
 /* Writes the whole coded frame from the start of out and returns the bits written, which must
@@ -147,7 +152,7 @@ typedef int (*FrameUnitInFn)(const FrameUnit *unit, uint8_t *bits, size_t n, voi
 typedef size_t (*FrameUnitEmitFn)(const FrameUnit *unit, const uint8_t *raw, size_t raw_bits,
                                   uint8_t *out, size_t out_cap, void *context);
 
-/* Checks (and where it can, corrects) a unit's span in place and fills the result; 0 on
+/* Checks (and where it can, corrects) a unit's span in place and fills the result; QN_OK on
  * success, whether or not the span passed. */
 typedef int (*FrameUnitUndoFn)(const FrameUnit *unit, uint8_t *bits, size_t n,
                                UnitCheck *result, void *context);
@@ -169,7 +174,7 @@ typedef struct UnitOpsTable {
     void *context;
 } UnitOpsTable;
 
-/* Layout. 0, or -1 on a null pointer or an invalid descriptor (a failed layout may leave the
+/* Layout. QN_OK, or QN_ERR_INVALID on an invalid descriptor (a failed layout may leave the
  * output partly filled). */
 QN_API int wfm_frame_desc_layout(const FrameDesc *desc, FrameLayout *out);
 QN_API int wfm_frame_describe(const SimpleFrame *frame, FrameDesc *out);
@@ -183,18 +188,20 @@ QN_API size_t wfm_frame_assemble(const FrameDesc *desc, const UnitOpsTable *tabl
 QN_API size_t wfm_frame_bits(const SimpleFrame *frame, uint8_t *out, size_t capacity);
 
 /* Runs the units' undo operations from the last to the first, in place on the raw frame.
- * 1 every examined unit passed, 0 a unit failed, -1 error or no unit examined. The report,
+ * WFM_CHECK_PASSED every examined unit passed, WFM_CHECK_FAILED a unit failed, QN_ERR_INVALID
+ * error or no unit examined. The report,
  * when given, is written only when every undo ran. */
 QN_API int wfm_frame_check(const FrameDesc *desc, const UnitOpsTable *table, uint8_t *bits,
                            FrameCheckReport *report);
-/* Checks the first CRC-16 unit without modifying the frame: 1 match, 0 mismatch, -1 no CRC
- * unit or error. */
+/* Checks the first CRC-16 unit without modifying the frame: WFM_CHECK_PASSED match,
+ * WFM_CHECK_FAILED mismatch, QN_ERR_INVALID no CRC unit or error. */
 QN_API int wfm_frame_desc_crc_ok(const FrameDesc *desc, const uint8_t *bits);
 QN_API int wfm_frame_crc_ok(const SimpleFrame *frame, const uint8_t *bits);
 
 /* The built-in CRC-16 unit (CRC-16/CCITT-FALSE: polynomial 0x1021, initial 0xFFFF, no
  * reflection, no final XOR) over the first n - 16 bits of the span, written most significant
- * bit first into its last 16 bits. Both return -1 when the span is 16 bits or shorter. */
+ * bit first into its last 16 bits. Both return QN_OK, or QN_ERR_INVALID when the span is 16
+ * bits or shorter. */
 QN_API int crc16_in_unit(const FrameUnit *unit, uint8_t *bits, size_t n, void *context);
 QN_API int crc16_undo(const FrameUnit *unit, uint8_t *bits, size_t n, UnitCheck *result,
                       void *context);

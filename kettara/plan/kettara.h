@@ -16,17 +16,19 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h; null override text means no overrides. */
+
 typedef struct Plan Plan;
 
 /* Builds the plan of a scene, or returns null when the text does not parse, the scene
  * cannot be planned (repeating, ranged on-part lengths or source values, mixed sample
  * rates, misplaced background or noise sources, no signal source) or memory runs out. */
 QN_API Plan *kettara_prepare(const char *spec_json);
-/* Frees the plan and everything it owns; null is accepted. */
+/* Frees the plan and everything it owns. */
 QN_API void kettara_destroy(Plan *plan);
-/* Worst-case output length in samples (every ranged gap at its upper bound); 0 for null. */
+/* Worst-case output length in samples (every ranged gap at its upper bound). */
 QN_API uint64_t kettara_len(const Plan *plan);
-/* Number of caches, the length of the per-source override arrays; 0 for null. */
+/* Number of caches, the length of the per-source override arrays. */
 QN_API uint64_t kettara_n_sources(const Plan *plan);
 
 /* Renders the plan into out, which must hold kettara_len(plan) samples (all of them are
@@ -37,7 +39,7 @@ QN_API uint64_t kettara_n_sources(const Plan *plan);
  *   "snr"    dB                 moves the noise floor (or a lone source's own noise),
  *   "seed"   number             replaces every noise seed and timing-draw seed;
  * arrays of the wrong length or type are ignored, as is text that does not parse.
- * Returns the number of samples rendered (at most kettara_len); 0 for a null plan. */
+ * Returns the number of samples rendered (at most kettara_len). */
 QN_API uint64_t kettara_render(const Plan *plan, const char *overrides_json, cf32 *out);
 /* The fast path of a sweep: kettara_render with only "snr" and "seed" (low 32 bits of seed). */
 QN_API uint64_t kettara_at(const Plan *plan, uint64_t seed, cf32 *out, double snr);
@@ -45,14 +47,14 @@ QN_API uint64_t kettara_at(const Plan *plan, uint64_t seed, cf32 *out, double sn
  * of a single-segment scene: the floor seed of the first segment with noise; 0 when none. */
 QN_API uint64_t kettara_anchor_seed(const Plan *plan);
 
-/* Size of the plan's blob in bytes; 0 for null. */
+/* Size of the plan's blob in bytes. */
 QN_API uint64_t kettara_save_bytes(const Plan *plan);
-/* Writes the blob into out (kettara_save_bytes bytes); returns that size, 0 when either is null. */
+/* Writes the blob into out (kettara_save_bytes bytes); returns that size. */
 QN_API uint64_t kettara_save(const Plan *plan, void *out);
 /* Restores a plan from a blob. A wrong header or a blob too short for its scene text gives
  * null; damaged or unlicensed caches are synthesised again from the scene text. */
 QN_API Plan *kettara_restore(const void *blob, uint64_t size);
-/* Writes the blob to a file: 0, or -1 on any failure. */
+/* Writes the blob to a file: QN_OK, or QN_ERR_INVALID on any failure. */
 QN_API int32_t kettara_dump(const Plan *plan, const char *path);
 /* Restores a plan from a file written by kettara_dump; null on failure. */
 QN_API Plan *kettara_load(const char *path);

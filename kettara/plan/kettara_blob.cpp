@@ -136,17 +136,17 @@ Plan *kettara_restore(const void *blob, uint64_t size) {
 }
 
 int32_t kettara_dump(const Plan *plan, const char *path) {
-    if (!plan || !path) return -1;
+    if (!plan || !path) return QN_ERR_INVALID;
     const uint64_t size = kettara_save_bytes(plan);
-    if (size == 0 || size > SIZE_MAX) return -1;
+    if (size == 0 || size > SIZE_MAX) return QN_ERR_INVALID;
     std::unique_ptr<unsigned char[]> blob(new (std::nothrow) unsigned char[size]);
-    if (!blob) return -1;
+    if (!blob) return QN_ERR_INVALID;
     kettara_save(plan, blob.get());
     FILE *f = std::fopen(path, "wb");
-    if (!f) return -1;
+    if (!f) return QN_ERR_INVALID;
     const bool written = std::fwrite(blob.get(), 1, size, f) == size;
     const bool closed = std::fclose(f) == 0;
-    return written && closed ? 0 : -1;
+    return written && closed ? QN_OK : QN_ERR_INVALID;
 }
 
 Plan *kettara_load(const char *path) {

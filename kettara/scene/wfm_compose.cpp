@@ -233,12 +233,12 @@ Synth *wfm_compose_build_synth(const SourceSpec *src, uint64_t chirp_span, uint3
         src->lfsr == WFM_LFSR_FIBONACCI ? 1 : 0));
     if (!s) return nullptr;
     wfm_synth_set_chirp_span(s.get(), chirp_span);
-    if (wfm_source_attach_frame(s.get(), src) != 0) return nullptr;
+    if (wfm_source_attach_frame(s.get(), src) != QN_OK) return nullptr;
     if (src->type == WFM_TYPE_SYMBOLS && src->symbols && src->n_symbols != 0 &&
-        wfm_synth_set_symbols(s.get(), src->symbols, src->n_symbols) != 0)
+        wfm_synth_set_symbols(s.get(), src->symbols, src->n_symbols) != QN_OK)
         return nullptr;
-    if (wfm_source_attach_dsss(s.get(), src, fs) != 0) return nullptr;
-    if (wfm_source_attach_rrc(s.get(), src) != 0) return nullptr;
+    if (wfm_source_attach_dsss(s.get(), src, fs) != QN_OK) return nullptr;
+    if (wfm_source_attach_rrc(s.get(), src) != QN_OK) return nullptr;
 
     // Every instance has its own noise; with seed advance "noise" every pass too.
     const uint32_t k = static_cast<uint32_t>(instance * 0x9E3779B9u);
@@ -262,7 +262,7 @@ Composer *wfm_compose_create(const SegmentSpec *segments, uint64_t n, int32_t re
     c->segments = wfm::Segments::copy_of(segments, n);
     if (c->segments.empty()) return nullptr;
     for (uint64_t i = 0; i < n; ++i) fit_dsss_frame(c->segments[i]);
-    if (wfm_resolve_noise(c->segments.data(), n) != 0) return nullptr;
+    if (wfm_resolve_noise(c->segments.data(), n) != QN_OK) return nullptr;
 
     for (uint64_t i = 0; i < n; ++i) {
         c->max_sources = std::max(c->max_sources, c->segments[i].n_sources);

@@ -10,6 +10,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 typedef struct Composer Composer;
 
 /* A composer over deep copies of the segments (the caller keeps its own), with the first
@@ -21,14 +23,14 @@ QN_API Composer *wfm_compose_create(const SegmentSpec *segments, uint64_t n, int
 /* Fills out with the next n samples; fewer than n only when the stream has ended. Block
  * sizes do not change the samples. A repeating scene whose pass can yield no sample ends. */
 QN_API uint64_t wfm_compose_execute(Composer *c, cf32 *out, uint64_t n);
-/* Destroys the composer and everything it owns; null is accepted. */
+/* Destroys the composer and everything it owns. */
 QN_API void wfm_compose_destroy(Composer *c);
 /* The composer's own (noise-resolved) segments; each out pointer may be null. */
 QN_API const SegmentSpec *wfm_compose_segments(const Composer *c, uint64_t *n_out,
                                                int32_t *repeat_out, int32_t *continuous_out);
 /* How seeds move on between passes of a repeating scene: WFM_SEED_ADVANCE_NONE (every
  * pass repeats the first), _NOISE (fresh noise) or _ALL (fresh noise and data).
- * Ignored for a null composer or an unknown mode. */
+ * Ignored for an unknown mode. */
 QN_API void wfm_compose_set_seed_advance(Composer *c, uint32_t mode);
 QN_API uint32_t wfm_compose_seed_advance(const Composer *c);
 

@@ -525,6 +525,7 @@ extern "C" {
 
 char *wfm_spec_to_json(const SegmentSpec *segments, uint64_t n, int32_t repeat,
                        int32_t continuous, int32_t seed_advance, double headroom) {
+    if (!segments && n != 0) return nullptr;
     const wfm::JsonPtr root(cJSON_CreateObject());
     if (!root) return nullptr;
     cJSON *r = root.get();
@@ -535,7 +536,7 @@ char *wfm_spec_to_json(const SegmentSpec *segments, uint64_t n, int32_t repeat,
         cJSON_AddStringToObject(r, "seed_advance", SEED_ADVANCE_NAMES[seed_advance]);
     if (headroom != 0) cJSON_AddNumberToObject(r, "headroom", headroom);
     cJSON *list = cJSON_AddArrayToObject(r, "segments");
-    for (uint64_t i = 0; list && segments && i < n; ++i) {
+    for (uint64_t i = 0; list && i < n; ++i) {
         cJSON *seg = segment_object(segments[i]);
         if (seg) cJSON_AddItemToArray(list, seg);
     }

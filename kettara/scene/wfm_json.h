@@ -22,6 +22,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* A composer for the scene text; null when the text is not a scene or composition fails. */
 QN_API Composer *wfm_compose_from_json(const char *json);
 /* As wfm_compose_from_json, for the text of a file. */

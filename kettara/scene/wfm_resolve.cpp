@@ -43,8 +43,9 @@ double wfm_snr_over_fs(uint32_t snr_mode, uint32_t type, int32_t sps, uint64_t c
 }
 
 double wfm_source_create_snr(const SourceSpec *src, uint32_t *mode_out, double fs, double snr) {
-    uint32_t mode = src ? src->snr_mode : uint32_t{WFM_MODE_AUTO};
-    if (src && src->type == WFM_TYPE_DSSS && snr < kNoNoiseSnr) {
+    if (!src) return 0.0;
+    uint32_t mode = src->snr_mode;
+    if (src->type == WFM_TYPE_DSSS && snr < kNoNoiseSnr) {
         const double sps_data =
             fs > 0.0 && src->symbol_rate > 0.0 ? fs / src->symbol_rate : 0.0;
         snr = wfm_snr_over_fs(src->snr_mode, WFM_TYPE_DSSS, src->sps, src->data_code_len,
@@ -66,23 +67,23 @@ float wfm_level_gain(double level_db) {
 
 namespace {
 
-// Makes every noisy source other than `except` a level above floor; -1 when one of them
+// Makes every noisy source other than `except` a level above floor; QN_ERR_INVALID when one of them
 // already has a level of its own.
 int place_above_floor(SegmentSpec &seg, double floor, const SourceSpec *except) {
     for (uint64_t i = 0; i < seg.n_sources; ++i) {
         SourceSpec &s = seg.sources[i];
         if (!is_noisy(s)) continue;
         if (&s != except) {
-            if (s.level != 0.0) return -1;
+            if (s.level != 0.0) return QN_ERR_INVALID;
             s.level = s.snr + floor;
         }
         s.snr = kNoNoiseSnr;
     }
-    return 0;
+    return QN_OK;
 }
 
 int resolve_segment(SegmentSpec &seg) {
-    if (seg.n_sources <= 1 || !seg.sources) return 0;
+    if (seg.n_sources <= 1 || !seg.sources) return QN_OK;
     SourceSpec *const begin = seg.sources;
     SourceSpec *const end = begin + seg.n_sources;
     for (SourceSpec *s = begin; s != end; ++s)
@@ -90,31 +91,31 @@ int resolve_segment(SegmentSpec &seg) {
 
     SourceSpec *ref = begin;
     while (ref != end && !is_noisy(*ref)) ++ref;
-    if (ref == end) return 0;
+    if (ref == end) return QN_OK;
     const double sps_data = ref->type == WFM_TYPE_DSSS && ref->symbol_rate > 0.0 && seg.fs > 0.0
                                 ? seg.fs / ref->symbol_rate
                                 : 0.0;
     const double floor = ref->level - wfm_snr_over_fs(ref->snr_mode, ref->type, ref->sps,
                                                       ref->data_code_len, sps_data, ref->snr);
     const uint32_t seed = ref->seed;
-    if (place_above_floor(seg, floor, ref) != 0) return -1;
+    if (place_above_floor(seg, floor, ref) != QN_OK) return QN_ERR_INVALID;
 
     void *grown = std::realloc(seg.sources, (seg.n_sources + 1) * sizeof(SourceSpec));
-    if (!grown) return -1;
+    if (!grown) return QN_ERR_INVALID;
     seg.sources = static_cast<SourceSpec *>(grown);
     SourceSpec &noise = seg.sources[seg.n_sources++];
     std::memset(&noise, 0, sizeof noise);
     noise.type = WFM_TYPE_NOISE;
     noise.seed = seed;
     noise.level = floor;
-    return 0;
+    return QN_OK;
 }
 
 }  // namespace
 
 extern "C" int32_t wfm_resolve_noise(SegmentSpec *segments, uint64_t n) {
-    if (!segments && n != 0) return -1;
+    if (!segments && n != 0) return QN_ERR_INVALID;
     for (uint64_t i = 0; i < n; ++i)
-        if (resolve_segment(segments[i]) != 0) return -1;
-    return 0;
+        if (resolve_segment(segments[i]) != QN_OK) return QN_ERR_INVALID;
+    return QN_OK;
 }

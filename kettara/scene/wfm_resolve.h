@@ -9,6 +9,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* Per-sample SNR of an snr given in mode snr_mode (auto, fs, ebno, esno) for a source of
  * the given type. A dsss source's samples per symbol are samples_per_symbol when above 0,
  * else sps x code_len (sps when code_len is 0); every other type uses max(sps, 1). */
@@ -23,7 +25,8 @@ QN_API double wfm_source_create_snr(const SourceSpec *src, uint32_t *mode_out, d
 
 /* Gives every segment of more than one source a single noise floor: the noisy sources
  * become levels above an explicit noise source, or above a noise source appended at the
- * end of the segment whose level follows from the first noisy source. Returns 0, or -1
+ * end of the segment whose level follows from the first noisy source. Returns QN_OK, or
+ * QN_ERR_INVALID
  * when a noisy source other than that reference has a nonzero level or the source array
  * cannot grow (the segments are then partly rewritten). Source arrays must come from
  * malloc. */

@@ -94,27 +94,27 @@ size_t conv_lead_in() { return size_t{CCSDS_TM_CONV.n} * (CCSDS_TM_CONV.K - 1); 
 // synthesiser gets the stream's first n + lead-in bits and loops over all but the lead-in.
 int attach_framed_bits(Synth *s, const SourceSpec *src) {
     // A depth the Reed-Solomon unit refuses would only size an absurd parity field.
-    if (!rs_depth_valid(src->rs_depth)) return -1;
+    if (!rs_depth_valid(src->rs_depth)) return QN_ERR_INVALID;
     uint8_t marker[kMarkerBits];
     ccsds_tm_asm_bits(marker);
     const FrameDesc desc = describe_bits_frame(src, marker);
     FrameLayout layout{};
-    if (wfm_frame_desc_layout(&desc, &layout) != 0 || layout.coded_bits == 0) return -1;
+    if (wfm_frame_desc_layout(&desc, &layout) != QN_OK || layout.coded_bits == 0) return QN_ERR_INVALID;
     const uint64_t lead_in = src->conv ? conv_lead_in() : 0;
     const auto total = qn::checked_add<uint64_t>(layout.coded_bits, lead_in);
-    if (!total || *total > SIZE_MAX || !qn::fits_in_memory(*total + layout.coded_bits)) return -1;
+    if (!total || *total > SIZE_MAX || !qn::fits_in_memory(*total + layout.coded_bits)) return QN_ERR_INVALID;
     const size_t n = static_cast<size_t>(layout.coded_bits);
     std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[*total]);
-    if (!stream) return -1;
+    if (!stream) return QN_ERR_INVALID;
     uint32_t conv_state = 0;
     UnitOpsTable ops{};
     ccsds_tm_frame_ops(&ops, &conv_state);
-    if (wfm_frame_assemble(&desc, &ops, stream.get(), n) != n) return -1;
+    if (wfm_frame_assemble(&desc, &ops, stream.get(), n) != n) return QN_ERR_INVALID;
     if (lead_in != 0) {
         std::unique_ptr<uint8_t[]> next(new (std::nothrow) uint8_t[n]);
-        if (!next) return -1;
+        if (!next) return QN_ERR_INVALID;
         for (size_t have = n; have < *total;) {
-            if (wfm_frame_assemble(&desc, &ops, next.get(), n) != n) return -1;
+            if (wfm_frame_assemble(&desc, &ops, next.get(), n) != n) return QN_ERR_INVALID;
             const size_t take = std::min<size_t>(n, static_cast<size_t>(*total) - have);
             std::copy(next.get(), next.get() + take, stream.get() + have);
             have += take;
@@ -171,17 +171,19 @@ const char *wfm_source_frame_error(const SourceSpec *src) {
 }
 
 int wfm_source_attach_frame(Synth *s, const SourceSpec *src) {
-    if (!s || !src) return -1;
-    if (src->type != WFM_TYPE_BITS || !has_payload(src)) return 0;
+    if (!s || !src) return QN_ERR_INVALID;
+    if (src->type != WFM_TYPE_BITS || !has_payload(src)) return QN_OK;
     if (!wfm_source_has_frame(src)) return wfm_synth_set_bits(s, src->pattern, src->pattern_len, src->modulation);
     return attach_framed_bits(s, src);
 }
 
 int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
-    if (!s || !src) return -1;
-    if (src->type != WFM_TYPE_DSSS) return 0;
+    if (!s || !src) return QN_ERR_INVALID;
+    if (src->type != WFM_TYPE_DSSS) return QN_OK;
     if (src->symbol_rate > 0.0) {
-        const uint32_t mode = src->data_none ? 0 : has_payload(src) ? 1 : 2;
+        const uint32_t mode = src->data_none      ? WFM_DSSS_DATA_ZEROS
+                              : has_payload(src) ? WFM_DSSS_DATA_GIVEN
+                                                 : WFM_DSSS_DATA_PN;
         const double chips_per_bit = src->sps > 0 ? fs / (src->symbol_rate * src->sps) : 0.0;
         return wfm_synth_set_dsss_cont(s, src->data_code, src->data_code_len, mode, src->pattern, src->pattern_len,
                                        chips_per_bit);
@@ -192,37 +194,37 @@ int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
 }
 
 int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
-    if (!s || !src) return -1;
-    if (!src->pulse_rrc || !qn::is_symbol_type(src->type) || src->sps < 1 || src->rrc_span < 1) return 0;
+    if (!s || !src) return QN_ERR_INVALID;
+    if (!src->pulse_rrc || !qn::is_symbol_type(src->type) || src->sps < 1 || src->rrc_span < 1) return QN_OK;
     // Taps that cannot be had leave the source playing unshaped. The tap designer counts
     // sps * span in an int.
     const auto half = qn::checked_mul<int32_t>(src->sps, src->rrc_span);
-    if (!half) return 0;
+    if (!half) return QN_OK;
     const size_t n = 2 * static_cast<size_t>(*half) + 1;
     // Installed, a tap costs about eight floats (the taps, their scaled copy, the filter's
     // taps, its history and scratch): a filter that could never fit is not even tried.
-    if (!qn::fits_in_memory(uint64_t{n} * 8 * sizeof(float))) return 0;
+    if (!qn::fits_in_memory(uint64_t{n} * 8 * sizeof(float))) return QN_OK;
     std::unique_ptr<float[]> taps(new (std::nothrow) float[n]);
-    if (!taps) return 0;
+    if (!taps) return QN_OK;
     wfm_rrc_taps(src->sps, src->rrc_span, taps.get(), src->rrc_beta);
     // A filter that cannot be built keeps the synthesiser as it was: unshaped.
     wfm_synth_set_rrc(s, taps.get(), n);
-    return 0;
+    return QN_OK;
 }
 
 Synth *wfm_source_to_synth(const SourceSpec *src, double fs) {
     if (!src || incomplete(src) || wfm_source_frame_error(src)) return nullptr;
-    uint32_t mode = 0;
+    uint32_t mode = WFM_MODE_AUTO;
     const double snr = wfm_source_create_snr(src, &mode, fs, src->snr);
     Synth *s = wfm_synth_create(src->type, static_cast<int>(mode), src->seed, src->sps,
                                 static_cast<uint32_t>(src->pn_length), src->pn_poly, fs, src->freq, snr,
                                 src->f_end, static_cast<int>(src->lfsr));
     if (!s) return nullptr;
-    bool ok = wfm_source_attach_frame(s, src) == 0;
+    bool ok = wfm_source_attach_frame(s, src) == QN_OK;
     if (ok && src->type == WFM_TYPE_SYMBOLS) {
-        ok = wfm_synth_set_symbols(s, src->symbols, static_cast<size_t>(src->n_symbols)) == 0;
+        ok = wfm_synth_set_symbols(s, src->symbols, static_cast<size_t>(src->n_symbols)) == QN_OK;
     }
-    ok = ok && wfm_source_attach_dsss(s, src, fs) == 0 && wfm_source_attach_rrc(s, src) == 0;
+    ok = ok && wfm_source_attach_dsss(s, src, fs) == QN_OK && wfm_source_attach_rrc(s, src) == QN_OK;
     if (!ok) {
         wfm_synth_destroy(s);
         return nullptr;

@@ -178,9 +178,9 @@ cf32 Synth::next_bits_symbol() {
 
 uint8_t Synth::next_data_bit(uint64_t bit_index) {
     uint8_t bit = 0;
-    if (data_mode == 2 && pn) {
+    if (data_mode == WFM_DSSS_DATA_PN && pn) {
         pn_generate(pn.get(), 1, &bit, 1);
-    } else if (data_mode == 1 && !data.empty()) {
+    } else if (data_mode == WFM_DSSS_DATA_GIVEN && !data.empty()) {
         bit = data[bit_index % data.size()] & 1;
     }
     return bit & 1;
@@ -475,44 +475,44 @@ int Synth::apply_state(const uint8_t *blob) {
     primed = blob[77];
     size_t off = kStateFixedBytes;
     if (fir) {
-        if (fir_set_state(fir.get(), blob + off) != 0) return -4;
+        if (fir_set_state(fir.get(), blob + off) != QN_OK) return QN_ERR_STATE;
         off += fir_state_bytes(fir.get());
     }
     if (resamp) {
-        if (resamp_set_state(resamp.get(), blob + off) != 0) return -4;
+        if (resamp_set_state(resamp.get(), blob + off) != QN_OK) return QN_ERR_STATE;
         off += resamp_state_bytes(resamp.get());
     }
     if (lo) {
-        if (lo_set_state(lo.get(), blob + off) != 0) return -4;
+        if (lo_set_state(lo.get(), blob + off) != QN_OK) return QN_ERR_STATE;
         off += lo_state_bytes(lo.get());
     }
     if (awgn) {
-        if (awgn_set_state(awgn.get(), blob + off) != 0) return -4;
+        if (awgn_set_state(awgn.get(), blob + off) != QN_OK) return QN_ERR_STATE;
         off += awgn_state_bytes(awgn.get());
     }
-    if (pn && pn_set_state(pn.get(), blob + off) != 0) return -4;
-    return 0;
+    if (pn && pn_set_state(pn.get(), blob + off) != QN_OK) return QN_ERR_STATE;
+    return QN_OK;
 }
 
 // Everything that can be checked is checked before anything changes; should a sub-object
 // still refuse its part, the synthesiser's own earlier state is put back.
 int Synth::set_state(const uint8_t *blob) {
     const size_t expected = state_bytes();
-    if (!qn::blob::header_matches(blob, "WFMS", kStateVersion, expected)) return -4;
+    if (!qn::blob::header_matches(blob, "WFMS", kStateVersion, expected)) return QN_ERR_STATE;
     const bool presence[5] = {fir != nullptr, resamp != nullptr, lo != nullptr, awgn != nullptr, pn != nullptr};
     for (int i = 0; i < 5; ++i) {
-        if ((blob[78 + i] != 0) != presence[i]) return -4;
+        if ((blob[78 + i] != 0) != presence[i]) return QN_ERR_STATE;
     }
-    if (!fits(get<int32_t>(blob, 16), get<uint64_t>(blob, 28), get<uint64_t>(blob, 36))) return -4;
+    if (!fits(get<int32_t>(blob, 16), get<uint64_t>(blob, 28), get<uint64_t>(blob, 36))) return QN_ERR_STATE;
 
     std::unique_ptr<uint8_t[]> backup(new (std::nothrow) uint8_t[expected]);
-    if (!backup) return -1;
+    if (!backup) return QN_ERR_INVALID;
     get_state(backup.get());
-    if (apply_state(blob) != 0) {
+    if (apply_state(blob) != QN_OK) {
         apply_state(backup.get());
-        return -4;
+        return QN_ERR_STATE;
     }
-    return 0;
+    return QN_OK;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -523,21 +523,21 @@ namespace {
 bool has_type(const Synth *s, uint32_t wtype) { return s && s->wtype == wtype; }
 
 // Runs a configuration step; a buffer that cannot be allocated (too large or out of
-// memory) becomes -1 with nothing changed.
+// memory) becomes QN_ERR_INVALID with nothing changed.
 template <typename F>
 int configure(F &&f) {
     try {
         return f();
     } catch (const std::exception &) {
-        return -1;
+        return QN_ERR_INVALID;
     }
 }
 
 }  // namespace
 
 int qn::synth_set_looping_bits(Synth *s, const uint8_t *bits, size_t n, size_t loop_start, uint32_t modulation) {
-    if (!has_type(s, WFM_TYPE_BITS)) return s ? 0 : -1;
-    if (!bits || n == 0 || loop_start >= n || modulation > 3) return -1;
+    if (!has_type(s, WFM_TYPE_BITS)) return s ? QN_OK : QN_ERR_INVALID;
+    if (!bits || n == 0 || loop_start >= n || modulation > WFM_BITMOD_8PSK) return QN_ERR_INVALID;
     return configure([&] {
         std::vector<uint8_t> copy(n);
         for (size_t i = 0; i < n; ++i) copy[i] = bits[i] != 0;
@@ -545,7 +545,7 @@ int qn::synth_set_looping_bits(Synth *s, const uint8_t *bits, size_t n, size_t l
         s->data_pos = 0;
         s->data_loop = loop_start;
         s->bits_per_symbol = static_cast<int32_t>(modulation);
-        return 0;
+        return QN_OK;
     });
 }
 
@@ -597,47 +597,48 @@ int wfm_synth_set_bits(Synth *s, const uint8_t *bits, size_t n, uint32_t modulat
 }
 
 int wfm_synth_set_symbols(Synth *s, const cf32 *symbols, size_t n) {
-    if (!has_type(s, WFM_TYPE_SYMBOLS)) return s ? 0 : -1;
-    if (!symbols || n == 0) return -1;
+    if (!has_type(s, WFM_TYPE_SYMBOLS)) return s ? QN_OK : QN_ERR_INVALID;
+    if (!symbols || n == 0) return QN_ERR_INVALID;
     return configure([&] {
         s->symbols.assign(symbols, symbols + n);
         s->sym_idx = 0;
-        return 0;
+        return QN_OK;
     });
 }
 
 int wfm_synth_set_dsss(Synth *s, const uint8_t *acq_code, size_t acq_len, size_t acq_reps,
                        const uint8_t *data_code, size_t code_len, const uint8_t *sync, size_t sync_len,
                        const uint8_t *payload, size_t payload_len, uint32_t crc) {
-    if (!has_type(s, WFM_TYPE_DSSS)) return s ? 0 : -1;
+    if (!has_type(s, WFM_TYPE_DSSS)) return s ? QN_OK : QN_ERR_INVALID;
     const size_t nchips = wfm_frame_dsss_nchips(acq_len, acq_reps, code_len, sync_len, payload_len, crc);
-    if (nchips == 0 || !qn::fits_in_memory(nchips)) return -1;
+    if (nchips == 0 || !qn::fits_in_memory(nchips)) return QN_ERR_INVALID;
     return configure([&] {
         std::vector<uint8_t> chips(nchips);
         if (wfm_frame_dsss_chips(acq_code, acq_len, acq_reps, data_code, code_len, sync, sync_len, payload,
                                  payload_len, crc, chips.data()) != nchips) {
-            return -1;
+            return QN_ERR_INVALID;
         }
         s->data = std::move(chips);
         s->data_pos = 0;
         s->data_loop = 0;
         s->bits_per_symbol = 1;
         s->chips_per_bit = 0.0;
-        return 0;
+        return QN_OK;
     });
 }
 
 int wfm_synth_set_dsss_cont(Synth *s, const uint8_t *code, size_t code_len, uint32_t data_mode,
                             const uint8_t *data, size_t data_len, double chips_per_bit) {
-    if (!has_type(s, WFM_TYPE_DSSS)) return s ? 0 : -1;
-    if (!code || code_len == 0 || !(chips_per_bit >= 1.0) || data_mode > 2) return -1;
-    if (data_mode == 1 && (!data || data_len == 0)) return -1;
-    if (data_mode == 2 && !s->pn) return -1;
+    if (!has_type(s, WFM_TYPE_DSSS)) return s ? QN_OK : QN_ERR_INVALID;
+    if (!code || code_len == 0 || !(chips_per_bit >= 1.0) || data_mode > WFM_DSSS_DATA_PN)
+        return QN_ERR_INVALID;
+    if (data_mode == WFM_DSSS_DATA_GIVEN && (!data || data_len == 0)) return QN_ERR_INVALID;
+    if (data_mode == WFM_DSSS_DATA_PN && !s->pn) return QN_ERR_INVALID;
     return configure([&] {
         std::vector<uint8_t> new_code(code, code + code_len);
         for (auto &c : new_code) c &= 1;
         std::vector<uint8_t> new_data;
-        if (data_mode == 1) {
+        if (data_mode == WFM_DSSS_DATA_GIVEN) {
             new_data.assign(data, data + data_len);
             for (auto &d : new_data) d &= 1;
         }
@@ -650,14 +651,14 @@ int wfm_synth_set_dsss_cont(Synth *s, const uint8_t *code, size_t code_len, uint
         s->bits_per_symbol = 1;
         s->dc_chip = s->dc_bit_idx = 0;
         s->dc_bit = 0;
-        return 0;
+        return QN_OK;
     });
 }
 
 int wfm_synth_set_rrc(Synth *s, const float *taps, size_t n) {
-    if (!s) return -1;
-    if (!qn::is_symbol_type(s->wtype)) return 0;
-    if (!taps || n == 0) return -1;
+    if (!s) return QN_ERR_INVALID;
+    if (!qn::is_symbol_type(s->wtype)) return QN_OK;
+    if (!taps || n == 0) return QN_ERR_INVALID;
     return configure([&] {
         const float gain = static_cast<float>(std::sqrt(static_cast<double>(s->nsps)));
         std::vector<float> scaled(taps, taps + n);
@@ -666,25 +667,25 @@ int wfm_synth_set_rrc(Synth *s, const float *taps, size_t n) {
             const size_t phases = static_cast<size_t>(s->nsps);
             const size_t per_phase = n / phases + (n % phases != 0);
             const auto bank_len = qn::checked_mul(phases, per_phase);
-            if (!bank_len) return -1;
+            if (!bank_len) return QN_ERR_INVALID;
             std::vector<float> bank(*bank_len);
             wfm_polyphase_bank(scaled.data(), n, phases, per_phase, bank.data());
             ResampPtr r(resamp_create_custom(phases, per_phase, bank.data(), static_cast<double>(s->nsps)));
-            if (!r) return -1;
+            if (!r) return QN_ERR_INVALID;
             s->resamp = std::move(r);
             s->fir.reset();
             s->primed = 0;
         } else {
             FirPtr f(fir_create_real(scaled.data(), n));
-            if (!f) return -1;
+            if (!f) return QN_ERR_INVALID;
             // Grow the filter's scratch to a whole chunk now, so stepping never allocates.
             std::vector<cf32> zeros(kChunk);
-            if (fir_execute(f.get(), zeros.data(), kChunk, zeros.data()) != kChunk) return -1;
+            if (fir_execute(f.get(), zeros.data(), kChunk, zeros.data()) != kChunk) return QN_ERR_INVALID;
             fir_reset(f.get());
             s->fir = std::move(f);
             s->resamp.reset();
         }
-        return 0;
+        return QN_OK;
     });
 }
 
@@ -736,7 +737,7 @@ void wfm_synth_get_state(const Synth *s, void *out) {
     if (s && out) s->get_state(static_cast<uint8_t *>(out));
 }
 int wfm_synth_set_state(Synth *s, const void *blob) {
-    if (!s || !blob) return -4;
+    if (!s || !blob) return QN_ERR_INVALID;
     return s->set_state(static_cast<const uint8_t *>(blob));
 }
 

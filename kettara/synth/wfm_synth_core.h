@@ -5,26 +5,38 @@
 #define WFM_SYNTH_CORE_H
 
 #include "qn_api.h"
+#include "wfm_spec.h"
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 typedef struct Synth Synth;
+
+/* Modulations of the bits type: the scene's WFM_BITMOD_* codes, WFM_BITMOD_NONE being on-off
+ * keying, and eight-phase PSK, which scenes do not name. */
+enum { WFM_BITMOD_8PSK = WFM_BITMOD_COUNT };
+
+/* Data of continuous DSSS spreading: all-zero bits, the given bits (cyclic), or bits from
+ * the synthesiser's PN generator. */
+enum { WFM_DSSS_DATA_ZEROS = 0, WFM_DSSS_DATA_GIVEN = 1, WFM_DSSS_DATA_PN = 2 };
 
 /* Creates a synthesiser; null on failure (allocation, or a pn/bpsk/qpsk source without a
  * usable PN polynomial). wtype is one of WFM_TYPE_*, snr_mode one of WFM_MODE_*; nsps <= 0
- * counts as 1; snr_db >= 100 (or NaN) means no noise; lfsr 1 selects the Fibonacci register,
- * any other value the Galois one; pn_poly 0 selects the default feedback mask of pn_length. */
+ * counts as 1; snr_db >= 100 (or NaN) means no noise; lfsr WFM_LFSR_FIBONACCI selects the
+ * Fibonacci register, any other value the Galois one; pn_poly 0 selects the default feedback mask of pn_length. */
 QN_API Synth *wfm_synth_create(uint32_t wtype, int snr_mode, uint32_t seed, int nsps,
                                uint32_t pn_length, uint64_t pn_poly, double fs, double freq,
                                double snr_db, double f_end, int lfsr);
-/* Frees the synthesiser and everything it owns; null is accepted. */
+/* Frees the synthesiser and everything it owns. */
 QN_API void wfm_synth_destroy(Synth *s);
 
-/* Configuration. Each returns 0 on success and 0 without effect on a synthesiser of another
- * waveform type; -1 on bad arguments or allocation failure, keeping the previous setting. */
+/* Configuration. Each returns QN_OK on success and QN_OK without effect on a synthesiser of
+ * another waveform type; QN_ERR_INVALID on bad arguments or allocation failure, keeping the
+ * previous setting. */
 
-/* Bits type: plays the pattern (non-zero bytes count as 1) with modulation 0 on-off keying,
- * 1 BPSK, 2 QPSK, 3 eight-phase PSK, Gray-mapped, first bit most significant. */
+/* Bits type: plays the pattern (non-zero bytes count as 1) with modulation WFM_BITMOD_NONE
+ * (on-off keying), _BPSK, _QPSK or _8PSK, Gray-mapped, first bit most significant. */
 QN_API int wfm_synth_set_bits(Synth *s, const uint8_t *bits, size_t n, uint32_t modulation);
 /* Symbols type: plays the symbols cyclically. */
 QN_API int wfm_synth_set_symbols(Synth *s, const cf32 *symbols, size_t n);
@@ -35,8 +47,7 @@ QN_API int wfm_synth_set_dsss(Synth *s, const uint8_t *acq_code, size_t acq_len,
                               size_t sync_len, const uint8_t *payload, size_t payload_len,
                               uint32_t crc);
 /* DSSS type, continuous spreading: the code runs on continuously while each data bit lasts
- * chips_per_bit (>= 1) chips. data_mode 0: all-zero data, 1: the given data bits (cyclic),
- * 2: bits from the synthesiser's PN generator. */
+ * chips_per_bit (>= 1) chips; data_mode is one of WFM_DSSS_DATA_*. */
 QN_API int wfm_synth_set_dsss_cont(Synth *s, const uint8_t *code, size_t code_len,
                                    uint32_t data_mode, const uint8_t *data, size_t data_len,
                                    double chips_per_bit);
@@ -46,7 +57,7 @@ QN_API int wfm_synth_set_dsss_cont(Synth *s, const uint8_t *code, size_t code_le
 QN_API int wfm_synth_set_rrc(Synth *s, const float *taps, size_t n);
 /* Chirp type: sweep length in samples. Only the first non-zero span is taken. */
 QN_API void wfm_synth_set_chirp_span(Synth *s, uint64_t span);
-/* Restarts the noise generator from a new seed (nothing without one; null accepted). */
+/* Restarts the noise generator from a new seed (nothing without one). */
 QN_API void wfm_synth_reseed_noise(Synth *s, uint32_t seed);
 /* Returns to the start of the stream, keeping the configuration. */
 QN_API void wfm_synth_reset(Synth *s);
@@ -72,9 +83,9 @@ QN_API float wfm_synth_get_cur_im(const Synth *s);
 QN_API void wfm_synth_set_cur_im(Synth *s, float v);
 
 /* Running state as a "WFMS" blob (only what stepping changes, never configuration).
- * get writes exactly wfm_synth_state_bytes bytes; set returns 0, or -4 and changes nothing
- * when the blob does not fit this synthesiser (header, size, sub-objects, positions),
- * or -1 and changes nothing when memory for its safety copy runs out. */
+ * get writes exactly wfm_synth_state_bytes bytes; set returns QN_OK, or QN_ERR_STATE and
+ * changes nothing when the blob does not fit this synthesiser (header, size, sub-objects,
+ * positions), or QN_ERR_INVALID and changes nothing when memory for its safety copy runs out. */
 QN_API size_t wfm_synth_state_bytes(const Synth *s);
 QN_API void wfm_synth_get_state(const Synth *s, void *out);
 QN_API int wfm_synth_set_state(Synth *s, const void *blob);
