@@ -45,14 +45,16 @@ uint64_t wfm_draw_samples(int32_t seed, int32_t pass, uint64_t instance, uint64_
 }
 
 uint32_t wfm_draw_segment_seed(const SegmentSpec *segment) {
-    if (!segment || segment->n_sources == 0 || !segment->sources) return 1;
+    if (!segment) return 0;
+    if (segment->n_sources == 0 || !segment->sources) return 1;
     return segment->sources[0].seed;
 }
 
 WfmInstanceLengths wfm_draw_instance_lengths(const SegmentSpec *s, uint32_t pass,
                                              uint64_t instance, uint64_t segment_index) {
+    WfmInstanceLengths len{};
+    if (!s) return len;
     const uint32_t seed = wfm_draw_segment_seed(s);
-    WfmInstanceLengths len;
     len.num = draw_length(seed, pass, instance, segment_index, s->range_flags,
                           WFM_RANGE_NUM_SAMPLES, s->num_samples, s->num_samples_hi);
     len.off = draw_length(seed, pass, instance, segment_index, s->range_flags,
@@ -64,8 +66,9 @@ WfmInstanceLengths wfm_draw_instance_lengths(const SegmentSpec *s, uint32_t pass
 
 WfmSourceValues wfm_draw_source_values(const SourceSpec *src, uint32_t pass, uint64_t instance,
                                        uint64_t segment_index, uint64_t source) {
+    WfmSourceValues v{};
+    if (!src) return v;
     const SourceSpec &s = *src;
-    WfmSourceValues v;
     v.freq = draw_value(s, pass, instance, segment_index, source, WFM_RANGE_FREQ, s.freq,
                         s.freq_hi);
     v.snr = draw_value(s, pass, instance, segment_index, source, WFM_RANGE_SNR, s.snr, s.snr_hi);

@@ -12,6 +12,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* Where one instance of one segment falls in the first pass of a scene. */
 typedef struct ComposeSpan {
     uint64_t segment;  /* segment index */

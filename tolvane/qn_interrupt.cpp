@@ -63,7 +63,7 @@ void qn_set_interrupt_latency_ms(int ms) {
 int qn_interrupt_latency_ms(void) { return load_word(shared_state.load()->latency_ms); }
 
 int qn_interrupt_on_signal(int sig) {
-    if (slot_holding(sig)) return 0;
+    if (slot_holding(sig)) return QN_OK;
     SignalSlot *free_slot = nullptr;
     for (SignalSlot &slot : signal_slots) {
         if (!slot.in_use.load()) {
@@ -71,10 +71,10 @@ int qn_interrupt_on_signal(int sig) {
             break;
         }
     }
-    if (!free_slot) return -4;
+    if (!free_slot) return QN_ERR_SIGNAL;
     // The slot is complete before the handler goes in, so a signal that arrives at once
     // already finds the disposition to hand on to.
-    if (sigaction(sig, nullptr, &free_slot->previous) != 0) return -4;
+    if (sigaction(sig, nullptr, &free_slot->previous) != 0) return QN_ERR_SIGNAL;
     free_slot->sig = sig;
     free_slot->in_use.store(1);
     struct sigaction forward {};
@@ -83,17 +83,17 @@ int qn_interrupt_on_signal(int sig) {
     sigemptyset(&forward.sa_mask);
     if (sigaction(sig, &forward, nullptr) != 0) {
         free_slot->in_use.store(0);
-        return -4;
+        return QN_ERR_SIGNAL;
     }
-    return 0;
+    return QN_OK;
 }
 
 int qn_restore_signal(int sig) {
     SignalSlot *slot = slot_holding(sig);
-    if (!slot) return -4;
+    if (!slot) return QN_ERR_SIGNAL;
     const int rc = sigaction(sig, &slot->previous, nullptr);
     slot->in_use.store(0);
-    return rc == 0 ? 0 : -4;
+    return rc == 0 ? QN_OK : QN_ERR_SIGNAL;
 }
 
 InterruptState *qn_interrupt_guard_state_ptr(void) { return shared_state.load(); }

@@ -10,6 +10,8 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
 /* Two aligned 32-bit words, read and written as single atomic loads and stores. */
 typedef struct InterruptState {
     int32_t interrupted; /* 0 or 1; a level: stays set until qn_resume */
@@ -24,9 +26,9 @@ QN_API void qn_set_interrupt_latency_ms(int ms);
 QN_API int qn_interrupt_latency_ms(void);
 
 /* Installs the forwarding handler for sig (once; a second call changes nothing).
- * At most 8 signals at a time. 0, or -4 on failure. */
+ * At most 8 signals at a time. QN_OK, or QN_ERR_SIGNAL on failure. */
 QN_API int qn_interrupt_on_signal(int sig);
-/* Puts back the disposition sig had before qn_interrupt_on_signal. 0, or -4. */
+/* Puts back the disposition sig had before qn_interrupt_on_signal. QN_OK, or QN_ERR_SIGNAL. */
 QN_API int qn_restore_signal(int sig);
 
 /* The state in use: the library's own until another is adopted (a null pointer is ignored). */

@@ -378,7 +378,7 @@ void tolvane_destroy(Reader *reader) { delete reader; }
 
 size_t tolvane_read(Reader *r, size_t count, cf32 *out, size_t capacity) {
     size_t n = std::min(count, capacity);
-    if (n == 0 || out == nullptr) return 0;
+    if (r == nullptr || n == 0 || out == nullptr) return 0;
     if (r->file_type == TOLVANE_FTYPE_CSV) return r->read_csv_rows(n, out);
     if (r->payload_limited) {
         const auto consumed = r->consumed_bytes();
@@ -389,7 +389,7 @@ size_t tolvane_read(Reader *r, size_t count, cf32 *out, size_t capacity) {
     return r->read_block(n, out);
 }
 
-size_t tolvane_read_max_out(const Reader *, size_t n) { return n; }
+size_t tolvane_read_max_out(const Reader *r, size_t n) { return r ? n : 0; }
 
 void tolvane_reset(Reader *r) {
     if (r == nullptr || !r->file) return;
@@ -397,19 +397,20 @@ void tolvane_reset(Reader *r) {
     fseeko(r->file.get(), static_cast<off_t>(r->payload_start), SEEK_SET);
 }
 
-int32_t tolvane_get_file_type(const Reader *r) { return r->file_type; }
-int32_t tolvane_get_sample_type(const Reader *r) { return r->sample_type; }
-int32_t tolvane_get_mode(const Reader *r) { return r->mode; }
-int32_t tolvane_get_endian(const Reader *r) { return r->endian; }
-double tolvane_get_fs(const Reader *r) { return r->fs; }
-double tolvane_get_fc(const Reader *r) { return r->fc; }
-double tolvane_get_t0(const Reader *r) { return r->t0; }
-int32_t tolvane_get_fs_source(const Reader *r) { return r->fs_source; }
-int32_t tolvane_get_fc_source(const Reader *r) { return r->fc_source; }
-int32_t tolvane_get_t0_source(const Reader *r) { return r->t0_source; }
-uint64_t tolvane_get_trailing_bytes(const Reader *r) { return r->trailing_bytes; }
+int32_t tolvane_get_file_type(const Reader *r) { return r ? r->file_type : 0; }
+int32_t tolvane_get_sample_type(const Reader *r) { return r ? r->sample_type : 0; }
+int32_t tolvane_get_mode(const Reader *r) { return r ? r->mode : 0; }
+int32_t tolvane_get_endian(const Reader *r) { return r ? r->endian : 0; }
+double tolvane_get_fs(const Reader *r) { return r ? r->fs : 0; }
+double tolvane_get_fc(const Reader *r) { return r ? r->fc : 0; }
+double tolvane_get_t0(const Reader *r) { return r ? r->t0 : 0; }
+int32_t tolvane_get_fs_source(const Reader *r) { return r ? r->fs_source : 0; }
+int32_t tolvane_get_fc_source(const Reader *r) { return r ? r->fc_source : 0; }
+int32_t tolvane_get_t0_source(const Reader *r) { return r ? r->t0_source : 0; }
+uint64_t tolvane_get_trailing_bytes(const Reader *r) { return r ? r->trailing_bytes : 0; }
 
 uint64_t tolvane_get_num_samples(Reader *r) {
+    if (r == nullptr) return 0;
     if (r->file_type != TOLVANE_FTYPE_CSV || r->csv_counted) return r->num_samples;
     FILE *f = r->file.get();
     const off_t at = ftello(f);
@@ -424,7 +425,7 @@ uint64_t tolvane_get_num_samples(Reader *r) {
 }
 
 void tolvane_info(Reader *r, ReaderInfo *info) {
-    if (info == nullptr) return;
+    if (r == nullptr || info == nullptr) return;
     const uint64_t num_samples = tolvane_get_num_samples(r);
     *info = ReaderInfo{r->file_type, r->sample_type, r->mode,      r->endian,          r->fs,
                        r->fc,        num_samples,    r->fc_source, r->trailing_bytes, r->fs_source,
@@ -455,15 +456,21 @@ const char *tag_at(const Entries &entries, size_t index) {
 
 extern "C" {
 
-size_t tolvane_num_keywords(const Reader *r) { return r->keywords.size(); }
-size_t tolvane_num_header_fields(const Reader *r) { return r->header.size(); }
-const KeywordEntry *tolvane_keyword(const Reader *r, size_t index) { return entry_at(r->keywords, index); }
-const KeywordEntry *tolvane_header_field(const Reader *r, size_t index) { return entry_at(r->header, index); }
-const char *tolvane_keyword_tag(const Reader *r, size_t index) { return tag_at(r->keywords, index); }
-const char *tolvane_header_tag(const Reader *r, size_t index) { return tag_at(r->header, index); }
-const KeywordEntry *tolvane_find_keyword(const Reader *r, const char *tag) { return find_entry(r->keywords, tag); }
+size_t tolvane_num_keywords(const Reader *r) { return r ? r->keywords.size() : 0; }
+size_t tolvane_num_header_fields(const Reader *r) { return r ? r->header.size() : 0; }
+const KeywordEntry *tolvane_keyword(const Reader *r, size_t index) {
+    return r ? entry_at(r->keywords, index) : nullptr;
+}
+const KeywordEntry *tolvane_header_field(const Reader *r, size_t index) {
+    return r ? entry_at(r->header, index) : nullptr;
+}
+const char *tolvane_keyword_tag(const Reader *r, size_t index) { return r ? tag_at(r->keywords, index) : nullptr; }
+const char *tolvane_header_tag(const Reader *r, size_t index) { return r ? tag_at(r->header, index) : nullptr; }
+const KeywordEntry *tolvane_find_keyword(const Reader *r, const char *tag) {
+    return r ? find_entry(r->keywords, tag) : nullptr;
+}
 const KeywordEntry *tolvane_find_header_field(const Reader *r, const char *tag) {
-    return find_entry(r->header, tag);
+    return r ? find_entry(r->header, tag) : nullptr;
 }
 
 }  // extern "C"

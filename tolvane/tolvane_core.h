@@ -9,6 +9,10 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h; a null stop function means none. */
+
+/* Captures: file types, wire sample types, sample modes, byte orders, where fs, fc and t0
+ * came from, and how the last follow-read ended. */
 enum { TOLVANE_FTYPE_RAW = 0, TOLVANE_FTYPE_CSV, TOLVANE_FTYPE_BLUE, TOLVANE_FTYPE_SIGMF };
 enum { TOLVANE_STYPE_CF32 = 0, TOLVANE_STYPE_CF64, TOLVANE_STYPE_CI32, TOLVANE_STYPE_CI16, TOLVANE_STYPE_CI8 };
 enum { TOLVANE_MODE_COMPLEX = 0, TOLVANE_MODE_SCALAR };
@@ -51,7 +55,7 @@ typedef struct ReaderInfo {
 /* Answers non-zero when a blocking follow-read should stop. */
 typedef int (*tolvane_stop_fn)(void);
 
-/* Opens the capture at path. sample_type (0..4) and endian (0 little, non-zero big)
+/* Opens the capture at path. sample_type (TOLVANE_STYPE_*) and endian (TOLVANE_ENDIAN_*)
  * are hints for captures that do not declare them (raw, CSV). Null on any failure. */
 QN_API Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian);
 QN_API void tolvane_destroy(Reader *reader);

@@ -152,6 +152,7 @@ using namespace tolvane;
 extern "C" {
 
 size_t tolvane_read_follow(Reader *r, size_t count, cf32 *out, size_t capacity) {
+    if (!r) return 0;
     r->ending = TOLVANE_END_NONE;
     const size_t n = std::min(count, capacity);
     if (n == 0 || out == nullptr) return 0;
@@ -171,12 +172,18 @@ size_t tolvane_read_follow(Reader *r, size_t count, cf32 *out, size_t capacity) 
     }
 }
 
-size_t tolvane_read_follow_max_out(const Reader *, size_t n) { return n; }
-int32_t tolvane_get_ending(const Reader *r) { return r->ending; }
-uint32_t tolvane_get_follow_timeout_ms(const Reader *r) { return r->follow_timeout_ms; }
-void tolvane_set_follow_timeout_ms(Reader *r, uint32_t ms) { r->follow_timeout_ms = ms; }
-uint32_t tolvane_get_follow_grace_ms(const Reader *r) { return r->follow_grace_ms; }
-void tolvane_set_follow_grace_ms(Reader *r, uint32_t ms) { r->follow_grace_ms = ms; }
-void tolvane_set_stop_fn(Reader *r, tolvane_stop_fn stop) { r->stop_fn = stop; }
+size_t tolvane_read_follow_max_out(const Reader *r, size_t n) { return r ? n : 0; }
+int32_t tolvane_get_ending(const Reader *r) { return r ? r->ending : TOLVANE_END_NONE; }
+uint32_t tolvane_get_follow_timeout_ms(const Reader *r) { return r ? r->follow_timeout_ms : 0; }
+void tolvane_set_follow_timeout_ms(Reader *r, uint32_t ms) {
+    if (r) r->follow_timeout_ms = ms;
+}
+uint32_t tolvane_get_follow_grace_ms(const Reader *r) { return r ? r->follow_grace_ms : 0; }
+void tolvane_set_follow_grace_ms(Reader *r, uint32_t ms) {
+    if (r) r->follow_grace_ms = ms;
+}
+void tolvane_set_stop_fn(Reader *r, tolvane_stop_fn stop) {
+    if (r) r->stop_fn = stop;
+}
 
 }  // extern "C"

@@ -26,17 +26,17 @@ void copy_elements(unsigned char *dst, const unsigned char *src, size_t count, s
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 int check_acqdate(const char *v, size_t len) {
-    if (len != 8 && !(len == 6 && v[2] == '.')) return -1;
+    if (len != 8 && !(len == 6 && v[2] == '.')) return WFM_KW_WRONG_FORM;
     for (size_t i = 0; i < len; ++i)
-        if (!is_digit(v[i]) && v[i] != '.') return -1;
-    return 1;
+        if (!is_digit(v[i]) && v[i] != '.') return WFM_KW_WRONG_FORM;
+    return WFM_KW_STANDARD;
 }
 
 int check_acqtime(const char *v, size_t len) {
-    if (len != 8 || v[2] != ':' || v[5] != ':') return -1;
+    if (len != 8 || v[2] != ':' || v[5] != ':') return WFM_KW_WRONG_FORM;
     for (size_t i : {0, 1, 3, 4, 6, 7})
-        if (!is_digit(v[i])) return -1;
-    return 1;
+        if (!is_digit(v[i])) return WFM_KW_WRONG_FORM;
+    return WFM_KW_STANDARD;
 }
 
 }  // namespace
@@ -86,23 +86,24 @@ size_t wfm_kw_encode(void *dst, size_t cap, const char *tag, char type, const vo
 }
 
 int wfm_kw_decode(const void *src, size_t avail, int big_endian, KeywordEntry *entry, size_t *consumed) {
-    if (consumed) *consumed = 0;
-    if (!src || !entry || !consumed || avail < kHeadBytes) return -1;
+    if (!src || !entry || !consumed) return QN_ERR_INVALID;
+    *consumed = 0;
+    if (avail < kHeadBytes) return QN_ERR_INVALID;
     bool be = big_endian != 0;
     const auto *in = static_cast<const unsigned char *>(src);
     int32_t record = tolvane::load_field<int32_t>(in, be);
     int16_t extra = tolvane::load_field<int16_t>(in + 4, be);
     size_t tag_len = in[6];
     char type = static_cast<char>(in[7]);
-    if (record <= 7 || extra <= 7 || static_cast<size_t>(record) > avail || record < extra) return -1;
+    if (record <= 7 || extra <= 7 || static_cast<size_t>(record) > avail || record < extra) return QN_ERR_INVALID;
     size_t value_bytes = static_cast<size_t>(record - extra);
-    if (static_cast<size_t>(extra) < kHeadBytes + tag_len) return -1;
+    if (static_cast<size_t>(extra) < kHeadBytes + tag_len) return QN_ERR_INVALID;
     *consumed = static_cast<size_t>(record);
 
     size_t elem = wfm_kw_elem_size(type);
-    if (elem == 0 || value_bytes == 0 || value_bytes % elem != 0) return 1;
+    if (elem == 0 || value_bytes == 0 || value_bytes % elem != 0) return WFM_KW_SKIPPED;
     void *data = std::malloc(value_bytes);
-    if (!data) return -1;
+    if (!data) return QN_ERR_INVALID;
     size_t count = value_bytes / elem;
     copy_elements(static_cast<unsigned char *>(data), in + kHeadBytes, count, elem, be);
     std::memcpy(entry->tag, in + kHeadBytes + value_bytes, tag_len);
@@ -111,17 +112,17 @@ int wfm_kw_decode(const void *src, size_t avail, int big_endian, KeywordEntry *e
     entry->elem_size = elem;
     entry->count = count;
     entry->data = data;
-    return 0;
+    return WFM_KW_DECODED;
 }
 
 int wfm_kw_check_standard(const char *tag, char type, const char *value, size_t len) {
-    if (!tag) return 0;
+    if (!tag) return QN_ERR_INVALID;
     auto is = [tag](const char *name) { return std::strcmp(tag, name) == 0; };
     bool ascii = type == 'A' && (value || len == 0);
     if (is("ACQDATE")) return ascii ? check_acqdate(value, len) : -1;
     if (is("ACQTIME")) return ascii ? check_acqtime(value, len) : -1;
     if (is("COMMENT") || is("TIMELINE")) return type == 'A' ? 1 : -1;
-    if (is("SUBREC_DEF") || is("SUBREC_DESCRIP") || is("T4INDEX")) return -1;
+    if (is("SUBREC_DEF") || is("SUBREC_DESCRIP") || is("T4INDEX")) return QN_ERR_INVALID;
     return 0;
 }
 

@@ -7,6 +7,14 @@
 
 QN_EXTERN_C_BEGIN
 
+/* Null arguments follow the null rule of qn_api.h. */
+
+/* Results of wfm_kw_decode besides QN_ERR_INVALID (an invalid record). */
+enum { WFM_KW_DECODED = 0, WFM_KW_SKIPPED = 1 };
+/* Results of wfm_kw_check_standard; a null tag gives QN_ERR_INVALID, the value of
+ * WFM_KW_WRONG_FORM. */
+enum { WFM_KW_WRONG_FORM = -1, WFM_KW_NOT_STANDARD = 0, WFM_KW_STANDARD = 1 };
+
 /* One decoded keyword (or header field). `data` holds count x elem_size bytes in host
  * byte order and is owned by whoever received the entry (release it with free). */
 typedef struct KeywordEntry {
@@ -29,14 +37,16 @@ QN_API size_t wfm_kw_entry_size(size_t tag_len, size_t value_bytes);
 QN_API size_t wfm_kw_encode(void *dst, size_t cap, const char *tag, char type, const void *values,
                             size_t count, int big_endian);
 
-/* Decodes the record at src (avail bytes). Returns 0 when decoded into *entry (the caller
- * frees entry->data), 1 when the record is valid but skipped (nothing allocated), -1 when
- * it is invalid. From a result of 0 or 1 on, *consumed holds the record length. */
+/* Decodes the record at src (avail bytes). Returns WFM_KW_DECODED when decoded into *entry
+ * (the caller frees entry->data), WFM_KW_SKIPPED when the record is valid but skipped (nothing
+ * allocated), QN_ERR_INVALID when it is invalid. From a result of WFM_KW_DECODED or
+ * WFM_KW_SKIPPED on, *consumed holds the record length. */
 QN_API int wfm_kw_decode(const void *src, size_t avail, int big_endian, KeywordEntry *entry,
                          size_t *consumed);
 
-/* 1 when tag is a standard keyword in its valid form, 0 when tag is not a standard
- * keyword, -1 when it is one in a wrong form (or one that may not be added). */
+/* WFM_KW_STANDARD when tag is a standard keyword in its valid form, WFM_KW_NOT_STANDARD when
+ * it is not a standard keyword, WFM_KW_WRONG_FORM when it is one in a wrong form (or one
+ * that may not be added). */
 QN_API int wfm_kw_check_standard(const char *tag, char type, const char *value, size_t len);
 
 QN_EXTERN_C_END

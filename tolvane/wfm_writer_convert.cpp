@@ -7,17 +7,18 @@
 #include <type_traits>
 
 #include "capture_format.hpp"
+#include "tolvane_core.h"
 
 namespace tolvane::writer {
 namespace {
 
 // The stype of a wire element type, for its full scale.
 template <typename Wire>
-constexpr int kWireType = std::is_same_v<Wire, float>     ? 0
-                          : std::is_same_v<Wire, double>  ? 1
-                          : std::is_same_v<Wire, int32_t> ? 2
-                          : std::is_same_v<Wire, int16_t> ? 3
-                                                          : 4;
+constexpr int kWireType = std::is_same_v<Wire, float>     ? TOLVANE_STYPE_CF32
+                          : std::is_same_v<Wire, double>  ? TOLVANE_STYPE_CF64
+                          : std::is_same_v<Wire, int32_t> ? TOLVANE_STYPE_CI32
+                          : std::is_same_v<Wire, int16_t> ? TOLVANE_STYPE_CI16
+                                                          : TOLVANE_STYPE_CI8;
 
 template <typename Wire>
 void scalar(const float *in, size_t n, Level &level, unsigned char *out) {
@@ -86,20 +87,20 @@ void vector(const float *in, size_t n, Level &level, unsigned char *out) {
 
 void convert_components(int stype, const float *in, size_t n, Level &level, unsigned char *out) {
     switch (stype) {
-        case 0: return vector<float>(in, n, level, out);
-        case 1: return vector<double>(in, n, level, out);
-        case 2: return vector<int32_t>(in, n, level, out);
-        case 3: return vector<int16_t>(in, n, level, out);
+        case TOLVANE_STYPE_CF32: return vector<float>(in, n, level, out);
+        case TOLVANE_STYPE_CF64: return vector<double>(in, n, level, out);
+        case TOLVANE_STYPE_CI32: return vector<int32_t>(in, n, level, out);
+        case TOLVANE_STYPE_CI16: return vector<int16_t>(in, n, level, out);
         default: return vector<int8_t>(in, n, level, out);
     }
 }
 
 void convert_components_scalar(int stype, const float *in, size_t n, Level &level, unsigned char *out) {
     switch (stype) {
-        case 0: return scalar<float>(in, n, level, out);
-        case 1: return scalar<double>(in, n, level, out);
-        case 2: return scalar<int32_t>(in, n, level, out);
-        case 3: return scalar<int16_t>(in, n, level, out);
+        case TOLVANE_STYPE_CF32: return scalar<float>(in, n, level, out);
+        case TOLVANE_STYPE_CF64: return scalar<double>(in, n, level, out);
+        case TOLVANE_STYPE_CI32: return scalar<int32_t>(in, n, level, out);
+        case TOLVANE_STYPE_CI16: return scalar<int16_t>(in, n, level, out);
         default: return scalar<int8_t>(in, n, level, out);
     }
 }

@@ -31,7 +31,6 @@ using namespace tolvane;
 using writer::integer_code;
 using writer::Level;
 
-enum FileType : int32_t { kRaw = 0, kCsv = 1, kBlue = 2, kSigmf = 3 };
 enum SampleType : int32_t { kCf32 = 0, kCf64 = 1, kCi32 = 2, kCi16 = 3, kCi8 = 4 };
 
 constexpr const char *kSampleTypeNames[kSampleTypeCount] = {"cf32", "cf64", "ci32", "ci16", "ci8"};
@@ -55,7 +54,7 @@ struct Writer {
     FILE *file = nullptr;        // the samples
     FILE *hcb_file = nullptr;    // the BLUE header: the capture itself, or a detached header file
     bool owns_file = false;
-    int32_t file_type = kRaw;
+    int32_t file_type = TOLVANE_FTYPE_RAW;
     int32_t sample_type = kCf32;
     bool big_endian = false;
     uint64_t samples_written = 0;
@@ -153,28 +152,28 @@ bool append_hcb_keyword(Writer &w, const char *tag, const char *value, size_t va
 
 int append_ext_keyword(Writer &w, const char *tag, char type, const void *values, size_t count) {
     const auto value_bytes = qn::checked_mul(count, wfm_kw_elem_size(type));
-    if (!value_bytes) return -1;
+    if (!value_bytes) return QN_ERR_INVALID;
     const size_t record = wfm_kw_entry_size(std::strlen(tag), *value_bytes);
     const auto needed = qn::checked_add(w.ext_length, record);
-    if (record == 0 || !needed) return -1;
+    if (record == 0 || !needed) return QN_ERR_INVALID;
     if (*needed > w.ext_capacity) {
         size_t capacity = w.ext_capacity ? w.ext_capacity : kExtHeaderInitialCapacity;
         while (capacity < *needed) {
             const auto doubled = qn::checked_mul(capacity, size_t{2});
-            if (!doubled) return -1;
+            if (!doubled) return QN_ERR_INVALID;
             capacity = *doubled;
         }
         std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[capacity]);
-        if (!grown) return -1;
+        if (!grown) return QN_ERR_INVALID;
         if (w.ext_length) std::memcpy(grown.get(), w.ext_header.get(), w.ext_length);
         w.ext_header = std::move(grown);
         w.ext_capacity = capacity;
     }
     const size_t written = wfm_kw_encode(w.ext_header.get() + w.ext_length, w.ext_capacity - w.ext_length, tag,
                                          type, values, count, w.big_endian);
-    if (written == 0) return -1;
+    if (written == 0) return QN_ERR_INVALID;
     w.ext_length += written;
-    return 0;
+    return QN_OK;
 }
 
 bool write_at(FILE *f, off_t offset, const void *bytes, size_t n) {
@@ -226,11 +225,13 @@ bool finish_blue(Writer &w) {
 
 int write_sigmf_sidecar(const Writer &w);
 
+bool valid_file_type(int32_t file_type) { return file_type >= TOLVANE_FTYPE_RAW && file_type <= TOLVANE_FTYPE_SIGMF; }
+
 // A writer of samples to file; a BLUE header goes to hcb_file (a detached header file),
 // or, when that is null, to the start of file itself.
 Writer *open_writer(FILE *file, FILE *hcb_file, int32_t file_type, int32_t sample_type, int32_t big_endian,
                     uint64_t num_samples, double fs, double fc, double t0) {
-    if (!file || !valid_sample_type(sample_type) || file_type < kRaw || file_type > kSigmf) return nullptr;
+    if (!file || !valid_sample_type(sample_type) || !valid_file_type(file_type)) return nullptr;
     std::unique_ptr<Writer> w(new (std::nothrow) Writer);
     if (!w) return nullptr;
     w->file = file;
@@ -242,7 +243,7 @@ Writer *open_writer(FILE *file, FILE *hcb_file, int32_t file_type, int32_t sampl
     w->fs = fs;
     w->fc = fc;
     w->t0 = t0;
-    if (file_type != kBlue) return w.release();
+    if (file_type != TOLVANE_FTYPE_BLUE) return w.release();
 
     // The close patches absolute offsets, so the header must start the file (or the
     // stream must be one that cannot seek at all).
@@ -251,11 +252,11 @@ Writer *open_writer(FILE *file, FILE *hcb_file, int32_t file_type, int32_t sampl
     // A detached payload starts its own file; an attached one follows the header.
     const bool detached = hcb_file != nullptr;
     if (wfm_blue_write_hcb(w->hcb_file, sample_type, w->big_endian, num_samples, detached ? 1 : 0, fs, fc,
-                           detached ? 0.0 : static_cast<double>(blue::kHcbSize), t0) != 0)
+                           detached ? 0.0 : static_cast<double>(blue::kHcbSize), t0) != QN_OK)
         return nullptr;
     if (std::fflush(w->hcb_file) != 0) return nullptr;  // a follower sees the header at once
     if (fc != 0.0) {
-        if (append_ext_keyword(*w, "FREQ", 'D', &fc, 1) != 0) return nullptr;
+        if (append_ext_keyword(*w, "FREQ", 'D', &fc, 1) != QN_OK) return nullptr;
         const int len = std::snprintf(w->hcb_keywords, sizeof w->hcb_keywords, "FREQ=%.17g", fc);
         w->hcb_used = static_cast<size_t>(len) + 1;
     }
@@ -279,9 +280,9 @@ Writer *wfm_writer_open(FILE *file, int32_t file_type, int32_t sample_type, int3
 Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sample_type, int32_t big_endian,
                           uint64_t num_samples, int32_t sigmf_sidecar, double fs, double fc, double atten_db,
                           double t0) {
-    if (!path || (file_type == kSigmf && !is_sigmf_data_path(path))) return nullptr;
+    if (!path || (file_type == TOLVANE_FTYPE_SIGMF && !is_sigmf_data_path(path))) return nullptr;
     // Checked before the file is created, so a refused call truncates nothing.
-    if (!valid_sample_type(sample_type) || file_type < kRaw || file_type > kSigmf) return nullptr;
+    if (!valid_sample_type(sample_type) || !valid_file_type(file_type)) return nullptr;
     FILE *file = std::fopen(path, "wb");
     if (!file) return nullptr;
     Writer *w = open_writer(file, nullptr, file_type, sample_type, big_endian, num_samples, fs, fc, t0);
@@ -290,8 +291,8 @@ Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sample_ty
         return nullptr;
     }
     w->owns_file = true;
-    const bool raw_or_csv = file_type == kRaw || file_type == kCsv;
-    if (file_type == kSigmf || ((sigmf_sidecar & 0xFF) != 0 && raw_or_csv)) {
+    const bool raw_or_csv = file_type == TOLVANE_FTYPE_RAW || file_type == TOLVANE_FTYPE_CSV;
+    if (file_type == TOLVANE_FTYPE_SIGMF || ((sigmf_sidecar & 0xFF) != 0 && raw_or_csv)) {
         try {
             w->sidecar_path = path;
         } catch (const std::bad_alloc &) {
@@ -315,7 +316,7 @@ Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type,
     FILE *header = std::fopen(header_path, "wb");
     if (!header) return nullptr;
     FILE *payload = std::fopen(payload_path.c_str(), "wb");
-    Writer *w = payload ? open_writer(payload, header, kBlue, sample_type, big_endian, num_samples, fs, fc, t0)
+    Writer *w = payload ? open_writer(payload, header, TOLVANE_FTYPE_BLUE, sample_type, big_endian, num_samples, fs, fc, t0)
                         : nullptr;
     if (!w) {
         if (payload) std::fclose(payload);
@@ -330,7 +331,7 @@ Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type,
 uint64_t wfm_writer_write(Writer *w, const cf32 *samples, uint64_t count) {
     if (!w || count == 0 || !samples || w->write_failed) return 0;
     Level level{w->gain, w->track_clipping && is_integer_type(w->sample_type), w->peak, w->clipped};
-    const uint64_t stored = w->file_type == kCsv ? write_csv(*w, samples, count, level)
+    const uint64_t stored = w->file_type == TOLVANE_FTYPE_CSV ? write_csv(*w, samples, count, level)
                                                  : write_binary(*w, samples, count, level);
     w->peak = level.peak;
     w->clipped = level.clipped;
@@ -339,17 +340,18 @@ uint64_t wfm_writer_write(Writer *w, const cf32 *samples, uint64_t count) {
 }
 
 int wfm_writer_add_keyword(Writer *w, const char *tag, char type, const void *values, uint64_t count) {
-    if (!w || w->file_type != kBlue || !tag || !values || count == 0 || wfm_kw_elem_size(type) == 0) return -1;
-    if (count > SIZE_MAX) return -1;
+    if (!w || w->file_type != TOLVANE_FTYPE_BLUE || !tag || !values || count == 0 || wfm_kw_elem_size(type) == 0)
+        return QN_ERR_INVALID;
+    if (count > SIZE_MAX) return QN_ERR_INVALID;
     if (type == 'A' && is_hcb_ascii_tag(tag) &&
         append_hcb_keyword(*w, tag, static_cast<const char *>(values), static_cast<size_t>(count)))
-        return 0;
+        return QN_OK;
     return append_ext_keyword(*w, tag, type, values, static_cast<size_t>(count));
 }
 
 int wfm_writer_flush(Writer *w) {
-    if (!w || !w->file || std::ferror(w->file)) return -1;
-    return std::fflush(w->file) == 0 ? 0 : -1;
+    if (!w || !w->file || std::ferror(w->file)) return QN_ERR_INVALID;
+    return std::fflush(w->file) == 0 ? QN_OK : QN_ERR_INVALID;
 }
 
 void wfm_writer_set_gain(Writer *w, double gain) {
@@ -379,21 +381,21 @@ double wfm_writer_clip_fraction(const Writer *w) {
 double wfm_writer_get_clip_fraction(const Writer *w) { return wfm_writer_clip_fraction(w); }
 
 int wfm_writer_close(Writer *writer) {
-    if (!writer) return 0;
+    if (!writer) return QN_OK;
     std::unique_ptr<Writer> w(writer);
     bool failed = w->write_failed;
     const bool detached = w->hcb_file != w->file;
     // A follower of a detached capture must find every sample once data_size says so.
     if (detached && std::fflush(w->file) != 0) failed = true;
-    if (w->file_type == kBlue && !finish_blue(*w)) failed = true;
+    if (w->file_type == TOLVANE_FTYPE_BLUE && !finish_blue(*w)) failed = true;
     if (detached) {
         if (std::ferror(w->hcb_file)) failed = true;
         if (std::fclose(w->hcb_file) != 0) failed = true;
     }
     if (std::ferror(w->file)) failed = true;
     if ((w->owns_file ? std::fclose(w->file) : std::fflush(w->file)) != 0) failed = true;
-    if (!failed && !w->sidecar_path.empty() && write_sigmf_sidecar(*w) != 0) failed = true;
-    return failed ? -1 : 0;
+    if (!failed && !w->sidecar_path.empty() && write_sigmf_sidecar(*w) != QN_OK) failed = true;
+    return failed ? QN_ERR_INVALID : QN_OK;
 }
 
 int wfm_writer_destroy(Writer *writer) { return wfm_writer_close(writer); }
@@ -574,10 +576,10 @@ int write_sigmf_sidecar(const Writer &w) {
     try {
         std::unique_ptr<char, decltype(&std::free)> text(
             build_meta_json(w.sample_type, w.big_endian, nullptr, 0, w.fs, w.fc, w.t0), std::free);
-        if (!text) return -1;
-        return replace_file(sidecar_name(w.sidecar_path), text.get()) ? 0 : -1;
+        if (!text) return QN_ERR_INVALID;
+        return replace_file(sidecar_name(w.sidecar_path), text.get()) ? QN_OK : QN_ERR_INVALID;
     } catch (const std::bad_alloc &) {
-        return -1;
+        return QN_ERR_INVALID;
     }
 }
 
@@ -585,5 +587,6 @@ int write_sigmf_sidecar(const Writer &w) {
 
 extern "C" char *wfm_sigmf_meta_json(int32_t sample_type, int32_t big_endian, const SegmentSpec *segments,
                                      uint64_t segment_count, double fs, double fc, double t0) {
+    if (!segments && segment_count != 0) return nullptr;
     return build_meta_json(sample_type, big_endian != 0, segments, segment_count, fs, fc, t0);
 }

@@ -6,11 +6,15 @@
 #include <stdio.h>
 
 #include "qn_api.h"
+#include "tolvane_core.h"
 #include "wfm_spec.h"
 
 QN_EXTERN_C_BEGIN
 
-/* file_type: 0 raw, 1 csv, 2 blue, 3 sigmf. sample_type: 0 cf32, 1 cf64, 2 ci32, 3 ci16, 4 ci8. */
+/* Null arguments follow the null rule of qn_api.h, except that closing a null writer gives
+ * QN_OK and its peak in dBFS is minus infinity, as for a writer that stored only zeros. */
+
+/* file_type is one of TOLVANE_FTYPE_*, sample_type one of TOLVANE_STYPE_*. */
 typedef struct Writer Writer;
 
 /* Creates (truncating) the file at path and a writer on it. A SigMF path must end in
@@ -35,10 +39,10 @@ QN_API Writer *wfm_writer_open(FILE *file, int32_t file_type, int32_t sample_typ
                                uint64_t num_samples, double fs, double fc, double t0);
 
 /* Stores count samples; returns the number stored. After a failed write the writer
- * stores nothing more and its close reports -1. */
+ * stores nothing more and its close reports QN_ERR_INVALID. */
 QN_API uint64_t wfm_writer_write(Writer *writer, const cf32 *samples, uint64_t count);
 
-/* Adds a typed keyword to a BLUE capture (written at close). 0, or -1. */
+/* Adds a typed keyword to a BLUE capture (written at close). QN_OK, or QN_ERR_INVALID. */
 QN_API int wfm_writer_add_keyword(Writer *writer, const char *tag, char type, const void *values,
                                   uint64_t count);
 
@@ -56,7 +60,7 @@ QN_API double wfm_writer_clip_fraction(const Writer *writer);
 QN_API double wfm_writer_get_clip_fraction(const Writer *writer);
 
 /* Finishes the capture (BLUE: real data_size, keyword area, extended header; SigMF
- * sidecar) and frees the writer whatever the result. 0, or -1. */
+ * sidecar) and frees the writer whatever the result. QN_OK, or QN_ERR_INVALID. */
 QN_API int wfm_writer_close(Writer *writer);
 QN_API int wfm_writer_destroy(Writer *writer);
 

@@ -50,19 +50,19 @@ std::optional<Hcb> make_hcb(int32_t stype, bool big, uint64_t num_samples, int d
 
 extern "C" int wfm_blue_write_hcb(FILE *file, int32_t stype, int big_endian, uint64_t num_samples, int detached,
                                   double fs, double fc, double data_start, double t0) {
-    if (file == nullptr) return -1;
+    if (file == nullptr) return QN_ERR_INVALID;
     const auto hcb =
         tolvane::blue::make_hcb(stype, big_endian != 0, num_samples, detached, fs, fc, data_start, t0);
-    if (!hcb) return -1;
-    return std::fwrite(hcb->data(), 1, hcb->size(), file) == hcb->size() ? 0 : -1;
+    if (!hcb) return QN_ERR_INVALID;
+    return std::fwrite(hcb->data(), 1, hcb->size(), file) == hcb->size() ? QN_OK : QN_ERR_INVALID;
 }
 
 extern "C" int write_blue_header(const char *path, int32_t stype, int big_endian, uint64_t num_samples,
                                  int detached, double fs, double fc, double data_start, double t0) {
-    if (path == nullptr) return -1;
+    if (path == nullptr) return QN_ERR_INVALID;
     FILE *file = std::fopen(path, "wb");
-    if (file == nullptr) return -1;
+    if (file == nullptr) return QN_ERR_INVALID;
     const int written = wfm_blue_write_hcb(file, stype, big_endian, num_samples, detached, fs, fc, data_start, t0);
     const int closed = std::fclose(file);
-    return written == 0 && closed == 0 ? 0 : -1;
+    return written == QN_OK && closed == 0 ? QN_OK : QN_ERR_INVALID;
 }
