@@ -67,9 +67,19 @@ def test_scene_source_is_the_plan_render_with_tags_at_burst_starts(overrides):
     assert len(tags) == 3 * 2 + 1
     chirp = tags[-1][1]
     assert (chirp["core:freq_lower_edge"], chirp["core:freq_upper_edge"]) == (-2e5, 2e5)
-    assert chirp["sondrel:snr"] == 12 and chirp["sondrel:seed"] == (overrides.get("seed") or 1)
+    assert chirp["sondrel:snr"] == overrides.get("snr", 12) and chirp["sondrel:seed"] == overrides.get("seed", 1)
+    assert tags[1][1]["core:label"] == "bpsk" and tags[1][1]["sondrel:snr"] == 8  # a sum keeps its stated SNRs
     for offset, annotation in tags:  # every burst starts where the scene's samples stop being silent or noise-only
         assert annotation["core:sample_count"] > 0 and offset < reference.size
+
+
+def test_a_scene_file_or_parsed_scene_streams_like_its_text(tmp_path):
+    path = tmp_path / "scene.json"
+    path.write_text(BURSTS)
+    reference = kettara.Plan(BURSTS).render("")
+    for scene in (str(path), path, json.loads(BURSTS)):
+        sink = run(scene_source(scene), blocks.vector_sink_c())
+        assert collected(sink).tobytes() == reference.tobytes()
 
 
 def test_a_repeating_scene_streams_past_its_length():
@@ -100,6 +110,7 @@ def test_a_repeating_scene_with_overrides_renders_pass_after_pass():
     samples = collected(sink)
     assert samples[:one_pass.size].tobytes() == plan.render('{"snr": 4, "seed": 9}').tobytes()
     assert samples[one_pass.size:].tobytes() == plan.render('{"snr": 4, "seed": 10}').tobytes()
+    assert summary(burst_tags(sink)) == expected_bursts(REPEATING, 9) + expected_bursts(REPEATING, 10, one_pass.size)
 
 
 @pytest.mark.parametrize("name, sample_type, tolerance", [
@@ -204,6 +215,9 @@ def test_stopping_a_flowgraph_ends_a_follow_that_waits_promptly(tmp_path):
 @pytest.mark.parametrize("make, error, message", [
     (lambda d: scene_source('{"segments": []}'), ValueError, 'non-empty "segments"'),
     (lambda d: scene_source(str(d / "missing.json")), ValueError, "cannot read the scene"),
+    (lambda d: scene_source(42), TypeError, "scene must be scene JSON text"),
+    (lambda d: scene_source(REPEATING, snr=float("nan")), ValueError, "snr must be a finite number"),
+    (lambda d: scene_source(REPEATING, seed=2.5), ValueError, "seed must be an integer"),
     (lambda d: scene_source('{"segments": [{"type": "bits", "pattern": "1010", "num_samples": 10, "rs_depth": 6}]}'), ValueError,
      "--rs-depth must be 1, 2, 3, 4, 5 or 8"),
     (lambda d: scene_source('{"segments": [{"type": "tone", "num_samples": [10, 20]}]}', snr=3), RuntimeError,
@@ -242,3 +256,16 @@ def test_a_failing_write_ends_the_flowgraph_instead_of_raising_into_the_schedule
     runner.start()
     runner.join(timeout=10)
     assert not runner.is_alive()
+
+
+def test_the_example_flowgraph_writes_an_annotated_sigmf_capture(tmp_path):
+    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "gnuradio_scene_to_capture.py")
+    output = str(tmp_path / "scene.sigmf-data")
+    printed = subprocess.run([sys.executable, example, "--snr", "6", "-o", output], capture_output=True, text=True,
+                             timeout=60, check=True).stdout
+    assert printed.splitlines()[0] == f"{output}: 120000 samples"
+    with open(output.replace(".sigmf-data", ".sigmf-meta"), encoding="utf-8") as file:
+        annotations = json.load(file)["annotations"]
+    assert [(a["core:sample_start"], a["core:label"]) for a in annotations] == [
+        (0, "tone"), (20000, "bpsk"), (20000, "tone"), (70000, "bpsk"), (70000, "tone")]
+    assert annotations[0]["sondrel:snr"] == 6 and annotations[0]["core:freq_lower_edge"] == 433.92e6 + 1e5

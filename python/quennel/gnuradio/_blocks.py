@@ -55,8 +55,10 @@ class scene_source(gr.sync_block):
     key "annotation" with the burst's SigMF annotation as a dictionary: "core:label"
     (source type), "core:sample_count", "core:freq_lower_edge", "core:freq_upper_edge"
     (cycles per sample times the scene's rate) and the generator's "sondrel:" values
-    (snr as the scene states it, snr_mode, sps, seed, pn_length, pn_poly). Passes after
-    the first of a repeating scene with drawn gap lengths are not tagged.
+    (snr, snr_mode, sps, seed, pn_length, pn_poly). An SNR override is the snr of a
+    segment's lone noisy source; in a sum it moves the shared noise floor and the sources
+    keep the SNRs the scene states. Passes after the first of a repeating scene whose gap
+    lengths are drawn are tagged only with overrides (the plan then draws every pass alike).
 
     A scene that does not parse, or that the render plan refuses when overrides are
     given, raises ValueError or RuntimeError with the scene library's message.

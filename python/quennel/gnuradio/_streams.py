@@ -5,37 +5,65 @@ for one source of one segment instance, without "core:sample_start" (the offset 
 """
 
 import json
+import math
+import os
+
 import numpy as np
 
 import kettara
 
 from ..cli._capture import sigmf_meta_text
 from ..cli._common import CliError
-from ..cli._scene import TIMING_RANGES, Composer
+from ..cli._scene import TIMING_RANGES, TYPE_NAMES, Composer
+
+NOISE = TYPE_NAMES.index("noise")
 
 _SAMPLE_START = "core:sample_start"
 
 
-def scene_text(scene: str) -> str:
-    """Scene JSON given as text, or the name of a file holding it."""
-    if scene.lstrip().startswith("{"):
+def scene_text(scene) -> str:
+    """Scene JSON given as text, as a parsed object, or as the name of a file holding it."""
+    if isinstance(scene, dict):
+        return json.dumps(scene)
+    if isinstance(scene, str) and scene.lstrip().startswith("{"):
         return scene
     try:
-        with open(scene, encoding="utf-8") as file:
+        path = os.fspath(scene)
+    except TypeError:
+        raise TypeError(f"scene must be scene JSON text, a parsed scene or a file name, not {scene!r}") from None
+    try:
+        with open(path, encoding="utf-8") as file:
             return file.read()
     except (OSError, UnicodeDecodeError) as error:
         raise ValueError(f"{scene}: cannot read the scene ({error})") from None
 
 
-def scene_bursts(composer: Composer, seed: int | None = None) -> list[tuple[int, dict]]:
-    """The bursts of the first pass of a scene, in stream order. With a seed, the ranged
-    gaps are drawn with it (as a plan render with that seed draws them), and the first
-    source of every segment is annotated with it."""
-    segments, _records = composer.annotated_segments()  # the segments point into _records
+def _overrides(snr, seed) -> dict:
+    """The render overrides given; refused when a plan would not take them as meant."""
+    overrides = {}
+    if snr is not None:
+        if isinstance(snr, bool) or not isinstance(snr, (int, float)) or not math.isfinite(snr):
+            raise ValueError(f"snr must be a finite number of dB, not {snr!r}")
+        overrides["snr"] = float(snr)
     if seed is not None:
-        for index in range(composer.n_segments):
-            if segments[index].n_sources:
-                segments[index].sources[0].seed = seed & 0xFFFFFFFF
+        if isinstance(seed, bool) or not isinstance(seed, int):
+            raise ValueError(f"seed must be an integer, not {seed!r}")
+        overrides["seed"] = seed & 0xFFFFFFFF  # a plan uses the low 32 bits
+    return overrides
+
+
+def scene_bursts(composer: Composer, seed: int | None = None, snr: float | None = None) -> list[tuple[int, dict]]:
+    """The bursts of the first pass of a scene, in stream order, as a plan renders them with
+    these overrides. With a seed, the ranged gaps are drawn with it and the first source of
+    every segment is annotated with it. An SNR is the SNR of every segment's lone noisy
+    source (in a sum it moves the shared noise floor; the sum's sources keep their stated SNRs)."""
+    segments, _records = composer.annotated_segments()  # the segments point into _records
+    for index in range(composer.n_segments):
+        sources = segments[index].sources
+        if seed is not None and segments[index].n_sources:
+            sources[0].seed = seed & 0xFFFFFFFF
+        if snr is not None and segments[index].n_sources == 1 and sources[0].type != NOISE and sources[0].snr < 100:
+            sources[0].snr = snr
     text = sigmf_meta_text("cf32", "le", segments, composer.n_segments)
     if text is None:
         raise MemoryError("cannot build the scene's annotations")
@@ -62,7 +90,8 @@ class SceneStream:
     seed plus the pass number (the plan's anchor seed when no seed is given).
     """
 
-    def __init__(self, scene: str, snr: float | None = None, seed: int | None = None):
+    def __init__(self, scene, snr: float | None = None, seed: int | None = None):
+        overrides = _overrides(snr, seed)
         text = scene_text(scene)
         try:
             composer = Composer(text)
@@ -70,7 +99,7 @@ class SceneStream:
             raise ValueError(str(error)) from None
         self.repeats = composer.repeats_forever
         self._seed_advance = composer.seed_advance
-        self._overrides = {key: value for key, value in (("snr", snr), ("seed", seed)) if value is not None}
+        self._overrides = overrides
         self._ranged_timing = any(s.range_flags & TIMING_RANGES for s in composer.segments())
         self._composer = composer
         self._position = 0  # samples handed out
@@ -123,12 +152,13 @@ class SceneStream:
             return False
         overrides = dict(self._overrides)
         if self._pass > 0 and self._seed_advance:
-            overrides["seed"] = overrides.get("seed", self._plan.anchor_seed()) + self._pass
+            overrides["seed"] = (overrides.get("seed", self._plan.anchor_seed()) + self._pass) & 0xFFFFFFFF
         samples = self._plan.render(json.dumps(overrides))
         if samples.size == 0:  # a pass of nothing would never end
             return False
         self._pending += [(self._position + offset, annotation)
-                          for offset, annotation in scene_bursts(self._composer, overrides.get("seed"))]
+                          for offset, annotation in scene_bursts(self._composer, overrides.get("seed"),
+                                                                 overrides.get("snr"))]
         self._samples, self._used = samples, 0
         self._pass += 1
         return True
