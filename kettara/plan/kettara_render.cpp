@@ -23,8 +23,10 @@ namespace qn {
 
 namespace {
 
-// Noise is generated into a fixed block on the stack: a render never allocates for it.
-constexpr uint64_t kBlock = 2048;
+// Noise is generated into a fixed block on the stack: a render never allocates for it. A block
+// is long enough for the noise generator's lanes to pay off, short enough that it and the
+// output block it is added to stay in the processor's cache.
+constexpr uint64_t kBlock = 8192;
 
 struct RenderParams {
     const float *gains = nullptr;      // per cache, linear; null: the base gains
