@@ -18,6 +18,7 @@ import tolvane
 from quennel.cli._capture import Writer
 from quennel.cli._scene import Composer
 from quennel.gnuradio import capture_sink, capture_source, scene_source
+from quennel.interrupt import interrupt
 
 BURSTS = ('{"segments": [{"fs": 1e6, "num_samples": 3000, "delay_samples": 100, "off_samples": [50, 400],'
           ' "repeats": 3, "sum": [{"type": "tone", "freq": 1e5}, {"type": "bpsk", "snr": 8, "sps": 4}]},'
@@ -192,7 +193,8 @@ def test_follow_gets_every_sample_then_ends_when_the_writer_closes(tmp_path):
     assert collected(sink).tobytes() == written.tobytes()
 
 
-def test_stopping_a_flowgraph_ends_a_follow_that_waits_promptly(tmp_path):
+@pytest.mark.parametrize("how", ["flowgraph stop", "process interrupt flag"])
+def test_a_follow_that_waits_on_a_capture_that_never_grows_ends_promptly(tmp_path, how):
     path = tmp_path / "stalled.iq"
     path.write_bytes(np.ones(64, np.complex64).tobytes())
     top = gr.top_block()
@@ -204,10 +206,17 @@ def test_stopping_a_flowgraph_ends_a_follow_that_waits_promptly(tmp_path):
         time.sleep(0.05)
     time.sleep(0.3)  # the source now waits for samples that never come
     began = time.monotonic()
-    stopper = threading.Thread(target=lambda: (top.stop(), top.wait()))
-    stopper.start()
-    stopper.join(timeout=5)
-    assert not stopper.is_alive()
+    if how == "flowgraph stop":
+        ender = threading.Thread(target=lambda: (top.stop(), top.wait()))
+    else:
+        interrupt.interrupt()
+        ender = threading.Thread(target=top.wait)
+    try:
+        ender.start()
+        ender.join(timeout=5)
+    finally:
+        interrupt.resume()
+    assert not ender.is_alive()
     assert time.monotonic() - began < 1.0
     assert len(sink.data()) == 64
 

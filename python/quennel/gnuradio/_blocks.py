@@ -137,8 +137,9 @@ class capture_source(gr.sync_block):
         path = capture_data_path(str(path))
         self._reader = tolvane.Reader(path, sample_type=sample_type, endian=endian)
         self._follow = bool(follow)
-        if self._follow:
+        if self._follow:  # bounded waits, also once the process's interrupt flag is raised
             self._reader.follow_timeout_ms = FOLLOW_POLL_MS
+            self._reader.follow_grace_ms = FOLLOW_POLL_MS
         self._tags = _capture_tags(self._reader, path)
         gr.sync_block.__init__(self, name="quennel_capture_source", in_sig=None, out_sig=[np.complex64])
         self._srcid = pmt.intern("quennel_capture_source")
