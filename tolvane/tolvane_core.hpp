@@ -109,6 +109,7 @@ struct Reader {
     // Reads and converts up to n whole samples; a partial sample stays in the file.
     size_t read_block(size_t n, cf32 *out);
     size_t read_wire(void *dst, size_t n);
+    size_t read_in_place(size_t n, cf32 *out);
     size_t read_csv_rows(size_t n, cf32 *out);
     double csv_scale() const;
 };

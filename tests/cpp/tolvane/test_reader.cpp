@@ -68,6 +68,44 @@ TEST_F(ReaderTest, RawFilesOfEveryTypeAndByteOrderConvertToUnitScale) {
     }
 }
 
+// Long captures of every wire type and byte order, read in calls of irregular sizes across
+// the reader's internal blocks: every sample is its code at unit scale, bit for bit (integer
+// codes times the unit in double, rounded once to float).
+TEST_F(ReaderTest, LongCapturesConvertEverySampleExactlyWhateverTheCallSizes) {
+    constexpr size_t kSamples = 150003;
+    const double units[] = {1.0, 1.0, 1.0 / 2147483647, 1.0 / 32767, 1.0 / 127};
+    const double spans[] = {3.0, 3.0, 2147483647.0, 32767.0, 127.0};
+    const size_t calls[] = {1, 70001, 65536, 3, 65537, 99999};
+    for (int stype = 0; stype < 5; ++stype) {
+        for (bool big : {false, true}) {
+            SCOPED_TRACE(std::to_string(stype) + (big ? " be" : " le"));
+            Bytes b;
+            std::vector<float> expected;
+            for (size_t i = 0; i < 2 * kSamples; ++i) {
+                // Codes over the whole range of the type, both signs, from a simple recurrence.
+                const double x = std::sin(0.37 * static_cast<double>(i) + stype);
+                const double code = stype < 2 ? x * spans[stype] : std::round(x * spans[stype]) + 0.0;  // +0, as on the wire
+                put_component(b, stype, code, big);
+                expected.push_back(stype == 0   ? static_cast<float>(code)
+                                   : stype == 1 ? static_cast<float>(code)
+                                                : static_cast<float>(code * units[stype]));
+            }
+            auto r = open(write_file("long.iq", b), stype, big);
+            ASSERT_TRUE(r);
+            std::vector<cf32> got(kSamples);
+            size_t done = 0;
+            for (size_t call = 0; done < kSamples; ++call) {
+                const size_t n = calls[call % std::size(calls)];
+                const size_t read = tolvane_read(r.get(), n, got.data() + done, kSamples - done);
+                ASSERT_EQ(read, std::min(n, kSamples - done));
+                done += read;
+            }
+            EXPECT_EQ(std::memcmp(got.data(), expected.data(), expected.size() * sizeof(float)), 0);
+            EXPECT_EQ(tolvane_read(r.get(), 5, got.data(), 5), 0u);
+        }
+    }
+}
+
 TEST_F(ReaderTest, BlueCapturesOfEveryTypeAndByteOrderCarryTheirMetadata) {
     for (const WireCase &c : kWireCases) {
         for (bool big : {false, true}) {
