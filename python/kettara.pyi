@@ -10,7 +10,9 @@ _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 class Plan:
     """Plan — handle over `kettara`."""
 
-    def __init__(self, spec_json: str) -> None: ...
+    def __init__(self, spec_json: str) -> None:
+        """Build the plan of a scene. A scene the library cannot plan raises RuntimeError
+        "kettara_prepare failed" with the reason (rule, segment, what to do) as a note."""
     def render(self, overrides_json: str, /, *,
                out: npt.NDArray[np.complex64] | None = None) -> npt.NDArray[np.complex64]:
         """General render: apply a JSON override spec, return a cf32 array."""

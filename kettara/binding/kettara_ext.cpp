@@ -58,6 +58,22 @@ bool check_open(const PlanObject *self) {
     return false;
 }
 
+// The fixed failure of a plan build, with the library's reason for refusing the scene
+// attached as a note (shown under the message) when its checks name one.
+void set_prepare_failed(const char *spec_json) {
+    PyErr_SetString(PyExc_RuntimeError, "kettara_prepare failed");
+    char why[1024];
+    const size_t n = kettara_refusal(spec_json, why, sizeof why);
+    if (n == 0) return;
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyObject *done = value ? PyObject_CallMethod(value, "add_note", "s", why) : nullptr;
+    if (!done) PyErr_Clear();  // the exception goes out without its note
+    Py_XDECREF(done);
+    PyErr_Restore(type, value, traceback);
+}
+
 int Plan_init(PlanObject *self, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"spec_json", nullptr};
     const char *spec_json = nullptr;
@@ -66,7 +82,7 @@ int Plan_init(PlanObject *self, PyObject *args, PyObject *kwargs) {
     close_plan(self);
     Plan *plan = kettara_prepare(spec_json);
     if (!plan) {
-        PyErr_SetString(PyExc_RuntimeError, "kettara_prepare failed");
+        set_prepare_failed(spec_json);
         return -1;
     }
     if (!(self->plan = share(plan))) return -1;

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "checked.hpp"
 #include "kettara_parallel.hpp"
@@ -15,6 +18,7 @@
 #include "wfm_compose.h"
 #include "wfm_resolve.h"
 #include "wfm_scene.hpp"
+#include "wfm_synth_bridge.h"
 #include "wfm_synth_core.h"
 
 namespace qn {
@@ -77,29 +81,73 @@ SceneReference reference_of(const SegmentSpec &seg) {
     return ref;
 }
 
-// The scenes a plan can render: one pass, fixed on-part lengths and source values, one
-// sample rate, background sources before foreground ones, a noise source only last.
-bool plannable(const SegmentSpec *segs, uint64_t n, int32_t repeat, int32_t continuous) {
-    if (n == 0 || repeat || continuous) return false;
+// Formats a refusal reason.
+template <typename... Args>
+std::string reason(const char *format, Args... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+constexpr const char *kRenderInstead = "or render the scene with quennel render, which streams it";
+
+// The key of a source's first ranged value.
+const char *ranged_key(uint32_t flags) {
+    if (flags & WFM_RANGE_FREQ) return "freq";
+    if (flags & WFM_RANGE_SNR) return "snr";
+    if (flags & WFM_RANGE_LEVEL) return "level";
+    return "f_end";
+}
+
+// Why a plan cannot render the scene, or nothing. A plan renders one pass, fixed on-part
+// lengths and source values, one sample rate, background sources before foreground ones
+// and a noise source only last. Segments and sources are counted from 1.
+std::optional<std::string> unplannable(const SegmentSpec *segs, uint64_t n, int32_t repeat, int32_t continuous) {
+    if (repeat || continuous) {
+        return reason("the scene repeats (\"repeat\" or \"continuous\") and a plan renders one pass: render "
+                      "it with quennel render --samples N, or drop \"repeat\" and \"continuous\"");
+    }
     for (uint64_t k = 0; k < n; ++k) {
         const SegmentSpec &seg = segs[k];
-        if (seg.num_samples == 0 || seg.n_sources == 0 ||
-            (seg.range_flags & WFM_RANGE_NUM_SAMPLES) || !(seg.fs == segs[0].fs))
-            return false;
+        const unsigned long long segment = k + 1;
+        if (seg.range_flags & WFM_RANGE_NUM_SAMPLES) {
+            return reason("segment %llu has a ranged on-part length (\"num_samples\" [lo, hi]) and a plan caches "
+                          "fixed lengths: give it one length, %s", segment, kRenderInstead);
+        }
+        if (seg.num_samples == 0 || seg.n_sources == 0) {
+            return reason("segment %llu has an empty on-part (\"num_samples\" 0) and a plan caches on-parts: "
+                          "give it a length, %s", segment, kRenderInstead);
+        }
+        if (!(seg.fs == segs[0].fs)) {
+            return reason("segment %llu has another sample rate (\"fs\") than segment 1 and a plan has one rate: "
+                          "give every segment the same fs, %s", segment, kRenderInstead);
+        }
         bool foreground_seen = false;
         for (uint64_t i = 0; i < seg.n_sources; ++i) {
             const SourceSpec &s = seg.sources[i];
-            if (s.range_flags) return false;
+            const unsigned long long source = i + 1;
+            if (s.range_flags) {
+                return reason("segment %llu, source %llu has a ranged \"%s\" ([lo, hi]) and a plan caches fixed "
+                              "values: give it one value, %s", segment, source, ranged_key(s.range_flags),
+                              kRenderInstead);
+            }
             if (is_noise(s)) {
-                if (i + 1 != seg.n_sources) return false;
+                if (i + 1 != seg.n_sources) {
+                    return reason("segment %llu, source %llu is a noise source before other sources and a plan "
+                                  "takes the noise floor last: move it to the end of the sum", segment, source);
+                }
             } else if (s.background) {
-                if (foreground_seen) return false;
+                if (foreground_seen) {
+                    return reason("segment %llu, source %llu is a background source after a foreground one and a "
+                                  "plan folds the background first: list the background sources first",
+                                  segment, source);
+                }
             } else {
                 foreground_seen = true;
             }
         }
     }
-    return true;
+    return std::nullopt;
 }
 
 // Which sources of a segment get a cache: the background fold (first) and the others.
@@ -277,47 +325,96 @@ private:
     std::atomic<bool> failed_{false};
 };
 
-Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads) {
-    wfm::Scene scene;
-    if (!spec_json || !wfm::parse_scene(spec_json, scene)) return nullptr;
-    std::unique_ptr<Composer, ComposerFree> composer(wfm_compose_create(
-        scene.segments.data(), scene.segments.size(), scene.repeat, scene.continuous));
-    if (!composer) return nullptr;
-    uint64_t n = 0;
-    int32_t repeat = 0, continuous = 0;
-    const SegmentSpec *segs = wfm_compose_segments(composer.get(), &n, &repeat, &continuous);
-    if (!segs || !plannable(segs, n, repeat, continuous)) return nullptr;
+// Why the composer refuses the scene, in the terms of its own checks.
+std::string uncomposable(const wfm::Scene &scene) {
+    for (uint64_t k = 0; k < scene.segments.size(); ++k) {
+        const SegmentSpec &seg = scene.segments[k];
+        for (uint64_t i = 0; i < seg.n_sources; ++i) {
+            if (const char *message = wfm_source_frame_error(&seg.sources[i]))
+                return reason("segment %llu, source %llu: %s", k + 1ull, i + 1ull, message);
+        }
+        wfm::Segments copy = wfm::Segments::copy_of(&seg, 1);
+        if (!copy.empty() && wfm_resolve_noise(copy.data(), 1) != 0) {
+            return reason("segment %llu: in a sum only the reference source (the first with an snr, or none when "
+                          "the sum has a noise source) may have a level other than 0; the others stand their snr "
+                          "above the noise floor", k + 1ull);
+        }
+    }
+    return "the scene cannot be composed: memory ran out";
+}
 
+// Everything a plan build checks before it synthesises anything: the scene as the
+// composer resolved it and the caches of each segment, or why there can be no plan.
+struct Outline {
+    wfm::Scene scene;
+    std::unique_ptr<Composer, ComposerFree> composer;
+    const SegmentSpec *segs = nullptr;
+    uint64_t n = 0;
     std::vector<CacheLayout> layouts;
     uint64_t n_cached = 0;
+    std::string refusal;  // empty when the scene can be planned
+};
+
+std::unique_ptr<Outline> outline(const char *spec_json) {
+    auto o = std::make_unique<Outline>();
+    if (!spec_json || !wfm::parse_scene(spec_json, o->scene)) {
+        o->refusal = "the text is not a scene: it needs JSON with a non-empty \"segments\" array, each segment "
+                     "one source or a \"sum\" of sources of a known \"type\"";
+        return o;
+    }
+    const wfm::Scene &scene = o->scene;
+    o->composer.reset(wfm_compose_create(scene.segments.data(), scene.segments.size(), scene.repeat,
+                                         scene.continuous));
+    if (!o->composer) {
+        o->refusal = uncomposable(scene);
+        return o;
+    }
+    int32_t repeat = 0, continuous = 0;
+    o->segs = wfm_compose_segments(o->composer.get(), &o->n, &repeat, &continuous);
+    if (auto why = unplannable(o->segs, o->n, repeat, continuous)) {
+        o->refusal = std::move(*why);
+        return o;
+    }
     std::optional<uint64_t> cache_bytes = 0;
-    for (uint64_t k = 0; k < n; ++k) {
-        layouts.push_back(cache_layout(segs[k]));
-        n_cached += layouts.back().count();
-        const auto samples = checked_mul<uint64_t>(layouts.back().count(), segs[k].num_samples);
+    for (uint64_t k = 0; k < o->n; ++k) {
+        o->layouts.push_back(cache_layout(o->segs[k]));
+        o->n_cached += o->layouts.back().count();
+        const auto samples = checked_mul<uint64_t>(o->layouts.back().count(), o->segs[k].num_samples);
         const auto bytes = samples ? checked_mul<uint64_t>(*samples, sizeof(cf32)) : std::nullopt;
         cache_bytes = cache_bytes && bytes ? checked_add(*cache_bytes, *bytes) : std::nullopt;
     }
-    // Caches beyond the machine's memory are refused before any allocation is tried.
-    if (n_cached == 0 || !cache_bytes || !fits_in_memory(*cache_bytes)) return nullptr;
+    if (o->n_cached == 0) {
+        o->refusal = reason("the scene is noise only and a plan caches signal sources: add a signal source, %s",
+                            kRenderInstead);
+    } else if (!cache_bytes || !fits_in_memory(*cache_bytes)) {
+        // Caches beyond the machine's memory are refused before any allocation is tried.
+        o->refusal = reason("the plan's caches would need more memory than this machine has: shorten the "
+                            "segments, %s", kRenderInstead);
+    }
+    return o;
+}
+
+Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads) {
+    const std::unique_ptr<Outline> o = outline(spec_json);
+    if (!o->refusal.empty()) return nullptr;
 
     auto plan = std::make_unique<Plan>();
     plan->spec_json = spec_json;
-    plan->fs = segs[0].fs;
-    plan->caches.resize(n_cached);
-    plan->base_gains.resize(n_cached);
+    plan->fs = o->segs[0].fs;
+    plan->caches.resize(o->n_cached);
+    plan->base_gains.resize(o->n_cached);
     Builder builder(*plan, prebuilt, max_threads);
     uint64_t first_cache = 0;
-    for (uint64_t k = 0; k < n; ++k) {
-        PlanSegment p = describe_segment(segs[k], reference_of(scene.segments[k]));
+    for (uint64_t k = 0; k < o->n; ++k) {
+        PlanSegment p = describe_segment(o->segs[k], reference_of(o->scene.segments[k]));
         p.first_cache = first_cache;
-        p.n_cached = layouts[k].count();
+        p.n_cached = o->layouts[k].count();
         first_cache += p.n_cached;
         const auto segment_len = worst_case_length(p);
         const auto total = segment_len ? checked_add(plan->len, *segment_len) : std::nullopt;
         if (!total) return nullptr;
         plan->len = *total;
-        if (!builder.build_segment(segs[k], p, layouts[k])) return nullptr;
+        if (!builder.build_segment(o->segs[k], p, o->layouts[k])) return nullptr;
         plan->segments.push_back(std::move(p));
     }
     return plan.release();
@@ -342,6 +439,20 @@ Plan *kettara_prepare_threads(const char *spec_json, uint32_t max_threads) {
 }
 
 Plan *kettara_prepare(const char *spec_json) { return qn::plan_build(spec_json, nullptr, 0); }
+
+size_t kettara_refusal(const char *spec_json, char *out, size_t out_cap) {
+    try {
+        const std::string why = qn::outline(spec_json)->refusal;
+        if (out && out_cap > 0) {
+            const size_t n = std::min(why.size(), out_cap - 1);
+            std::memcpy(out, why.data(), n);
+            out[n] = '\0';
+        }
+        return why.size();
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
 
 void kettara_destroy(Plan *plan) { delete plan; }
 

@@ -94,6 +94,21 @@ def test_failures(call, exc, message):
         assert str(info.value) == message
 
 
+@pytest.mark.parametrize("scene, note", [
+    ('{"repeat": true, "segments": [{"type": "tone", "num_samples": 4}]}',
+     "the scene repeats (\"repeat\" or \"continuous\") and a plan renders one pass: render it with "
+     "quennel render --samples N, or drop \"repeat\" and \"continuous\""),
+    ('{"segments": [{"type": "tone", "num_samples": 4}, {"type": "tone", "freq": [0.1, 0.2], "num_samples": 4}]}',
+     "segment 2, source 1 has a ranged \"freq\" ([lo, hi]) and a plan caches fixed values: give it one value, "
+     "or render the scene with quennel render, which streams it"),
+])
+def test_refusal_keeps_its_text_and_notes_the_reason(scene, note):
+    with pytest.raises(RuntimeError) as info:
+        kettara.Plan(scene)
+    assert str(info.value) == "kettara_prepare failed"
+    assert info.value.__notes__ == [note]
+
+
 def test_context_manager_and_closed_plan():
     with kettara.Plan(NOISELESS) as plan:
         assert isinstance(plan, kettara.Plan)

@@ -116,3 +116,11 @@ def test_sweep_command_refuses_a_bad_scene(tmp_path):
     scene.write_text('{"segments": []}')
     out = run_cli(str(scene), "--snr", "0:0:1", "--trials", "1")
     assert out.returncode == 1 and "segments" in out.stderr and "Traceback" not in out.stderr
+
+
+def test_sweep_command_says_why_a_scene_cannot_be_planned(tmp_path):
+    scene = tmp_path / "scene.json"
+    scene.write_text('{"repeat": true, "segments": [{"type": "tone", "snr": 10, "num_samples": 100}]}')
+    out = run_cli(str(scene), "--snr", "0:0:1", "--trials", "1")
+    assert out.returncode == 1 and "Traceback" not in out.stderr
+    assert "the scene repeats" in out.stderr and "quennel render --samples N" in out.stderr

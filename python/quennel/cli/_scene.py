@@ -107,6 +107,14 @@ def diagnose(text: str, name: str) -> CliError:
                     "with an snr may have a level other than 0)")
 
 
+def plan_refusal(error: RuntimeError, text: str, name: str) -> CliError:
+    """Why kettara.Plan refused the scene text: the composer's diagnosis when the scene does not
+    even compose, else the planning reason the library attached to the error as a note."""
+    Composer(text, name).close()
+    reason = "; ".join(getattr(error, "__notes__", ())) or "the plan could not be built"
+    return CliError(f"{name}: the scene cannot have a render plan: {reason}")
+
+
 class Composer:
     """A streaming composition of scene text."""
 

@@ -9,7 +9,7 @@ import sys
 import numpy as np
 
 from ._common import CliError, read_text
-from ._scene import diagnose
+from ._scene import plan_refusal
 
 
 def add_parser(subparsers) -> None:
@@ -108,8 +108,8 @@ def run(args) -> None:
     text = read_text(args.scene, "scene")
     try:
         plan = kettara.Plan(text)
-    except RuntimeError:
-        raise diagnose(text, args.scene) from None
+    except RuntimeError as error:
+        raise plan_refusal(error, text, args.scene) from None
     client = connect(args.scheduler)
     try:
         table = sweep(plan, metric, snrs, args.trials, base_seed=args.seed, threads=args.threads, client=client)

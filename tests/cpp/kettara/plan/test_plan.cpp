@@ -291,6 +291,57 @@ TEST(PlanBuild, RefusesScenesItCannotRender) {
     EXPECT_EQ(kettara_at(nullptr, 1, nullptr, 0), 0u);
 }
 
+std::string refusal(const char *scene) {
+    std::string text(kettara_refusal(scene, nullptr, 0), '\0');
+    kettara_refusal(scene, text.data(), text.size() + 1);
+    return text;
+}
+
+// The reason comes from the build's own checks and names the rule, the segment and source
+// (counted from 1) and what to do instead.
+TEST(PlanBuild, RefusalNamesTheRuleAndWhere) {
+    struct Case {
+        const char *scene, *reason;
+    } cases[] = {
+        {R"({"repeat": true, "segments": [{"type": "tone", "num_samples": 10}]})",
+         "the scene repeats (\"repeat\" or \"continuous\") and a plan renders one pass: render it with quennel "
+         "render --samples N, or drop \"repeat\" and \"continuous\""},
+        {R"({"segments": [{"type": "tone", "num_samples": 10}, {"type": "tone", "num_samples": [10, 20]}]})",
+         "segment 2 has a ranged on-part length (\"num_samples\" [lo, hi]) and a plan caches fixed lengths: give "
+         "it one length, or render the scene with quennel render, which streams it"},
+        {R"({"segments": [{"num_samples": 10, "sum": [{"type": "tone"}, {"type": "tone", "level": [-3, 0]}]}]})",
+         "segment 1, source 2 has a ranged \"level\" ([lo, hi])"},
+        {R"({"segments": [{"type": "tone", "num_samples": 10}, {"type": "tone", "num_samples": 10, "fs": 2}]})",
+         "segment 2 has another sample rate (\"fs\") than segment 1"},
+        {R"({"segments": [{"num_samples": 10, "sum": [{"type": "tone"}, {"type": "bpsk", "background": true}]}]})",
+         "segment 1, source 2 is a background source after a foreground one"},
+        {R"({"segments": [{"num_samples": 10, "sum": [{"type": "noise"}, {"type": "tone"}]}]})",
+         "segment 1, source 1 is a noise source before other sources"},
+        {R"({"segments": [{"type": "noise", "num_samples": 10}]})", "the scene is noise only"},
+        {R"({"segments": [{"type": "tone", "num_samples": 0, "off_samples": 5}]})",
+         "segment 1 has an empty on-part"},
+        {R"({"segments": [{"type": "tone", "num_samples": 1e18}]})",
+         "the plan's caches would need more memory than this machine has"},
+        {"not a scene", "the text is not a scene"},
+        {R"({"segments": [{"type": "bits", "pattern": "1", "rs_depth": 6, "num_samples": 10}]})",
+         "segment 1, source 1: --rs-depth must be 1, 2, 3, 4, 5 or 8"},
+        {R"({"segments": [{"num_samples": 10, "sum": [{"type": "bpsk", "snr": 10},
+                                                    {"type": "qpsk", "snr": 6, "level": -3}]}]})",
+         "segment 1: in a sum only the reference source"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(kettara_prepare(c.scene), nullptr) << c.scene;
+        EXPECT_EQ(refusal(c.scene).rfind(c.reason, 0), 0u) << refusal(c.scene);
+    }
+    EXPECT_EQ(refusal(nullptr).rfind("the text is not a scene", 0), 0u);
+    // A scene that can be planned has no reason; a short buffer gets the start of one.
+    char out[8] = "xxxxxxx";
+    EXPECT_EQ(kettara_refusal(kScenes[0].json.c_str(), out, sizeof out), 0u);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(kettara_refusal("not a scene", out, 5), refusal("not a scene").size());
+    EXPECT_STREQ(out, "the ");
+}
+
 TEST(PlanBuild, CountsCachesAndTheWorstCaseLength) {
     const PlanPtr five = prepare(R"({"segments": [{"num_samples": 100, "sum": [
         {"type": "tone", "background": true}, {"type": "pn", "background": true},
