@@ -357,7 +357,7 @@ struct Outline {
 
 std::unique_ptr<Outline> outline(const char *spec_json) {
     auto o = std::make_unique<Outline>();
-    if (!spec_json || !wfm::parse_scene(spec_json, o->scene)) {
+    if (!wfm::parse_scene(spec_json, o->scene)) {
         o->refusal = "the text is not a scene: it needs JSON with a non-empty \"segments\" array, each segment "
                      "one source or a \"sum\" of sources of a known \"type\"";
         return o;
@@ -441,6 +441,7 @@ Plan *kettara_prepare_threads(const char *spec_json, uint32_t max_threads) {
 Plan *kettara_prepare(const char *spec_json) { return qn::plan_build(spec_json, nullptr, 0); }
 
 size_t kettara_refusal(const char *spec_json, char *out, size_t out_cap) {
+    if (!spec_json) return 0;
     try {
         const std::string why = qn::outline(spec_json)->refusal;
         if (out && out_cap > 0) {

@@ -26,9 +26,9 @@ typedef struct Plan Plan;
 QN_API Plan *kettara_prepare(const char *spec_json);
 /* Why kettara_prepare refuses the scene, as text that names the rule, the segment and
  * source (counted from 1) and what to do instead, from the checks the build runs before
- * it synthesises anything. Writes at most out_cap - 1 characters and a NUL into out (when
- * out is not null and out_cap > 0) and returns the length of the whole text; 0 when those
- * checks pass (a build can then still fail for want of memory). */
+ * it synthesises anything. Writes at most out_cap - 1 characters and a NUL into out and
+ * returns the length of the whole text; 0 when those checks pass (a build can then still
+ * fail for want of memory). A null out (or out_cap 0) only asks for the length. */
 QN_API size_t kettara_refusal(const char *spec_json, char *out, size_t out_cap);
 /* Frees the plan and everything it owns. */
 QN_API void kettara_destroy(Plan *plan);

@@ -220,6 +220,7 @@ std::vector<NullCall> scene_calls() {
         RETURNS_ZERO(kettara_n_sources, nullptr),
         RETURNS_ZERO(kettara_prepare, nullptr),
         RETURNS_ZERO(kettara_prepare_threads, nullptr, 2),
+        RETURNS_ZERO(kettara_refusal, nullptr, out<char>(), 8),
         RETURNS_ZERO(kettara_render, nullptr, nullptr, out<cf32>()),
         RETURNS_ZERO(kettara_restore, nullptr, 64),
         RETURNS_ZERO(kettara_save, nullptr, out<void>()),
