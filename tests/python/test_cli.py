@@ -73,6 +73,12 @@ def test_every_subcommand_has_help(command, option):
     assert command in quennel("--help", check_status=0)[1]
 
 
+def test_gen_help_says_which_randomiser_receivers_expect():
+    text = " ".join(quennel("gen", "--help", check_status=0)[1].split())
+    assert "legacy is the 255-bit sequence most deployed telemetry receivers expect" in text
+    assert "ccsds is the 2^17-1 sequence" in text
+
+
 def test_the_quennel_command_sits_beside_the_interpreter():
     """`quennel ...` as printed works once the environment's bin folder is on the path."""
     command = Path(sys.executable).parent / "quennel"

@@ -110,7 +110,9 @@ def read_text(path: str, what: str) -> str:
 def add_capture_hints(parser) -> None:
     """--sample-type and --endian: what a headerless capture holds."""
     parser.add_argument("--sample-type", choices=SAMPLE_TYPES, default="cf32",
-                        help="sample type of a headerless (raw or CSV) capture (default cf32)")
+                        help="sample type of a headerless (raw or CSV) capture (default cf32); integer "
+                             "types take 2^(n-1)-1 (32767 for ci16) as full scale, where the SigMF reference "
+                             "library takes 2^(n-1)")
     parser.add_argument("--endian", choices=ENDIANS, default="le",
                         help="byte order of a headerless raw capture (default le)")
 

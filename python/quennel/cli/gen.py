@@ -56,7 +56,9 @@ def add_parser(subparsers) -> None:
     frame.add_argument("--sync", metavar="BITS", type=_bits, help="sync word bits")
     frame.add_argument("--crc", choices=CRC_NAMES, help="CRC-16 after the payload (default crc16)")
     frame.add_argument("--rs-depth", metavar="DEPTH", type=int, help="CCSDS Reed-Solomon interleave depth: 1-5 or 8")
-    frame.add_argument("--randomise", choices=RANDOMISE_NAMES, help="CCSDS pseudo-randomiser (default off)")
+    frame.add_argument("--randomise", choices=RANDOMISE_NAMES,
+                       help="CCSDS pseudo-randomiser (default off): legacy is the 255-bit sequence most deployed "
+                            "telemetry receivers expect; ccsds is the 2^17-1 sequence, for a receiver that expects that one")
     frame.add_argument("--asm", action="store_true", help="attach the CCSDS sync marker")
     frame.add_argument("--conv", action="store_true", help="rate-1/2 convolutional code")
     frame.add_argument("--data-code", metavar="CHIPS", type=_bits, help="dsss spreading code chips")
