@@ -25,6 +25,30 @@ def best_seconds(fn, repeat=5, min_time=0.2):
     return best
 
 
+def best_interleaved(fns, repeat=7, min_time=0.1):
+    """Best wall time of one call of each of fns (a dict of name: function): the rounds of the
+    functions alternate, so a machine that slows down or speeds up meanwhile affects every
+    one of them alike. Returns a dict of name: seconds."""
+    for fn in fns.values():
+        fn()  # warm up: first-use tables, page faults
+    best = {name: float("inf") for name in fns}
+    for round_ in range(repeat):
+        names = list(fns)
+        if round_ % 2:
+            names.reverse()
+        for name in names:
+            calls = 0
+            start = time.perf_counter()
+            while True:
+                fns[name]()
+                calls += 1
+                elapsed = time.perf_counter() - start
+                if elapsed >= min_time:
+                    break
+            best[name] = min(best[name], elapsed / calls)
+    return best
+
+
 def ptr(array, ctype=ctypes.c_void_p):
     """A ctypes pointer to a NumPy array's data."""
     return ctypes.cast(array.ctypes.data, ctypes.POINTER(ctype) if ctype is not ctypes.c_void_p else ctype)

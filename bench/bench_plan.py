@@ -1,13 +1,11 @@
 """Render plans: Plan.at in an SNR/seed sweep beside NumPy, render and build scaling over threads."""
 
-import os
 import threading
-import time
 
 import numpy as np
 
 import kettara
-from _common import Table, best_seconds, kettara_lib
+from _common import Table, best_interleaved, kettara_lib
 
 N = 1 << 20
 SOURCES = [
@@ -43,46 +41,57 @@ def sweep_rates(table):
         caches.append(plan.render('{"enable": %s, "snr": 1000}' % enable))
     gains = [np.float32(10 ** (level / 20)) for level in (0.0, -3.0, -6.0, -10.0)]
     rng = np.random.default_rng(1)
+    out = np.empty(plan.length(), np.complex64)
+    lib = kettara_lib()
+    noise = np.empty(N, np.complex64)
 
     def ours():
         for snr, seed in SWEEP:
             plan.at(snr, seed)
 
-    samples = N * len(SWEEP)
-    t_ours = best_seconds(ours, repeat=3)
-    t_numpy = best_seconds(lambda: numpy_sweep(caches, gains, lambda snr: -(snr - 6.0206), rng), repeat=3)
-    table.row("Plan.at sweep, 4 sources + floor", samples / t_ours / 1e6, samples / t_numpy / 1e6,
-              "NumPy sum + default_rng")
+    def ours_out():
+        for snr, seed in SWEEP:
+            plan.at(snr, seed, out=out)
 
-    lib = kettara_lib()
-    buf = np.empty(N, np.complex64)
-    t_noise = best_seconds(lambda: lib.awgn(7, N, buf.ctypes.data, 0.5), repeat=3)
-    table.row("Plan.at sweep vs pure noise generation", samples / t_ours / 1e6, N / t_noise / 1e6,
-              "awgn alone")
+    def noise_alone():
+        for _snr, seed in SWEEP:
+            lib.awgn(seed, N, noise.ctypes.data, 0.5)
+
+    t = best_interleaved({
+        "ours": ours, "ours_out": ours_out, "noise": noise_alone,
+        "numpy": lambda: numpy_sweep(caches, gains, lambda snr: -(snr - 6.0206), rng),
+    }, repeat=5, min_time=0.0)
+    samples = N * len(SWEEP)
+    rate = {name: samples / seconds / 1e6 for name, seconds in t.items()}
+    table.row("Plan.at sweep, 4 sources + floor", rate["ours"], rate["numpy"], "NumPy sum + default_rng")
+    table.row("Plan.at(out=) sweep, 4 sources + floor", rate["ours_out"], rate["numpy"], "NumPy sum + default_rng")
+    table.row("Plan.at sweep vs pure noise generation", rate["ours"], rate["noise"], "awgn alone, same length")
+    table.row("Plan.at(out=) sweep vs pure noise generation", rate["ours_out"], rate["noise"],
+              "awgn alone, same length")
     return plan
 
 
 def thread_scaling(table, plan):
     renders = 16
 
-    def run(threads):
+    def run(threads, reuse):
         def work(seeds):
+            out = np.empty(plan.length(), np.complex64) if reuse else None
             for seed in seeds:
-                plan.at(5.0, seed)
+                plan.at(5.0, seed, out=out)
 
         chunks = [range(t, renders, threads) for t in range(threads)]
         workers = [threading.Thread(target=work, args=(c,)) for c in chunks]
-        start = time.perf_counter()
         for w in workers:
             w.start()
         for w in workers:
             w.join()
-        return time.perf_counter() - start
 
-    one = min(run(1) for _ in range(3))
-    two = min(run(2) for _ in range(3))
-    samples = renders * N
-    table.row("Plan.at from 2 Python threads", samples / two / 1e6, samples / one / 1e6, "1 thread")
+    for reuse in (False, True):
+        t = best_interleaved({1: lambda: run(1, reuse), 2: lambda: run(2, reuse)}, repeat=5, min_time=0.0)
+        samples = renders * N
+        table.row("Plan.at%s from 2 Python threads" % ("(out=)" if reuse else ""),
+                  samples / t[2] / 1e6, samples / t[1] / 1e6, "1 thread")
 
 
 # Eight shaped sources of equal cost, so the work divides evenly between processors.
@@ -97,10 +106,8 @@ def build_scaling(table):
     def build(threads):
         lib.kettara_destroy(lib.kettara_prepare_threads(scene, threads))
 
-    t_one = best_seconds(lambda: build(1), repeat=3)
-    t_all = best_seconds(lambda: build(0), repeat=3)
-    table.row(f"plan build, 8 RRC sources, {os.cpu_count()} processors (builds/s)", 1 / t_all, 1 / t_one,
-              "1 thread")
+    t = best_interleaved({1: lambda: build(1), 2: lambda: build(2)}, repeat=5, min_time=0.0)
+    table.row("plan build, 8 RRC sources, 2 processors (builds/s)", 1 / t[2], 1 / t[1], "1 processor")
 
 
 if __name__ == "__main__":

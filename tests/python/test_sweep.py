@@ -51,6 +51,15 @@ def test_the_realisations_of_a_thread_are_rendered_into_one_buffer():
         assert row["value"] == float(np.vdot(samples, samples).real)
 
 
+def test_the_default_metric_is_power_and_peak_in_db_whatever_buffers_it_reuses():
+    rng = np.random.default_rng(3)
+    for n, dtype in [(65536, np.complex64), (7, np.complex64), (65536, np.complex64), (100, np.complex128)]:
+        x = (rng.standard_normal(2 * n) * 3).astype(np.float64 if dtype == np.complex128 else np.float32).view(dtype)
+        power, peak = float(np.mean(np.abs(x) ** 2)), float(np.max(np.abs(x)))
+        assert power_and_peak(x, 0.0) == {"power_db": 10 * np.log10(power), "peak_db": 20 * np.log10(peak)}
+    assert power_and_peak(np.zeros(0, np.complex64), 0.0) == {"power_db": -np.inf, "peak_db": -np.inf}
+
+
 def test_local_threads_and_a_dask_cluster_give_the_same_table():
     distributed = pytest.importorskip("distributed")
     snrs = [0.0, 10.0]
