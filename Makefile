@@ -24,6 +24,7 @@ $(VENV)/.requirements-stamp: requirements-dev.txt | system-deps
 	@test -x $(VPY) || $(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
 	$(VPY) -m pip install -q -r requirements-dev.txt
+	@$(VPY) scripts/link-venv.py
 	@touch $@
 
 $(BUILD)/build.ninja: $(VENV)/.requirements-stamp

@@ -1,8 +1,8 @@
-"""Points the virtual environment at the build tree (usage: link-venv.py PATH...).
+"""Points the virtual environment at the build tree (usage: link-venv.py [PATH...]).
 
-Writes quennel-dev.pth into its site-packages, so that it imports the freshly built modules
-and the quennel sources in place, and a launcher in its bin folder for every command that
-pyproject.toml declares (quennel), as an install of the package would.
+Writes a launcher in its bin folder for every command that pyproject.toml declares
+(quennel), as an install of the package would, and, given paths, quennel-dev.pth into its
+site-packages, so that it imports the freshly built modules and the quennel sources in place.
 """
 import sys
 import sysconfig
@@ -24,8 +24,9 @@ def launcher(entry_point: str) -> str:
             f"sys.exit({function}())\n")
 
 
-write_if_changed(Path(sysconfig.get_paths()["purelib"]) / "quennel-dev.pth",
-                 "".join(f"{p}\n" for p in sys.argv[1:]))
+if sys.argv[1:]:
+    write_if_changed(Path(sysconfig.get_paths()["purelib"]) / "quennel-dev.pth",
+                     "".join(f"{p}\n" for p in sys.argv[1:]))
 
 project = tomllib.loads((Path(__file__).parent.parent / "pyproject.toml").read_text())["project"]
 for command, entry_point in project.get("scripts", {}).items():
