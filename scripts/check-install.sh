@@ -17,13 +17,13 @@ if find "$prefix/include" -name '*.hpp' | grep -q .; then
 fi
 for header in "$prefix"/include/quennel/*.h; do
   line="#include <quennel/$(basename "$header")>"
-  echo "$line" | cc -std=c11 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c -
-  echo "$line" | c++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ -
+  echo "$line" | "${CC:-cc}" -std=c11 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c -
+  echo "$line" | "${CXX:-c++}" -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ -
 done
 
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 # shellcheck disable=SC2046  # the flags are words
-cc -std=c11 -Wall -Wextra -Werror -o "$work/render_pkgconfig" examples/c/render_sigmf.c \
+"${CC:-cc}" -std=c11 -Wall -Wextra -Werror -o "$work/render_pkgconfig" examples/c/render_sigmf.c \
   $(pkg-config --cflags --libs kettara tolvane) -Wl,-rpath,"$prefix/lib"
 .venv/bin/cmake -S examples/c -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >/dev/null
