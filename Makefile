@@ -10,6 +10,9 @@ JOBS    ?= 2
 CMAKE   := $(VENV)/bin/cmake
 BUILD_TYPE ?= Release
 CMAKE_FLAGS ?=
+# WERROR=ON (as CI sets it) makes every compiler warning an error; read when a build
+# folder is first configured.
+WERROR ?= OFF
 # Lets ccache share results between checkouts of the tree in other folders.
 export CCACHE_BASEDIR ?= $(CURDIR)
 
@@ -30,7 +33,7 @@ $(VENV)/.requirements-stamp: requirements-dev.txt | system-deps
 $(BUILD)/build.ninja: $(VENV)/.requirements-stamp
 	$(CMAKE) -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
 	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DPython_EXECUTABLE=$(abspath $(VPY)) $(CMAKE_FLAGS)
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) -DQUENNEL_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 # The .pth file makes .venv import the freshly built modules and the quennel sources in place.
 build: $(BUILD)/build.ninja
@@ -75,7 +78,8 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 SANITIZER_CMAKE = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DPython_EXECUTABLE=$(abspath $(VPY))
+  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DPython_EXECUTABLE=$(abspath $(VPY)) \
+  -DQUENNEL_WERROR=$(WERROR)
 
 $(ASAN_BUILD)/build.ninja: $(VENV)/.requirements-stamp
 	$(CMAKE) -S . -B $(ASAN_BUILD) $(SANITIZER_CMAKE) -DQUENNEL_SANITIZE=address,undefined

@@ -1,5 +1,7 @@
-# A library's folder and its subsystem subfolders hold exactly its units, so its sources
-# are gathered by pattern; headers are included by name from any folder that holds one.
+# Sources are gathered by pattern, not listed: a library's folder and its subsystem
+# subfolders hold exactly its units, so a new unit is built by adding its files, with no
+# list to keep in step (CONFIGURE_DEPENDS makes the build look again when files come or
+# go). Headers are included by name from any folder that holds one.
 
 # quennel_unit_sources(ROOT NAME OUT_CORE OUT_EXT): the library's sources less its
 # extension module, and the extension module's source.
