@@ -235,4 +235,61 @@ std::vector<NullCall> all_calls() {
 
 #include "../common/null_handle_tests.inc"
 
+// Live objects given null buffers with non-zero counts: nothing happens, counts are 0,
+// statuses QN_ERR_INVALID, and the stream is where it was.
+TEST(NullHandles, LiveObjectsRefuseNullBuffers) {
+    Lo *lo = lo_create(0.125);
+    Awgn *awgn = awgn_create(7, 1.0f);
+    PnGen *pn = pn_create(0, 1, 7, WFM_LFSR_GALOIS);
+    GoldGen *gold = gold_create(0x9, 1, 0xF, 1, 5);
+    const float taps[3] = {0.25f, 0.5f, 0.25f};
+    Fir *fir = fir_create_real(taps, 3);
+    Resamp *resamp = resamp_create(2.0);
+    Synth *synth = wfm_synth_create(WFM_TYPE_TONE, WFM_MODE_AUTO, 1, 1, 7, 0, 1.0, 0.125, 10.0, 0.0, 0);
+    Plan *plan = kettara_prepare("{\"segments\": [{\"type\": \"tone\", \"num_samples\": 8}]}");
+    ASSERT_TRUE(lo && awgn && pn && gold && fir && resamp && synth && plan);
+    cf32 x{1.0f, 0.0f};
+
+    EXPECT_EQ(lo_steps(lo, 4, nullptr, 4), 0u);
+    EXPECT_EQ(lo_steps_ctrl(lo, nullptr, 4, &x, 1), 0u);
+    EXPECT_EQ(lo_get_phase(lo), 0u);
+    EXPECT_EQ(awgn_generate(awgn, 4, nullptr, 4), 0u);
+    EXPECT_EQ(pn_generate(pn, 4, nullptr, 4), 0u);
+    EXPECT_EQ(gold_generate(gold, 4, nullptr, 4), 0u);
+    EXPECT_EQ(fir_execute(fir, nullptr, 4, &x), 0u);
+    EXPECT_EQ(resamp_execute(resamp, nullptr, 4, &x, 1), 0u);
+    EXPECT_EQ(resamp_execute_ctrl(resamp, &x, nullptr, 1, &x, 1), 0u);
+    EXPECT_EQ(resamp_execute_ctrl_push(resamp, nullptr, 4, x, 0.0), 0u);
+    EXPECT_EQ(resamp_interp_fill(resamp, nullptr, &x, 1), 0u);
+    for (auto status : {lo_set_state(lo, nullptr), awgn_set_state(awgn, nullptr), pn_set_state(pn, nullptr),
+                        gold_set_state(gold, nullptr), fir_set_state(fir, nullptr), resamp_set_state(resamp, nullptr),
+                        wfm_synth_set_state(synth, nullptr)})
+        EXPECT_EQ(status, QN_ERR_INVALID);
+    wfm_synth_steps(synth, nullptr, 4);
+    EXPECT_EQ(kettara_render(plan, nullptr, nullptr), 0u);
+    EXPECT_EQ(kettara_at(plan, 1, nullptr, 10.0), 0u);
+    EXPECT_EQ(kettara_save(plan, nullptr), 0u);
+
+    // Nothing above moved a stream: the first samples are still the first.
+    cf32 first[2];
+    EXPECT_EQ(lo_steps(lo, 2, first, 2), 2u);
+    EXPECT_EQ(first[0].re, 1.0f);
+    uint8_t bits[2];
+    PnGen *fresh = pn_create(0, 1, 7, WFM_LFSR_GALOIS);
+    uint8_t fresh_bits[2];
+    pn_generate(pn, 2, bits, 2);
+    pn_generate(fresh, 2, fresh_bits, 2);
+    EXPECT_EQ(std::memcmp(bits, fresh_bits, 2), 0);
+
+    pn_destroy(fresh);
+    kettara_destroy(plan);
+    wfm_synth_destroy(synth);
+    resamp_destroy(resamp);
+    fir_destroy(fir);
+    gold_destroy(gold);
+    pn_destroy(pn);
+    awgn_destroy(awgn);
+    lo_destroy(lo);
+}
+
 }  // namespace
