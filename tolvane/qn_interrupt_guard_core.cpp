@@ -36,7 +36,7 @@ InterruptGuard *qn_interrupt_guard_create(const int *signals, size_t n, int late
         qn_set_interrupt_latency_ms(latency_ms);
     }
     for (size_t i = 0; i < n; ++i) {
-        if (qn_interrupt_on_signal(signals[i]) != 0) {
+        if (qn_interrupt_on_signal(signals[i]) != QN_OK) {
             release(guard);
             return nullptr;
         }

@@ -99,8 +99,8 @@ bool extended_header(FILE *f, const HcbSummary &s, Entries &out) {
         KeywordEntry e{};
         size_t consumed = 0;
         const int r = wfm_kw_decode(buf.data() + at, got - at, s.big_endian, &e, &consumed);
-        if (r < 0 || consumed == 0) break;
-        if (r == 0) out.emplace_back(e);
+        if (r == QN_ERR_INVALID || consumed == 0) break;
+        if (r == WFM_KW_DECODED) out.emplace_back(e);
         at += consumed;
     }
     return true;
