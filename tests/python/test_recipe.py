@@ -124,7 +124,8 @@ def test_a_scene_a_plan_refuses_gives_the_reason_and_status_2(tmp_path):
     looping.write_text(json.dumps({"repeat": True, "segments": [{"type": "tone", "num_samples": 100}]}))
     status, _, err = quennel("render", looping, "-o", tmp_path / "x.iq", "--samples", "500", "--snr", "3")
     assert status == 2 and len(err.splitlines()) == 1
-    assert err.startswith("quennel render: overrides need a render plan, and the scene cannot have one: ")
+    assert err.startswith("quennel render: overrides need a render plan, and the scene cannot have one: "
+                          "the scene repeats")
     assert not (tmp_path / "x.iq").exists()  # refused before the capture is created
 
 

@@ -111,8 +111,12 @@ def plan_refusal(error: RuntimeError, text: str, name: str) -> CliError:
     """Why kettara.Plan refused the scene text: the composer's diagnosis when the scene does not
     even compose, else the planning reason the library attached to the error as a note."""
     Composer(text, name).close()
-    reason = "; ".join(getattr(error, "__notes__", ())) or "the plan could not be built"
-    return CliError(f"{name}: the scene cannot have a render plan: {reason}")
+    return CliError(f"{name}: the scene cannot have a render plan: {refusal_reason(error)}")
+
+
+def refusal_reason(error: RuntimeError) -> str:
+    """The reason the library attached to a refused kettara.Plan."""
+    return "; ".join(getattr(error, "__notes__", ())) or "the plan could not be built"
 
 
 class Composer:

@@ -14,7 +14,7 @@ from ..recipe import recipe as read_recipe
 from ._capture import Writer, write_sigmf_meta
 from ._common import (FORMATS, CliError, InputRefused, Progress, add_capture_hints, format_from_name,
                       input_capture, output_capture, read_text)
-from ._scene import Composer
+from ._scene import Composer, refusal_reason
 
 BLOCK = 1 << 16
 
@@ -212,7 +212,7 @@ def plan_render(text: str, overrides: dict) -> np.ndarray:
     try:
         plan = kettara.Plan(text)
     except (RuntimeError, ValueError) as error:
-        reason = "; ".join(getattr(error, "__notes__", ())) or str(error)
+        reason = refusal_reason(error) if isinstance(error, RuntimeError) else str(error)
         raise InputRefused(f"overrides need a render plan, and the scene cannot have one: {reason}") from None
     with plan:
         return plan.render(dumps(overrides))
