@@ -232,3 +232,18 @@ def test_captures_without_a_recipe(tmp_path, scene):
         status, _, err = quennel("verify", name, cwd=tmp_path)
         assert status in (1, 2) and fragment in err and len(err.splitlines()) == 1, err
     assert "recipe       none" in quennel("info", "d.blue", cwd=tmp_path, check_status=0)[1]
+
+
+def test_verify_reports_other_lengths_and_never_renders_past_the_capture(tmp_path, scene):
+    recorded = _recipe_file(tmp_path, scene)
+    (tmp_path / "short.iq").write_bytes((tmp_path / "c.iq").read_bytes()[:8 * 1000])
+    (tmp_path / "long.iq").write_bytes((tmp_path / "c.iq").read_bytes() * 2)
+    looping = json.loads(SCENE)
+    looping["repeat"] = True  # rendered for ever unless verify stops one sample past the capture
+    (tmp_path / "loop.json").write_text(json.dumps({**recorded, "scene": json.dumps(looping)}))
+    for capture, recipe_file, line in [
+            ("short.iq", "c.json", "the capture holds 1000 samples, the recipe makes more"),
+            ("long.iq", "c.json", f"the capture holds {2 * LENGTH} samples, the recipe makes {LENGTH}"),
+            ("c.iq", "loop.json", f"the capture holds {LENGTH} samples, the recipe makes more")]:
+        status, out, _ = quennel("verify", capture, "--recipe", recipe_file, cwd=tmp_path)
+        assert status == 1 and out.splitlines()[0] == line, out
