@@ -13,7 +13,7 @@
 #include <quennel/wfm_json.h>
 #include <quennel/wfm_writer_core.h>
 
-enum { BLOCK = 4096, FILE_SIGMF = 3, SAMPLE_CF32 = 0 };
+enum { BLOCK = 4096 };
 
 /* Samples in one pass of the scene: where its last instance ends. */
 static uint64_t pass_length(const SegmentSpec *segments, uint64_t n) {
@@ -35,7 +35,7 @@ static int write_annotated_meta(const char *data_path, const SegmentSpec *segmen
                                 double fs) {
     const size_t stem = strlen(data_path) - strlen(".sigmf-data");
     char *meta_path = malloc(stem + sizeof ".sigmf-meta");
-    char *text = wfm_sigmf_meta_json(SAMPLE_CF32, 0, segments, n, fs, 0.0, 0.0);
+    char *text = wfm_sigmf_meta_json(TOLVANE_STYPE_CF32, 0, segments, n, fs, 0.0, 0.0);
     int status = -1;
     if (meta_path && text) {
         memcpy(meta_path, data_path, stem);
@@ -66,7 +66,8 @@ int main(int argc, char **argv) {
     const uint64_t total = pass_length(segments, n_segments);
     const double fs = segments[0].fs;
 
-    Writer *writer = wfm_writer_create(argv[2], FILE_SIGMF, SAMPLE_CF32, 0, total, 0, fs, 0.0, 0.0, 0.0);
+    Writer *writer =
+        wfm_writer_create(argv[2], TOLVANE_FTYPE_SIGMF, TOLVANE_STYPE_CF32, 0, total, 0, fs, 0.0, 0.0, 0.0);
     if (!writer) {
         fprintf(stderr, "%s: cannot create the capture (the name must end in .sigmf-data)\n", argv[2]);
         wfm_compose_destroy(composer);
@@ -80,7 +81,7 @@ int main(int argc, char **argv) {
         if (wfm_writer_write(writer, block, got) != got || got < want) break;
         written += got;
     }
-    int status = wfm_writer_close(writer) == 0 && written == total ? 0 : 1;
+    int status = wfm_writer_close(writer) == QN_OK && written == total ? 0 : 1;
     if (status == 0 && write_annotated_meta(argv[2], segments, n_segments, fs) != 0) status = 1;
     if (status == 0) {
         printf("%s: %llu samples at %g samples/s\n", argv[2], (unsigned long long)written, fs);
