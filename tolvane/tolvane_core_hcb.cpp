@@ -15,6 +15,9 @@ using namespace blue;
 
 constexpr double kTwoTo62 = 4611686018427387904.0;
 
+// The result of element_stype for a letter no wire sample type has.
+constexpr int kNoSampleType = -1;
+
 int element_stype(unsigned char letter) {
     switch (letter) {
         case 'F': return TOLVANE_STYPE_CF32;
@@ -22,7 +25,7 @@ int element_stype(unsigned char letter) {
         case 'L': return TOLVANE_STYPE_CI32;
         case 'I': return TOLVANE_STYPE_CI16;
         case 'B': return TOLVANE_STYPE_CI8;
-        default: return -1;
+        default: return kNoSampleType;
     }
 }
 
@@ -144,7 +147,7 @@ std::optional<HcbSummary> parse_blue_hcb(const unsigned char *hcb) {
     if (mode != 'C' && mode != 'S') return std::nullopt;
     s.mode = mode == 'C' ? TOLVANE_MODE_COMPLEX : TOLVANE_MODE_SCALAR;
     s.stype = element_stype(element);
-    if (s.stype < 0) return std::nullopt;
+    if (s.stype == kNoSampleType) return std::nullopt;
 
     const bool big = s.big_endian;
     // Only an attached capture consults data_start, and falls back when it is unusable.
