@@ -58,10 +58,11 @@ class NoRecipe(RecipeError):
     """A capture that carries no recipe at all."""
 
 
-def new_recipe(scene: str, options: dict, sha512: str | None = None) -> dict:
-    """A recipe of this quennel for scene text rendered with options."""
+def new_recipe(scene: str, options: dict) -> dict:
+    """A recipe of this quennel for scene text rendered with options; its checksum is
+    filled in once the data is written."""
     return {"recipe": RECIPE_FORMAT, "producer": PRODUCER, "version": __version__, "scene": scene,
-            "options": {**OPTION_DEFAULTS, **options}, "sha512": sha512}
+            "options": {**OPTION_DEFAULTS, **options}, "sha512": None}
 
 
 def dumps(value) -> str:
