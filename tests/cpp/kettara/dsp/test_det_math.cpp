@@ -22,7 +22,7 @@ TEST_P(PhasorPaths, MatchTheScalarPath) {
     std::vector<cf32> want(n), got(n);
     qn::det_phasors(qn::SimdLevel::scalar, angles.data(), want.data(), n);
     qn::det_phasors(level, angles.data(), got.data(), n);
-    EXPECT_EQ(std::memcmp(got.data(), want.data(), n * sizeof(cf32)), 0);
+    EXPECT_TRUE(n == 0 || std::memcmp(got.data(), want.data(), n * sizeof(cf32)) == 0);
 }
 
 QN_INSTANTIATE_OVER_PATHS(PhasorPaths);

@@ -20,7 +20,7 @@ Samples ramp(size_t n) {
 }
 
 bool same_bits(const Samples &a, const Samples &b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)) == 0;
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)) == 0);
 }
 
 // The direct form written out, zero history before the first sample.
