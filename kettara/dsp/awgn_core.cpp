@@ -320,13 +320,7 @@ struct LaneStates {
 
 [[gnu::always_inline]] inline U64x4 lane_next(U64x4 &s0, U64x4 &s1, U64x4 &s2, U64x4 &s3) {
     const U64x4 r = rotl(s0 + s3, 23) + s0;
-    const U64x4 t = s1 << 17;
-    s2 ^= s0;
-    s3 ^= s1;
-    s1 ^= s2;
-    s0 ^= s3;
-    s2 ^= t;
-    s3 = rotl(s3, 45);
+    xoshiro_advance(s0, s1, s2, s3);
     return r;
 }
 

@@ -13,9 +13,11 @@ using XoshiroState = std::array<uint64_t, 4>;
 // A polynomial over GF(2) of degree below 256: bit i of word i / 64 is the coefficient of x^i.
 using Gf2Poly = std::array<uint64_t, 4>;
 
-// One xoshiro256 state transition (the output is not needed to move the state).
-[[gnu::always_inline]] inline void xoshiro_advance(uint64_t &s0, uint64_t &s1, uint64_t &s2, uint64_t &s3) {
-    const uint64_t t = s1 << 17;
+// One xoshiro256 state transition (the output is not needed to move the state), on one
+// 64-bit word per state word or on a vector of lanes.
+template <typename Word>
+[[gnu::always_inline]] inline void xoshiro_advance(Word &s0, Word &s1, Word &s2, Word &s3) {
+    const Word t = s1 << 17;
     s2 ^= s0;
     s3 ^= s1;
     s1 ^= s2;
