@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,13 @@ struct Plan {
     double fs = 1.0;
     uint64_t len = 0;
     std::string spec_json;
+    // Per segment, the sum of its caches at their base gains: the part of every render without
+    // gain, phase or enable overrides (every kettara_at) that never changes, so that a
+    // Monte-Carlo render reads one array instead of one per source. Built on the first such
+    // render, once, whichever thread gets there first; null for a segment of fewer than two
+    // caches, with its own noise, or when memory ran out (renders then sum the caches).
+    mutable std::once_flag base_sums_once;
+    mutable std::vector<qn::SampleBuffer> base_sums;
 
     uint64_t n_cached() const { return caches.size(); }
 };

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -115,8 +117,9 @@ struct CacheTerm {
 
 class SegmentRenderer {
 public:
-    SegmentRenderer(const Plan &plan, const PlanSegment &seg, const RenderParams &r)
-        : plan_(plan), seg_(seg), r_(r), w_(noise_gain(plan, seg, r)) {}
+    // base_sum: the segment's caches summed at their base gains, or null to sum them here.
+    SegmentRenderer(const Plan &plan, const PlanSegment &seg, const RenderParams &r, const cf32 *base_sum)
+        : plan_(plan), seg_(seg), r_(r), w_(noise_gain(plan, seg, r)), base_sum_(base_sum) {}
 
     // A gap: the floor's noise, or silence. In a segment of several sources the composer
     // adds the noise to the (zero) noise of the others, which turns -0 into +0.
@@ -141,7 +144,8 @@ public:
         for (uint64_t at = 0; at < n; at += kBlock) {
             const uint64_t m = std::min(kBlock, n - at);
             cf32 *o = out + at;
-            for (uint64_t j = 0; j < seg_.n_cached; ++j) term(j).apply(o, at, m, j == 0);
+            const cf32 *signal = base_sum_ ? base_sum_ + at : o;
+            if (!base_sum_) sum_caches(o, at, m);
             if (g) wfm_synth_noise_steps(g, z, m);
             if (seg_.own_noise) {
                 // The lone source's output is its signal plus its own noise, then its gain.
@@ -154,11 +158,18 @@ public:
                 for (uint64_t k = 0; k < m; ++k) o[k] = cf32{z[k].re * w_, z[k].im * w_};
             } else if (g) {
                 for (uint64_t k = 0; k < m; ++k)
-                    o[k] = cf32{z[k].re * w_ + o[k].re, z[k].im * w_ + o[k].im};
+                    o[k] = cf32{z[k].re * w_ + signal[k].re, z[k].im * w_ + signal[k].im};
             } else if (seg_.n_cached == 0) {
                 std::memset(o, 0, m * sizeof(cf32));
+            } else if (signal != o) {
+                std::memcpy(o, signal, m * sizeof(cf32));
             }
         }
+    }
+
+    // The segment's caches over [at, at + m) of its on part, in order, into o.
+    void sum_caches(cf32 *o, uint64_t at, uint64_t m) const {
+        for (uint64_t j = 0; j < seg_.n_cached; ++j) term(j).apply(o, at, m, j == 0);
     }
 
 private:
@@ -172,7 +183,37 @@ private:
     const PlanSegment &seg_;
     const RenderParams &r_;
     float w_;
+    const cf32 *base_sum_;
 };
+
+// A render that takes every cache at its base gain, unrotated, can use the base sums.
+bool at_base_gains(const RenderParams &r) { return !r.gains && !r.phases && !r.enabled; }
+
+void build_base_sums(const Plan &plan) {
+    std::vector<SampleBuffer> sums(plan.segments.size());
+    const RenderParams base;
+    for (std::size_t k = 0; k < sums.size(); ++k) {
+        const PlanSegment &seg = plan.segments[k];
+        if (seg.own_noise || seg.n_cached < 2) continue;
+        SampleBuffer sum = allocate_samples(seg.num_samples);
+        if (!sum) continue;
+        const SegmentRenderer part(plan, seg, base, nullptr);
+        for (uint64_t at = 0; at < seg.num_samples; at += kBlock)  // in blocks: the sum stays in cache
+            part.sum_caches(sum.get() + at, at, std::min(kBlock, seg.num_samples - at));
+        sums[k] = std::move(sum);
+    }
+    plan.base_sums = std::move(sums);
+}
+
+// The base sum of segment k, built on first use; null when it has none.
+const cf32 *base_sum(const Plan &plan, std::size_t k) {
+    try {
+        std::call_once(plan.base_sums_once, build_base_sums, std::cref(plan));
+    } catch (const std::bad_alloc &) {
+        return nullptr;  // the next render tries again
+    }
+    return k < plan.base_sums.size() ? plan.base_sums[k].get() : nullptr;
+}
 
 uint64_t drawn_gap(const PlanSegment &seg, uint32_t bit, uint32_t seed, uint64_t instance,
                    uint64_t segment, uint64_t lo, uint64_t hi) {
@@ -185,7 +226,7 @@ uint64_t render(const Plan &plan, const RenderParams &r, cf32 *out) {
     uint64_t pos = 0;
     for (uint64_t k = 0; k < plan.segments.size(); ++k) {
         const PlanSegment &seg = plan.segments[k];
-        const SegmentRenderer part(plan, seg, r);
+        const SegmentRenderer part(plan, seg, r, at_base_gains(r) ? base_sum(plan, k) : nullptr);
         const uint32_t seed_timing = r.has_seed ? r.seed : seg.seed;
         const uint32_t seed_noise = r.has_seed ? r.seed : seg.floor_source.spec().seed;
         for (uint64_t l = 0; l < seg.repeats; ++l) {

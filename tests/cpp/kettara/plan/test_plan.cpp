@@ -260,6 +260,22 @@ TEST(PlanRender, ThreadsRenderOnePlanAtOnce) {
     for (size_t i = 0; i < serial.size(); ++i) EXPECT_TRUE(identical(parallel[i], serial[i])) << i;
 }
 
+// The first renders at base gains build the plan's sums of caches while others render too:
+// every thread gets the samples of a plan rendered alone.
+TEST(PlanRender, FirstFillOfTheBaseSumsAcrossThreads) {
+    for (const SceneCase &scene : {kScenes[3], kScenes[4]}) {
+        const PlanPtr alone = prepare(scene.json), shared = prepare(scene.json);
+        ASSERT_TRUE(alone && shared);
+        std::vector<Samples> parallel(4);
+        std::vector<std::thread> threads;
+        for (uint64_t seed = 0; seed < 4; ++seed)
+            threads.emplace_back([&, seed] { parallel[seed] = at(shared.get(), seed, 15); });
+        for (auto &t : threads) t.join();
+        for (uint64_t seed = 0; seed < 4; ++seed)
+            EXPECT_TRUE(identical(parallel[seed], at(alone.get(), seed, 15))) << scene.name << " " << seed;
+    }
+}
+
 TEST(PlanBuild, RefusesScenesItCannotRender) {
     for (const char *scene : {
              R"({"repeat": true, "segments": [{"type": "tone", "num_samples": 10}]})",
