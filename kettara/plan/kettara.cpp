@@ -2,9 +2,13 @@
 // every signal source of every segment is synthesised once into a cache on worker threads.
 #include "kettara.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -39,9 +43,19 @@ OwnedSource::OwnedSource(const SourceSpec &src) : spec_(src) {
     own(spec_.symbols, spec_.n_symbols, symbols_);
 }
 
+// Buffers of several megabytes start on a huge-page boundary and are advised as huge pages:
+// filling one then takes a page fault per 2 MiB instead of one per 4 KiB. Those faults took a
+// fifth of a plan build, and serialised its threads in the kernel.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 SampleBuffer allocate_samples(uint64_t n) {
-    if (!checked_mul<uint64_t>(n, sizeof(cf32)) || n > SIZE_MAX / sizeof(cf32)) return nullptr;
-    return SampleBuffer(new (std::nothrow) cf32[n]);
+    if (n > (SIZE_MAX - kHugePage) / sizeof(cf32)) return nullptr;
+    const std::size_t bytes = std::max<std::size_t>(n * sizeof(cf32), 1);
+    if (bytes < 2 * kHugePage) return SampleBuffer(static_cast<cf32 *>(std::malloc(bytes)));
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void *p = std::aligned_alloc(kHugePage, rounded);
+    if (p) madvise(p, rounded, MADV_HUGEPAGE);  // only advice: a refusal leaves ordinary pages
+    return SampleBuffer(static_cast<cf32 *>(p));
 }
 
 namespace {

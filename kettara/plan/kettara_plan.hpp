@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -64,7 +65,10 @@ struct PrebuiltCaches {
     std::vector<const unsigned char *> data;  // n cf32 samples each, possibly unaligned
 };
 
-using SampleBuffer = std::unique_ptr<cf32[]>;
+struct FreeSamples {
+    void operator()(cf32 *samples) const { std::free(samples); }
+};
+using SampleBuffer = std::unique_ptr<cf32[], FreeSamples>;
 
 // Uninitialised room for n samples, or null when n is absurd or memory runs out.
 SampleBuffer allocate_samples(uint64_t n);
