@@ -2,7 +2,6 @@
 #include "tolvane_core.h"
 
 #include <cjson/cJSON.h>
-#include <emmintrin.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -249,66 +248,6 @@ bool open_reader(Reader &r, const std::string &path) {
     return open_by_content(r, path);
 }
 
-// ---- sample conversion ----
-
-// Integer codes at unit scale: 1/2147483647, 1/32767, 1/127 as doubles.
-constexpr double kUnitCi32 = 4.6566128752457969e-10;
-constexpr double kUnitCi16 = 3.0518509475997192e-05;
-constexpr double kUnitCi8 = 0.007874015748031496;
-
-// A code becomes code x unit in double, rounded to float.
-auto scaled(double unit) {
-    return [unit](auto code) { return static_cast<float>(static_cast<double>(code) * unit); };
-}
-
-template <typename T, bool Big, typename Convert>
-void convert_run(const unsigned char *src, size_t n, cf32 *out, bool complex, const Convert &convert) {
-    if (complex) {
-        // Components in order: re, im, re, im ... exactly the layout of cf32.
-        float *dst = &out[0].re;
-        for (size_t i = 0; i < 2 * n; ++i) dst[i] = convert(load_field<T>(src + i * sizeof(T), Big));
-    } else {
-        for (size_t i = 0; i < n; ++i) out[i] = {convert(load_field<T>(src + i * sizeof(T), Big)), 0.0f};
-    }
-}
-
-template <typename T, typename Convert>
-void convert_typed(const unsigned char *src, size_t n, cf32 *out, bool big, bool complex, const Convert &convert) {
-    big ? convert_run<T, true>(src, n, out, complex, convert) : convert_run<T, false>(src, n, out, complex, convert);
-}
-
-// The common ci16 little-endian complex capture, two samples at a time: the same products in
-// double, each rounded once to float. Each pair's wire bytes are loaded before its samples are
-// stored, so the conversion may run forward in place.
-void convert_ci16_le_complex(const unsigned char *src, size_t n, cf32 *out) {
-    const __m128d unit = _mm_set1_pd(kUnitCi16);
-    size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const __m128i codes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(src + 4 * i));
-        const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(codes, codes), 16);
-        const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(wide), unit));
-        const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(wide, 0x0E)), unit));
-        _mm_storeu_ps(&out[i].re, _mm_movelh_ps(lo, hi));
-    }
-    convert_run<int16_t, false>(src + 4 * i, n - i, out + i, true, scaled(kUnitCi16));
-}
-
-void convert_samples(const Reader &r, const unsigned char *src, size_t n, cf32 *out) {
-    const bool big = r.endian == TOLVANE_ENDIAN_BE, complex = r.mode == TOLVANE_MODE_COMPLEX;
-    const auto as_float = [](auto v) { return static_cast<float>(v); };
-    if (r.sample_type == TOLVANE_STYPE_CI16 && !big && complex) return convert_ci16_le_complex(src, n, out);
-    switch (r.sample_type) {
-        case TOLVANE_STYPE_CF32: return convert_typed<float>(src, n, out, big, complex, as_float);
-        case TOLVANE_STYPE_CF64: return convert_typed<double>(src, n, out, big, complex, as_float);
-        case TOLVANE_STYPE_CI32: return convert_typed<int32_t>(src, n, out, big, complex, scaled(kUnitCi32));
-        case TOLVANE_STYPE_CI16: return convert_typed<int16_t>(src, n, out, big, complex, scaled(kUnitCi16));
-        default: return convert_typed<int8_t>(src, n, out, big, complex, scaled(kUnitCi8));
-    }
-}
-
-// Samples converted per file read, so their wire bytes are still in cache when converted.
-constexpr size_t kBlockSamples = 65536;
-
 // One row of the read pattern; false at the first row that is not two numbers.
 bool scan_csv_row(FILE *f, double &a, double &b) { return std::fscanf(f, " %lf , %lf", &a, &b) == 2; }
 
@@ -322,57 +261,6 @@ std::optional<uint64_t> Reader::consumed_bytes() const {
     if (at < 0) return std::nullopt;
     const auto pos = static_cast<uint64_t>(at);
     return pos > payload_start ? pos - payload_start : 0;
-}
-
-// Reads up to n whole samples of wire bytes into dst; a partial sample is left in the file.
-size_t Reader::read_wire(void *dst, size_t n) {
-    const size_t s = stride();
-    const size_t got = std::fread(dst, 1, n * s, file.get());
-    if (const size_t partial = got % s; partial != 0) fseeko(file.get(), -static_cast<off_t>(partial), SEEK_CUR);
-    return got / s;
-}
-
-size_t Reader::read_block(size_t n, cf32 *out) {
-    n = std::min(n, SIZE_MAX / (2 * sizeof(double)));  // so the byte count of any stride fits
-    std::clearerr(file.get());  // a capture may have grown since the last end of file
-    if (sample_type == TOLVANE_STYPE_CF32 && endian == TOLVANE_ENDIAN_LE && mode == TOLVANE_MODE_COMPLEX)
-        return read_wire(out, n);  // the wire bytes are the samples
-    if (stride() <= sizeof(cf32)) return read_in_place(n, out);
-    const size_t block = std::min(n, kBlockSamples);
-    if (conv.size() < block * stride()) {
-        try {
-            conv.resize(block * stride());
-        } catch (const std::bad_alloc &) {
-            return 0;
-        }
-    }
-    size_t done = 0;
-    while (done < n) {
-        const size_t want = std::min(n - done, block);
-        const size_t whole = read_wire(conv.data(), want);
-        convert_samples(*this, conv.data(), whole, out + done);
-        done += whole;
-        if (whole < want) break;
-    }
-    return done;
-}
-
-// Wire samples no wider than a cf32 are read into the tail of their own output block and
-// converted forward in place: no intermediate buffer, and the copy out of the page cache
-// lands in the output itself. Sample i is written over bytes 8i ... 8i + 7 of the block, below
-// the wire bytes of every sample after it, so nothing is overwritten before it is read.
-size_t Reader::read_in_place(size_t n, cf32 *out) {
-    const size_t s = stride();
-    size_t done = 0;
-    while (done < n) {
-        const size_t want = std::min(n - done, kBlockSamples);
-        unsigned char *tail = reinterpret_cast<unsigned char *>(out + done) + want * (sizeof(cf32) - s);
-        const size_t whole = read_wire(tail, want);
-        convert_samples(*this, tail, whole, out + done);
-        done += whole;
-        if (whole < want) break;
-    }
-    return done;
 }
 
 double Reader::csv_scale() const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture_format.hpp"
+#include "sample_convert.hpp"
 #include "tolvane_core.h"
 
 namespace tolvane {
@@ -106,10 +107,16 @@ struct Reader {
     uint32_t stride() const { return tolvane::ELEM[sample_type] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }
     // Bytes of the payload consumed so far, or nothing when the position is unknown.
     std::optional<uint64_t> consumed_bytes() const;
+    tolvane::WireLayout wire_layout() const {
+        return {sample_type, endian == TOLVANE_ENDIAN_BE, mode == TOLVANE_MODE_COMPLEX};
+    }
     // Reads and converts up to n whole samples; a partial sample stays in the file.
     size_t read_block(size_t n, cf32 *out);
+    // Whole samples of wire bytes from the stream; a partial sample stays in the file.
     size_t read_wire(void *dst, size_t n);
-    size_t read_in_place(size_t n, cf32 *out);
+    std::optional<size_t> read_shared(size_t n, cf32 *out);
+    unsigned char *wire_slot(cf32 *out, size_t n, unsigned char *scratch) const;
+    void convert_wire(const unsigned char *wire, size_t n, cf32 *out) const;
     size_t read_csv_rows(size_t n, cf32 *out);
     double csv_scale() const;
 };

@@ -1,0 +1,162 @@
+// Reading the samples of one call: wire bytes read in blocks and converted while they are
+// still in cache, and a large read of a regular file shared by worker threads.
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "tolvane_core.hpp"
+
+using namespace tolvane;
+
+namespace {
+
+// Samples converted per file read, so their wire bytes are still in cache when converted.
+constexpr size_t kBlockSamples = 65536;
+// Reads of at least this many samples are shared between threads: below it, starting a
+// thread costs more than the share of the work it takes over.
+constexpr size_t kSharedMinSamples = size_t{1} << 20;
+// Beyond a few threads the memory bus, not the processors, sets the pace of a read.
+constexpr unsigned kMaxReadThreads = 4;
+
+unsigned usable_processors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return static_cast<unsigned>(CPU_COUNT(&set));
+}
+
+// Runs work on the calling thread and on up to threads - 1 more, all joined before it
+// returns; when a thread cannot be started, those that did share the work.
+template <typename Work>
+void run_on_threads(const Work &work, unsigned threads) {
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(threads - 1);
+        while (helpers.size() + 1 < threads) helpers.emplace_back(std::cref(work));
+    } catch (const std::exception &) {
+    }
+    work();
+    for (std::thread &t : helpers) t.join();
+}
+
+// The output of a shared read in stripes that end at huge-page boundaries of its address
+// space, so that no two threads fault in the same huge page of a fresh array at once (one
+// would wait while the other clears it).
+struct Stripes {
+    static constexpr size_t kBytes = size_t{2} << 20;
+    static constexpr size_t kSamples = kBytes / sizeof(cf32);
+    size_t n;
+    size_t lead;  // samples before the first boundary
+    size_t count;
+
+    Stripes(const cf32 *out, size_t n_samples)
+        : n(n_samples),
+          lead(std::min(n_samples, (kBytes - reinterpret_cast<uintptr_t>(out) % kBytes) % kBytes / sizeof(cf32))),
+          count(1 + (n_samples - lead + kSamples - 1) / kSamples) {}
+
+    std::pair<size_t, size_t> bounds(size_t k) const {
+        if (k == 0) return {0, lead};
+        const size_t first = lead + (k - 1) * kSamples;
+        return {first, std::min(n, first + kSamples)};
+    }
+};
+
+void lower_to(std::atomic<size_t> &value, size_t bound) {
+    size_t now = value.load(std::memory_order_relaxed);
+    while (bound < now && !value.compare_exchange_weak(now, bound, std::memory_order_relaxed)) {
+    }
+}
+
+}  // namespace
+
+// Where the wire bytes of the n samples to be stored at out are read to. A wire sample no
+// wider than a cf32 goes to the tail of its own output block and is converted forward in
+// place: no intermediate buffer, and the copy out of the page cache lands in the output
+// itself. Sample i is written over bytes 8i ... 8i + 7 of the block, below the wire bytes of
+// every sample after it, so nothing is overwritten before it is read. Wider samples go to
+// scratch.
+unsigned char *Reader::wire_slot(cf32 *out, size_t n, unsigned char *scratch) const {
+    const size_t s = stride();
+    if (s > sizeof(cf32)) return scratch;
+    return reinterpret_cast<unsigned char *>(out) + n * (sizeof(cf32) - s);
+}
+
+void Reader::convert_wire(const unsigned char *wire, size_t n, cf32 *out) const {
+    if (sample_type == TOLVANE_STYPE_CF32 && endian == TOLVANE_ENDIAN_LE && mode == TOLVANE_MODE_COMPLEX)
+        return;  // the wire bytes are the samples, already in place
+    convert_samples(wire_layout(), wire, n, out);
+}
+
+size_t Reader::read_wire(void *dst, size_t n) {
+    const size_t s = stride();
+    const size_t got = std::fread(dst, 1, n * s, file.get());
+    if (const size_t partial = got % s; partial != 0) fseeko(file.get(), -static_cast<off_t>(partial), SEEK_CUR);
+    return got / s;
+}
+
+size_t Reader::read_block(size_t n, cf32 *out) {
+    n = std::min(n, SIZE_MAX / (2 * sizeof(double)));  // so the byte count of any stride fits
+    std::clearerr(file.get());  // a capture may have grown since the last end of file
+    if (n >= kSharedMinSamples && stride() <= sizeof(cf32)) {
+        if (const auto done = read_shared(n, out)) return *done;
+    }
+    const size_t block = std::min(n, kBlockSamples);
+    if (stride() > sizeof(cf32) && conv.size() < block * stride()) {
+        try {
+            conv.resize(block * stride());
+        } catch (const std::bad_alloc &) {
+            return 0;
+        }
+    }
+    size_t done = 0;
+    while (done < n) {
+        const size_t want = std::min(n - done, block);
+        unsigned char *wire = wire_slot(out + done, want, conv.data());
+        const size_t whole = read_wire(wire, want);
+        convert_wire(wire, whole, out + done);
+        done += whole;
+        if (whole < want) break;
+    }
+    return done;
+}
+
+// A large read of a regular file, shared by worker threads: each takes the next stripe of
+// the output, reads the wire bytes of its blocks at their file offsets and converts them, so
+// the page faults of a fresh output, the copies out of the page cache and the conversions run
+// side by side. The samples produced end at the first block that came back short; the stream
+// then stands after them. Nothing is read when there is one processor or the file has no
+// known position or length (a pipe): the caller reads from the stream instead.
+std::optional<size_t> Reader::read_shared(size_t n, cf32 *out) {
+    const unsigned threads = std::min(usable_processors(), kMaxReadThreads);
+    const off_t at = ftello(file.get());
+    const auto length = file_length(file.get());
+    if (threads < 2 || at < 0 || !length) return std::nullopt;
+    const uint64_t start = static_cast<uint64_t>(at);
+    const size_t s = stride();
+    n = static_cast<size_t>(std::min<uint64_t>(n, *length > start ? (*length - start) / s : 0));
+    if (n < kSharedMinSamples) return std::nullopt;
+
+    const Stripes stripes(out, n);
+    std::atomic<size_t> next{0};  // the next stripe to take
+    std::atomic<size_t> end{n};   // where the whole samples read so far stop
+    const auto work = [&] {
+        for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < stripes.count;) {
+            const auto [first, last] = stripes.bounds(k);
+            for (size_t pos = first; pos < last && pos < end.load(std::memory_order_relaxed); pos += kBlockSamples) {
+                const size_t want = std::min(last - pos, kBlockSamples);
+                unsigned char *wire = wire_slot(out + pos, want, nullptr);
+                const size_t whole = read_at(file.get(), start + pos * s, wire, want * s) / s;
+                convert_wire(wire, whole, out + pos);
+                if (whole < want) lower_to(end, pos + whole);
+            }
+        }
+    };
+    run_on_threads(work, threads);
+    const size_t done = end.load();
+    fseeko(file.get(), static_cast<off_t>(start + done * s), SEEK_SET);
+    return done;
+}
