@@ -106,6 +106,48 @@ TEST_F(ReaderTest, LongCapturesConvertEverySampleExactlyWhateverTheCallSizes) {
     }
 }
 
+// Reads of a million samples and more are shared between threads; they must give exactly
+// what small reads give, stop at a partial last sample or at the declared payload, and leave
+// the stream where the next read, small or large, continues.
+TEST_F(ReaderTest, LargeReadsEqualSmallReads) {
+    constexpr size_t kSamples = (size_t{1} << 21) + 70001;
+    struct Case {
+        int stype;
+        bool big;
+        bool blue;  // a BLUE capture with an extended header after its samples
+    };
+    const Case cases[] = {{0, false, false}, {1, false, false}, {2, false, false}, {3, false, false},
+                          {4, false, false}, {3, true, false},  {3, false, true},  {0, false, true}};
+    uint32_t x = 1;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.stype) + (c.big ? " be" : " le") + (c.blue ? " blue" : " raw"));
+        const size_t stride = complex_stride(c.stype);
+        Bytes b = c.blue ? hcb(c.stype, c.big, kSamples, 0.0, 1e9) : Bytes{};
+        const size_t payload = b.size();
+        b.resize(payload + kSamples * stride + 1);  // and a partial sample
+        for (size_t i = payload; i < b.size(); ++i) b[i] = static_cast<unsigned char>((x = x * 1664525u + 1013904223u) >> 24);
+        if (c.blue) append_extended_header(b, kw_record("NAME", 'A', "x", 1, c.big), c.big);
+        const std::string p = write_file(c.blue ? "large.blue" : "large.iq", b);
+
+        auto small = open(p, c.stype, c.big);
+        const std::vector<cf32> expected = read_all(small.get(), 65537);
+        ASSERT_EQ(expected.size(), kSamples);
+
+        auto large = open(p, c.stype, c.big);
+        std::vector<cf32> got(kSamples + 10);
+        size_t done = tolvane_read(large.get(), 3, got.data(), got.size());  // through the stream's buffer
+        done += tolvane_read(large.get(), (size_t{1} << 20) + 7, got.data() + done, got.size() - done);
+        done += tolvane_read(large.get(), 5, got.data() + done, got.size() - done);
+        done += tolvane_read(large.get(), got.size(), got.data() + done, got.size() - done);
+        ASSERT_EQ(done, kSamples);
+        EXPECT_EQ(std::memcmp(got.data(), expected.data(), kSamples * sizeof(cf32)), 0);
+        EXPECT_EQ(tolvane_read(large.get(), got.size(), got.data(), got.size()), 0u);
+        tolvane_reset(large.get());
+        ASSERT_EQ(tolvane_read(large.get(), got.size(), got.data(), got.size()), kSamples);
+        EXPECT_EQ(std::memcmp(got.data(), expected.data(), kSamples * sizeof(cf32)), 0);
+    }
+}
+
 TEST_F(ReaderTest, BlueCapturesOfEveryTypeAndByteOrderCarryTheirMetadata) {
     for (const WireCase &c : kWireCases) {
         for (bool big : {false, true}) {
