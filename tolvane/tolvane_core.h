@@ -60,7 +60,9 @@ typedef int (*tolvane_stop_fn)(void);
 QN_API Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian);
 QN_API void tolvane_destroy(Reader *reader);
 
-/* Converts up to min(count, capacity) samples into out; 0 at the end of the capture. */
+/* Converts up to min(count, capacity) samples into out; 0 at the end of the capture. A read
+ * of a million samples or more from a regular file runs on up to four threads (no more than
+ * the process may use), all joined before it returns. */
 QN_API size_t tolvane_read(Reader *reader, size_t count, cf32 *out, size_t capacity);
 QN_API size_t tolvane_read_max_out(const Reader *reader, size_t n);
 /* Back to the first sample; metadata stays. */
