@@ -72,14 +72,22 @@ struct Xoshiro {
 // ln u = e ln 2 - ln c_i + ln(1 + r), the last by its series to r^6. At i = 128, c is 1/2 and
 // its logarithm joins the exponent, so near u = 1 nothing cancels. A test over all 2^24
 // arguments proves the result equal to the correctly rounded logarithm used before.
+//
+// One table row per exponent and i, found from the float bits of m rounded at the seventh
+// mantissa bit: a rounding up to i = 128 carries into the exponent and lands on the next
+// exponent's i = 0, whose row is the same. A row holds c_i 2^-(e + 24), so that m times it is
+// f c_i exactly without taking f apart, and e ln2_hi - ln c_i, the very double the two gave
+// when added per sample.
 constexpr double kLn2Hi = 0x1.62e42fee00000p-1;  // exact times any exponent below 2^21
 constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
-constexpr int32_t kExponentBias = 127 + 24;
 constexpr uint32_t kLogSteps = 128;
+constexpr int32_t kLowestExponent = -24;                            // e of m = 1 ... 1
+constexpr uint32_t kLogRows = -kLowestExponent * kLogSteps + 1;     // up to m = 2^24 (e = 0, i = 0)
+constexpr uint32_t kLogRowBits = 0x3F800000u - (1u << 15);         // float bits of 1, less half a step
 
-struct LogStep {
-    double c;          // 1 / (1 + i / 128) in 10 significant bits; 1/2 at i = 128
-    double minus_ln_c; // 0 at i = 0 and i = 128
+struct LogRow {
+    double scaled_c;   // c_i 2^-(e + 24)
+    double ln_offset;  // e ln2_hi - ln c_i
 };
 
 // ln(2^e f) for f in [sqrt(1/2), sqrt(2)] by 2 atanh((f - 1) / (f + 1)), within 2^-57
@@ -96,51 +104,54 @@ double ln_by_atanh(double f, double e) {
     return e * kLn2Hi + (two_s + (two_s * z * q + e * kLn2Lo));
 }
 
-const LogStep *log_steps() {
-    static const std::array<LogStep, kLogSteps + 1> table = [] {
-        std::array<LogStep, kLogSteps + 1> t{};
-        t[0] = {1.0, 0.0};
-        t[kLogSteps] = {0.5, 0.0};
-        for (uint32_t i = 1; i < kLogSteps; ++i) {
-            const double exact = 1.0 / (1.0 + i / static_cast<double>(kLogSteps));
-            const double c = std::bit_cast<double>((std::bit_cast<uint64_t>(exact) + (uint64_t{1} << 42)) &
-                                                   ~((uint64_t{1} << 43) - 1));
-            const bool low = c < 0.7071067811865476;
-            t[i] = {c, -ln_by_atanh(low ? 2.0 * c : c, low ? -1.0 : 0.0)};
+// c_i, 1 / (1 + i / 128) in 10 significant bits, and -ln c_i.
+std::pair<double, double> log_step(uint32_t i) {
+    if (i == 0) return {1.0, 0.0};
+    const double exact = 1.0 / (1.0 + i / static_cast<double>(kLogSteps));
+    const double c =
+        std::bit_cast<double>((std::bit_cast<uint64_t>(exact) + (uint64_t{1} << 42)) & ~((uint64_t{1} << 43) - 1));
+    const bool low = c < 0.7071067811865476;
+    return {c, -ln_by_atanh(low ? 2.0 * c : c, low ? -1.0 : 0.0)};
+}
+
+const LogRow *log_rows() {
+    static const std::array<LogRow, kLogRows> table = [] {
+        std::array<LogRow, kLogRows> t{};
+        for (uint32_t row = 0; row < kLogRows; ++row) {
+            const auto [c, minus_ln_c] = log_step(row % kLogSteps);
+            const int32_t e = static_cast<int32_t>(row / kLogSteps) + kLowestExponent;
+            t[row] = {std::ldexp(c, -(e - kLowestExponent)), static_cast<double>(e) * kLn2Hi + minus_ln_c};
         }
         return t;
     }();
     return table.data();
 }
 
-// ln u from f, the exponent e and the table entry's (c, -ln c), for a double or a vector of
-// doubles: one source, so that every lane of the vector kernels performs exactly the scalar
-// operations. (Vectors go by reference: a 256-bit value must not cross a call of a function
-// built without AVX.)
+// ln u from m, e and the row's two values, for a double or a vector of doubles: one source, so
+// that every lane of the vector kernels performs exactly the scalar operations. (Vectors go by
+// reference: a 256-bit value must not cross a call of a function built without AVX.)
 template <typename V>
-[[gnu::always_inline]] inline void ln_from_step(const V &f, const V &e, const V &c, const V &minus_ln_c, V &ln) {
-    const V r = f * c - 1.0;
+[[gnu::always_inline]] inline void ln_from_row(const V &m, const V &e, const V &scaled_c, const V &ln_offset, V &ln) {
+    const V r = m * scaled_c - 1.0;
     const V r2 = r * r;
     const V r4 = r2 * r2;
     const V q = ((-0.5 + r * (1.0 / 3.0)) + r2 * (-0.25 + r * 0.2)) + r4 * (-1.0 / 6.0);
-    ln = (e * kLn2Hi + minus_ln_c) + ((r + r2 * q) + e * kLn2Lo);
+    ln = ln_offset + ((r + r2 * q) + e * kLn2Lo);
 }
 
-// Four arguments reduced: f in [1, 2), the exponent and the table index of each.
-struct Reduced4 {
-    __m128 f;
-    __m128i e;
-    alignas(16) uint32_t step[4];
-};
-
-[[gnu::always_inline]] inline void reduce4(__m128i m, Reduced4 &r) {
+// The rows of four arguments (stored, for the table reads) and their exponents e.
+[[gnu::always_inline]] inline __m128i log_rows4(__m128i m, uint32_t *rows) {
     const __m128i bits = _mm_castps_si128(_mm_cvtepi32_ps(m));
-    const __m128i mant = _mm_and_si128(bits, _mm_set1_epi32(0x007FFFFF));
-    const __m128i step = _mm_srli_epi32(_mm_add_epi32(mant, _mm_set1_epi32(0x8000)), 16);
-    r.f = _mm_castsi128_ps(_mm_or_si128(mant, _mm_set1_epi32(0x3F800000)));
-    r.e = _mm_add_epi32(_mm_sub_epi32(_mm_srli_epi32(bits, 23), _mm_set1_epi32(kExponentBias)),
-                        _mm_srli_epi32(step, 7));
-    _mm_store_si128(reinterpret_cast<__m128i *>(r.step), step);
+    const __m128i row = _mm_srli_epi32(_mm_sub_epi32(bits, _mm_set1_epi32(kLogRowBits)), 16);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(rows), row);
+    return _mm_add_epi32(_mm_srli_epi32(row, 7), _mm_set1_epi32(kLowestExponent));
+}
+
+[[gnu::target("avx2")]] inline __m256i log_rows8(__m256i m, uint32_t *rows) {
+    const __m256i bits = _mm256_castps_si256(_mm256_cvtepi32_ps(m));
+    const __m256i row = _mm256_srli_epi32(_mm256_sub_epi32(bits, _mm256_set1_epi32(kLogRowBits)), 16);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(rows), row);
+    return _mm256_add_epi32(_mm256_srli_epi32(row, 7), _mm256_set1_epi32(kLowestExponent));
 }
 
 [[gnu::always_inline]] inline __m128 radius4(__m128 ln, __m128 amplitude) {
@@ -149,39 +160,42 @@ struct Reduced4 {
 
 // Four radii at once, lane by lane the operations of noise_radius: doubles two at a time.
 [[gnu::always_inline]] inline __m128 noise_radius4_sse2(__m128i m, __m128 amplitude) {
-    const LogStep *table = log_steps();
-    Reduced4 r;
-    reduce4(m, r);
-    const __m128d s0 = _mm_loadu_pd(&table[r.step[0]].c), s1 = _mm_loadu_pd(&table[r.step[1]].c);
-    const __m128d s2 = _mm_loadu_pd(&table[r.step[2]].c), s3 = _mm_loadu_pd(&table[r.step[3]].c);
+    const LogRow *table = log_rows();
+    alignas(16) uint32_t row[4];
+    const __m128i e = log_rows4(m, row);
+    const __m128d s0 = _mm_loadu_pd(&table[row[0]].scaled_c), s1 = _mm_loadu_pd(&table[row[1]].scaled_c);
+    const __m128d s2 = _mm_loadu_pd(&table[row[2]].scaled_c), s3 = _mm_loadu_pd(&table[row[3]].scaled_c);
     __m128d ln01, ln23;
-    ln_from_step<__m128d>(_mm_cvtps_pd(r.f), _mm_cvtepi32_pd(r.e), _mm_unpacklo_pd(s0, s1),
-                          _mm_unpackhi_pd(s0, s1), ln01);
-    ln_from_step<__m128d>(_mm_cvtps_pd(_mm_movehl_ps(r.f, r.f)), _mm_cvtepi32_pd(_mm_shuffle_epi32(r.e, 0x0E)),
-                          _mm_unpacklo_pd(s2, s3), _mm_unpackhi_pd(s2, s3), ln23);
+    ln_from_row<__m128d>(_mm_cvtepi32_pd(m), _mm_cvtepi32_pd(e), _mm_unpacklo_pd(s0, s1), _mm_unpackhi_pd(s0, s1),
+                         ln01);
+    ln_from_row<__m128d>(_mm_cvtepi32_pd(_mm_shuffle_epi32(m, 0x0E)), _mm_cvtepi32_pd(_mm_shuffle_epi32(e, 0x0E)),
+                         _mm_unpacklo_pd(s2, s3), _mm_unpackhi_pd(s2, s3), ln23);
     return radius4(_mm_movelh_ps(_mm_cvtpd_ps(ln01), _mm_cvtpd_ps(ln23)), amplitude);
 }
 
 // The logarithms of four arguments with the four doubles in one register.
-[[gnu::target("avx2")]] inline __m128 ln4_avx2(const LogStep *table, __m128i m) {
-    Reduced4 r;
-    reduce4(m, r);
-    const __m256d s02 = _mm256_set_m128d(_mm_loadu_pd(&table[r.step[2]].c), _mm_loadu_pd(&table[r.step[0]].c));
-    const __m256d s13 = _mm256_set_m128d(_mm_loadu_pd(&table[r.step[3]].c), _mm_loadu_pd(&table[r.step[1]].c));
+[[gnu::target("avx2")]] inline __m128 ln4_avx2(const LogRow *table, __m128i m, __m128i e, const uint32_t *row) {
+    const __m256d s02 = _mm256_set_m128d(_mm_loadu_pd(&table[row[2]].scaled_c), _mm_loadu_pd(&table[row[0]].scaled_c));
+    const __m256d s13 = _mm256_set_m128d(_mm_loadu_pd(&table[row[3]].scaled_c), _mm_loadu_pd(&table[row[1]].scaled_c));
     __m256d ln;
-    ln_from_step<__m256d>(_mm256_cvtps_pd(r.f), _mm256_cvtepi32_pd(r.e), _mm256_unpacklo_pd(s02, s13),
-                          _mm256_unpackhi_pd(s02, s13), ln);
+    ln_from_row<__m256d>(_mm256_cvtepi32_pd(m), _mm256_cvtepi32_pd(e), _mm256_unpacklo_pd(s02, s13),
+                         _mm256_unpackhi_pd(s02, s13), ln);
     return _mm256_cvtpd_ps(ln);
 }
 
 [[gnu::target("avx2")]] inline __m128 noise_radius4_avx2(__m128i m, __m128 amplitude) {
-    return radius4(ln4_avx2(log_steps(), m), amplitude);
+    alignas(16) uint32_t row[4];
+    const __m128i e = log_rows4(m, row);
+    return radius4(ln4_avx2(log_rows(), m, e, row), amplitude);
 }
 
-// Eight radii: the square roots and scaling eight floats at a time.
-[[gnu::target("avx2")]] inline __m256 noise_radius8_avx2(const LogStep *table, __m128i m_lo, __m128i m_hi,
-                                                        __m256 amplitude) {
-    const __m256 ln = _mm256_set_m128(ln4_avx2(table, m_hi), ln4_avx2(table, m_lo));
+// Eight radii: the table rows found and the square roots and scaling taken eight at a time.
+[[gnu::target("avx2")]] inline __m256 noise_radius8_avx2(const LogRow *table, __m256i m, __m256 amplitude) {
+    alignas(32) uint32_t row[8];
+    const __m256i e = log_rows8(m, row);
+    const __m128 ln_lo = ln4_avx2(table, _mm256_castsi256_si128(m), _mm256_castsi256_si128(e), row);
+    const __m128 ln_hi = ln4_avx2(table, _mm256_extracti128_si256(m, 1), _mm256_extracti128_si256(e, 1), row + 4);
+    const __m256 ln = _mm256_set_m128(ln_hi, ln_lo);
     return _mm256_mul_ps(_mm256_sqrt_ps(_mm256_mul_ps(_mm256_set1_ps(-2.0f), ln)), amplitude);
 }
 
@@ -246,8 +260,9 @@ using U64x4 = uint64_t __attribute__((vector_size(32)));
 constexpr std::size_t kLaneLengths[] = {256, 512, 1024, 2048, 4096, 8192};
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kMinLanedSamples = kLanes * kLaneLengths[0];
-// Samples per lane shaped at a time: the drawn words and radii of one block stay in L1.
-constexpr std::size_t kLaneBlock = 128;
+// Samples per lane shaped at a time: the drawn words and radii of one block, and the angle
+// table's lines its samples read, stay in L1.
+constexpr std::size_t kLaneBlock = 32;
 
 struct LaneJumps {
     std::size_t lane_samples;
@@ -324,76 +339,108 @@ struct LaneStates {
     return r;
 }
 
-// The words of one sample: low half the radius argument (1 ... 2^24), high half the angle.
-[[gnu::always_inline]] inline U64x4 lane_draw(U64x4 &s0, U64x4 &s1, U64x4 &s2, U64x4 &s3) {
-    const U64x4 r1 = lane_next(s0, s1, s2, s3);
-    const U64x4 r2 = lane_next(s0, s1, s2, s3);
-    return ((r1 >> 40) + 1) | ((r2 >> 48) << 32);
-}
+// The drawn words of one block: lane j's sample t has its radius word (the first of its two
+// steps) at radius_words[t * 8 + j] and its angle word at angle_words[t * 8 + j]. Kept whole,
+// so the chain spends nothing on unpacking them; the shaping passes read the bits they need.
+struct LaneBlock {
+    alignas(32) uint64_t radius_words[kLaneBlock * kLanes];
+    alignas(32) uint64_t angle_words[kLaneBlock * kLanes];
+    alignas(32) float rho[kLaneBlock * kLanes];
+};
 
-// draws[t * 8 + j]: lane j's sample t of the block; both groups' chains interleave.
-[[gnu::always_inline]] inline void draw_lanes(LaneStates &lanes, uint64_t *draws) {
+[[gnu::always_inline]] inline void store4(uint64_t *p, const U64x4 &v) { std::memcpy(p, &v, sizeof v); }
+
+// Both groups' chains interleave.
+[[gnu::always_inline]] inline void draw_lanes(LaneStates &lanes, LaneBlock &block) {
     U64x4 a0 = lanes.s[0][0], a1 = lanes.s[0][1], a2 = lanes.s[0][2], a3 = lanes.s[0][3];
     U64x4 b0 = lanes.s[1][0], b1 = lanes.s[1][1], b2 = lanes.s[1][2], b3 = lanes.s[1][3];
-    for (std::size_t t = 0; t < kLaneBlock; ++t) {
-        const U64x4 wa = lane_draw(a0, a1, a2, a3);
-        const U64x4 wb = lane_draw(b0, b1, b2, b3);
-        std::memcpy(draws + t * kLanes, &wa, sizeof wa);
-        std::memcpy(draws + t * kLanes + 4, &wb, sizeof wb);
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += kLanes) {
+        store4(block.radius_words + k, lane_next(a0, a1, a2, a3));
+        store4(block.radius_words + k + 4, lane_next(b0, b1, b2, b3));
+        store4(block.angle_words + k, lane_next(a0, a1, a2, a3));
+        store4(block.angle_words + k + 4, lane_next(b0, b1, b2, b3));
     }
     lanes = LaneStates{{{a0, a1, a2, a3}, {b0, b1, b2, b3}}};
 }
 
-// The low halves of four drawn words.
-[[gnu::always_inline]] inline __m128i radius_arguments(const uint64_t *draws) {
-    const __m128 lo = _mm_loadu_ps(reinterpret_cast<const float *>(draws));
-    const __m128 hi = _mm_loadu_ps(reinterpret_cast<const float *>(draws + 2));
-    return _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+// The radius arguments (w >> 40) + 1, 1 ... 2^24, of four words: from their high halves.
+[[gnu::always_inline]] inline __m128i radius_arguments4(const uint64_t *words) {
+    const __m128 lo = _mm_loadu_ps(reinterpret_cast<const float *>(words));
+    const __m128 hi = _mm_loadu_ps(reinterpret_cast<const float *>(words + 2));
+    const __m128i high_halves = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+    return _mm_add_epi32(_mm_srli_epi32(high_halves, 8), _mm_set1_epi32(1));
 }
 
-[[gnu::target("avx2")]] inline void lane_radii_avx2(const uint64_t *draws, float amplitude, float *rho) {
-    const LogStep *table = log_steps();
+// The same for eight words; the in-lane shuffle leaves them in the order 0 1 4 5 2 3 6 7.
+[[gnu::target("avx2")]] inline __m256i radius_arguments8(const uint64_t *words) {
+    const __m256 lo = _mm256_loadu_ps(reinterpret_cast<const float *>(words));
+    const __m256 hi = _mm256_loadu_ps(reinterpret_cast<const float *>(words + 4));
+    const __m256i high_halves = _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m256i in_order = _mm256_permute4x64_epi64(high_halves, _MM_SHUFFLE(3, 1, 2, 0));
+    return _mm256_add_epi32(_mm256_srli_epi32(in_order, 8), _mm256_set1_epi32(1));
+}
+
+[[gnu::always_inline]] inline uint32_t angle_of(uint64_t angle_word) { return static_cast<uint32_t>(angle_word >> 48); }
+
+// The angle table is too large for L1: asking for a sample's (cos, sin) pair while its radius
+// is computed lets the output pass find it there.
+[[gnu::always_inline]] inline void prefetch_angles(const CosSin *table, const uint64_t *angle_words, std::size_t count) {
+    for (std::size_t j = 0; j < count; ++j)
+        _mm_prefetch(reinterpret_cast<const char *>(&table[angle_of(angle_words[j])]), _MM_HINT_T0);
+}
+
+[[gnu::target("avx2")]] inline void lane_radii_avx2(LaneBlock &block, float amplitude) {
+    const LogRow *table = log_rows();
+    const CosSin *angles = angle_table();
     const __m256 amp = _mm256_set1_ps(amplitude);
-    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8)
-        _mm256_storeu_ps(rho + k, noise_radius8_avx2(table, radius_arguments(draws + k),
-                                                     radius_arguments(draws + k + 4), amp));
-}
-
-template <SimdLevel level>
-[[gnu::always_inline]] inline void lane_radii(const uint64_t *draws, float amplitude, float *rho) {
-    if constexpr (level == SimdLevel::avx2) {
-        lane_radii_avx2(draws, amplitude, rho);
-    } else {
-        const __m128 amp = _mm_set1_ps(amplitude);
-        for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4)
-            _mm_storeu_ps(rho + k, noise_radius4_sse2(radius_arguments(draws + k), amp));
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8) {
+        prefetch_angles(angles, block.angle_words + k, 8);
+        _mm256_store_ps(block.rho + k, noise_radius8_avx2(table, radius_arguments8(block.radius_words + k), amp));
     }
 }
 
-// Lane j's samples of the block go to out[j * lane_samples + t].
-[[gnu::always_inline]] inline void lane_samples_out(const uint64_t *draws, const float *rho, cf32 *out,
-                                                    std::size_t lane_samples) {
+template <SimdLevel level>
+[[gnu::always_inline]] inline void lane_radii(LaneBlock &block, float amplitude) {
+    if constexpr (level == SimdLevel::avx2) {
+        lane_radii_avx2(block, amplitude);
+    } else {
+        const CosSin *angles = angle_table();
+        const __m128 amp = _mm_set1_ps(amplitude);
+        for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
+            prefetch_angles(angles, block.angle_words + k, 4);
+            _mm_store_ps(block.rho + k, noise_radius4_sse2(radius_arguments4(block.radius_words + k), amp));
+        }
+    }
+}
+
+// Lane j's samples of the block go to out[j * lane_samples + t], two lanes at a time: a
+// sample's (cos, sin) pair is one 64-bit read, and the two products of a sample are one
+// multiply by its radius duplicated (a float product has the same bits at any vector width).
+[[gnu::always_inline]] inline void lane_samples_out(const LaneBlock &block, cf32 *out, std::size_t lane_samples) {
     const CosSin *table = angle_table();
-    for (std::size_t j = 0; j < kLanes; ++j) {
-        cf32 *o = out + j * lane_samples;
+    for (std::size_t j = 0; j < kLanes; j += 2) {
+        cf32 *even = out + j * lane_samples, *odd = even + lane_samples;
         for (std::size_t t = 0; t < kLaneBlock; ++t) {
             const std::size_t k = t * kLanes + j;
-            const CosSin cs = table[draws[k] >> 32];
-            o[t] = cf32{rho[k] * cs.c, rho[k] * cs.s};
+            __m128 cs = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64 *>(&table[angle_of(block.angle_words[k])]));
+            cs = _mm_loadh_pi(cs, reinterpret_cast<const __m64 *>(&table[angle_of(block.angle_words[k + 1])]));
+            const __m128 rho = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(block.rho + k)));
+            const __m128 v = _mm_mul_ps(_mm_unpacklo_ps(rho, rho), cs);
+            _mm_storel_pi(reinterpret_cast<__m64 *>(even + t), v);
+            _mm_storeh_pi(reinterpret_cast<__m64 *>(odd + t), v);
         }
     }
 }
 
 template <SimdLevel level>
 [[gnu::always_inline]] inline void generate_tile(Xoshiro &x, const LaneJumps &jumps, float amplitude, cf32 *out) {
-    alignas(32) uint64_t draws[kLaneBlock * kLanes];
-    alignas(32) float rho[kLaneBlock * kLanes];
+    LaneBlock block;
     LaneStates lanes;
     start_lanes(x, jumps, lanes);
     for (std::size_t at = 0; at < jumps.lane_samples; at += kLaneBlock) {
-        draw_lanes(lanes, draws);
-        lane_radii<level>(draws, amplitude, rho);
-        lane_samples_out(draws, rho, out + at, jumps.lane_samples);
+        draw_lanes(lanes, block);
+        lane_radii<level>(block, amplitude);
+        lane_samples_out(block, out + at, jumps.lane_samples);
     }
     x = Xoshiro{lanes.s[1][0][3], lanes.s[1][1][3], lanes.s[1][2][3], lanes.s[1][3][3]};  // lane 7's end
 }
@@ -430,13 +477,11 @@ std::size_t generate_laned_sse2(Xoshiro &x, float amplitude, cf32 *out, std::siz
 }  // namespace
 
 float ln_u24(uint32_t m) {
-    const uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(m));
-    const uint32_t mant = bits & 0x007FFFFFu;
-    const uint32_t step = (mant + 0x8000u) >> 16;
-    const LogStep &s = log_steps()[step];
-    const double e = static_cast<int32_t>(bits >> 23) - kExponentBias + static_cast<int32_t>(step >> 7);
+    const uint32_t row = (std::bit_cast<uint32_t>(static_cast<float>(m)) - kLogRowBits) >> 16;
+    const LogRow &r = log_rows()[row];
+    const double e = static_cast<int32_t>(row / kLogSteps) + kLowestExponent;
     double ln;
-    ln_from_step<double>(std::bit_cast<float>(mant | 0x3F800000u), e, s.c, s.minus_ln_c, ln);
+    ln_from_row<double>(m, e, r.scaled_c, r.ln_offset, ln);
     return static_cast<float>(ln);
 }
 
@@ -486,7 +531,7 @@ extern "C" {
 
 Awgn *awgn_create(uint64_t seed, float amplitude) {
     qn::angle_table();
-    qn::log_steps();
+    qn::log_rows();
     Awgn *g = new (std::nothrow) Awgn;
     if (!g) return nullptr;
     g->seed = seed;
