@@ -139,70 +139,70 @@ template <typename V>
     ln = ln_offset + ((r + r2 * q) + e * kLn2Lo);
 }
 
-// The rows of four arguments (stored, for the table reads) and their exponents e.
-[[gnu::always_inline]] inline __m128i log_rows4(__m128i m, uint32_t *rows) {
+// Where the table rows of four arguments lie (byte offsets), and the exponents e of those rows.
+// The kernels read the offsets from memory: extracting them from a register costs more.
+static_assert(sizeof(LogRow) == 16 && kLogSteps * sizeof(LogRow) == 1u << 11);
+
+[[gnu::always_inline]] inline __m128i log_row_offsets4(__m128i m) {
     const __m128i bits = _mm_castps_si128(_mm_cvtepi32_ps(m));
-    const __m128i row = _mm_srli_epi32(_mm_sub_epi32(bits, _mm_set1_epi32(kLogRowBits)), 16);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(rows), row);
-    return _mm_add_epi32(_mm_srli_epi32(row, 7), _mm_set1_epi32(kLowestExponent));
+    return _mm_and_si128(_mm_srli_epi32(_mm_sub_epi32(bits, _mm_set1_epi32(kLogRowBits)), 12), _mm_set1_epi32(-16));
 }
 
-[[gnu::target("avx2")]] inline __m256i log_rows8(__m256i m, uint32_t *rows) {
+[[gnu::target("avx2")]] inline __m256i log_row_offsets8(__m256i m) {
     const __m256i bits = _mm256_castps_si256(_mm256_cvtepi32_ps(m));
-    const __m256i row = _mm256_srli_epi32(_mm256_sub_epi32(bits, _mm256_set1_epi32(kLogRowBits)), 16);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(rows), row);
-    return _mm256_add_epi32(_mm256_srli_epi32(row, 7), _mm256_set1_epi32(kLowestExponent));
+    return _mm256_and_si256(_mm256_srli_epi32(_mm256_sub_epi32(bits, _mm256_set1_epi32(kLogRowBits)), 12),
+                            _mm256_set1_epi32(-16));
 }
 
-[[gnu::always_inline]] inline __m128 radius4(__m128 ln, __m128 amplitude) {
-    return _mm_mul_ps(_mm_sqrt_ps(_mm_mul_ps(_mm_set1_ps(-2.0f), ln)), amplitude);
+[[gnu::always_inline]] inline __m128i log_exponents4(const uint32_t *offsets) {
+    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i *>(offsets));
+    return _mm_add_epi32(_mm_srli_epi32(o, 11), _mm_set1_epi32(kLowestExponent));
 }
 
-// Four radii at once, lane by lane the operations of noise_radius: doubles two at a time.
-[[gnu::always_inline]] inline __m128 noise_radius4_sse2(__m128i m, __m128 amplitude) {
-    const LogRow *table = log_rows();
-    alignas(16) uint32_t row[4];
-    const __m128i e = log_rows4(m, row);
-    const __m128d s0 = _mm_loadu_pd(&table[row[0]].scaled_c), s1 = _mm_loadu_pd(&table[row[1]].scaled_c);
-    const __m128d s2 = _mm_loadu_pd(&table[row[2]].scaled_c), s3 = _mm_loadu_pd(&table[row[3]].scaled_c);
+[[gnu::always_inline]] inline __m128d log_row(const LogRow *table, uint32_t offset) {
+    return _mm_loadu_pd(reinterpret_cast<const double *>(reinterpret_cast<const char *>(table) + offset));
+}
+
+// The logarithms of four arguments, doubles two at a time.
+[[gnu::always_inline]] inline __m128 ln4_sse2(const LogRow *table, __m128i m, const uint32_t *offsets) {
+    const __m128i e = log_exponents4(offsets);
+    const __m128d s0 = log_row(table, offsets[0]), s1 = log_row(table, offsets[1]);
+    const __m128d s2 = log_row(table, offsets[2]), s3 = log_row(table, offsets[3]);
     __m128d ln01, ln23;
     ln_from_row<__m128d>(_mm_cvtepi32_pd(m), _mm_cvtepi32_pd(e), _mm_unpacklo_pd(s0, s1), _mm_unpackhi_pd(s0, s1),
                          ln01);
     ln_from_row<__m128d>(_mm_cvtepi32_pd(_mm_shuffle_epi32(m, 0x0E)), _mm_cvtepi32_pd(_mm_shuffle_epi32(e, 0x0E)),
                          _mm_unpacklo_pd(s2, s3), _mm_unpackhi_pd(s2, s3), ln23);
-    return radius4(_mm_movelh_ps(_mm_cvtpd_ps(ln01), _mm_cvtpd_ps(ln23)), amplitude);
+    return _mm_movelh_ps(_mm_cvtpd_ps(ln01), _mm_cvtpd_ps(ln23));
 }
 
 // The logarithms of four arguments with the four doubles in one register.
-[[gnu::target("avx2")]] inline __m128 ln4_avx2(const LogRow *table, __m128i m, __m128i e, const uint32_t *row) {
-    const __m256d s02 = _mm256_set_m128d(_mm_loadu_pd(&table[row[2]].scaled_c), _mm_loadu_pd(&table[row[0]].scaled_c));
-    const __m256d s13 = _mm256_set_m128d(_mm_loadu_pd(&table[row[3]].scaled_c), _mm_loadu_pd(&table[row[1]].scaled_c));
+[[gnu::target("avx2")]] inline __m128 ln4_avx2(const LogRow *table, __m128i m, const uint32_t *offsets) {
+    const __m128i e = log_exponents4(offsets);
+    const __m256d s02 = _mm256_set_m128d(log_row(table, offsets[2]), log_row(table, offsets[0]));
+    const __m256d s13 = _mm256_set_m128d(log_row(table, offsets[3]), log_row(table, offsets[1]));
     __m256d ln;
     ln_from_row<__m256d>(_mm256_cvtepi32_pd(m), _mm256_cvtepi32_pd(e), _mm256_unpacklo_pd(s02, s13),
                          _mm256_unpackhi_pd(s02, s13), ln);
     return _mm256_cvtpd_ps(ln);
 }
 
-[[gnu::target("avx2")]] inline __m128 noise_radius4_avx2(__m128i m, __m128 amplitude) {
-    alignas(16) uint32_t row[4];
-    const __m128i e = log_rows4(m, row);
-    return radius4(ln4_avx2(log_rows(), m, e, row), amplitude);
+[[gnu::always_inline]] inline __m128 radius4(__m128 ln, __m128 amplitude) {
+    return _mm_mul_ps(_mm_sqrt_ps(_mm_mul_ps(_mm_set1_ps(-2.0f), ln)), amplitude);
 }
 
-// Eight radii: the table rows found and the square roots and scaling taken eight at a time.
-[[gnu::target("avx2")]] inline __m256 noise_radius8_avx2(const LogRow *table, __m256i m, __m256 amplitude) {
-    alignas(32) uint32_t row[8];
-    const __m256i e = log_rows8(m, row);
-    const __m128 ln_lo = ln4_avx2(table, _mm256_castsi256_si128(m), _mm256_castsi256_si128(e), row);
-    const __m128 ln_hi = ln4_avx2(table, _mm256_extracti128_si256(m, 1), _mm256_extracti128_si256(e, 1), row + 4);
+[[gnu::target("avx2")]] inline __m256 radius8(__m128 ln_lo, __m128 ln_hi, __m256 amplitude) {
     const __m256 ln = _mm256_set_m128(ln_hi, ln_lo);
     return _mm256_mul_ps(_mm256_sqrt_ps(_mm256_mul_ps(_mm256_set1_ps(-2.0f), ln)), amplitude);
 }
 
+// Four radii at once, lane by lane the operations of noise_radius.
 template <SimdLevel level>
 [[gnu::always_inline]] inline __m128 noise_radius4(__m128i m, __m128 amplitude) {
-    if constexpr (level == SimdLevel::avx2) return noise_radius4_avx2(m, amplitude);
-    else return noise_radius4_sse2(m, amplitude);
+    alignas(16) uint32_t offsets[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(offsets), log_row_offsets4(m));
+    if constexpr (level == SimdLevel::avx2) return radius4(ln4_avx2(log_rows(), m, offsets), amplitude);
+    else return radius4(ln4_sse2(log_rows(), m, offsets), amplitude);
 }
 
 // Two generator steps per sample: the radius from the top 24 bits of the first (u in (0, 1],
@@ -339,12 +339,15 @@ struct LaneStates {
     return r;
 }
 
-// The drawn words of one block: lane j's sample t has its radius word (the first of its two
-// steps) at radius_words[t * 8 + j] and its angle word at angle_words[t * 8 + j]. Kept whole,
-// so the chain spends nothing on unpacking them; the shaping passes read the bits they need.
+// One block of the lanes' samples: lane j's sample t has its radius word (the first of its
+// two steps) at radius_words[t * 8 + j] and its angle word at angle_words[t * 8 + j]. The chain
+// stores them whole and spends nothing on unpacking; the shaping passes take the bits they
+// need, the radius in two passes (arguments and table rows, then the logarithms).
 struct LaneBlock {
     alignas(32) uint64_t radius_words[kLaneBlock * kLanes];
     alignas(32) uint64_t angle_words[kLaneBlock * kLanes];
+    alignas(32) uint32_t radius_arguments[kLaneBlock * kLanes];
+    alignas(32) uint32_t log_row_offsets[kLaneBlock * kLanes];
     alignas(32) float rho[kLaneBlock * kLanes];
 };
 
@@ -389,28 +392,52 @@ struct LaneBlock {
         _mm_prefetch(reinterpret_cast<const char *>(&table[angle_of(angle_words[j])]), _MM_HINT_T0);
 }
 
+[[gnu::always_inline]] inline void store_block(uint32_t *p, __m128i v) {
+    _mm_store_si128(reinterpret_cast<__m128i *>(p), v);
+}
+
+[[gnu::target("avx2")]] inline void store_block(uint32_t *p, __m256i v) {
+    _mm256_store_si256(reinterpret_cast<__m256i *>(p), v);
+}
+
 [[gnu::target("avx2")]] inline void lane_radii_avx2(LaneBlock &block, float amplitude) {
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8) {
+        const __m256i m = radius_arguments8(block.radius_words + k);
+        store_block(block.radius_arguments + k, m);
+        store_block(block.log_row_offsets + k, log_row_offsets8(m));
+    }
     const LogRow *table = log_rows();
     const CosSin *angles = angle_table();
     const __m256 amp = _mm256_set1_ps(amplitude);
     for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8) {
         prefetch_angles(angles, block.angle_words + k, 8);
-        _mm256_store_ps(block.rho + k, noise_radius8_avx2(table, radius_arguments8(block.radius_words + k), amp));
+        const __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i *>(block.radius_arguments + k));
+        const __m128 ln_lo = ln4_avx2(table, _mm256_castsi256_si128(m), block.log_row_offsets + k);
+        const __m128 ln_hi = ln4_avx2(table, _mm256_extracti128_si256(m, 1), block.log_row_offsets + k + 4);
+        _mm256_store_ps(block.rho + k, radius8(ln_lo, ln_hi, amp));
+    }
+}
+
+inline void lane_radii_sse2(LaneBlock &block, float amplitude) {
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
+        const __m128i m = radius_arguments4(block.radius_words + k);
+        store_block(block.radius_arguments + k, m);
+        store_block(block.log_row_offsets + k, log_row_offsets4(m));
+    }
+    const LogRow *table = log_rows();
+    const CosSin *angles = angle_table();
+    const __m128 amp = _mm_set1_ps(amplitude);
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
+        prefetch_angles(angles, block.angle_words + k, 4);
+        const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i *>(block.radius_arguments + k));
+        _mm_store_ps(block.rho + k, radius4(ln4_sse2(table, m, block.log_row_offsets + k), amp));
     }
 }
 
 template <SimdLevel level>
 [[gnu::always_inline]] inline void lane_radii(LaneBlock &block, float amplitude) {
-    if constexpr (level == SimdLevel::avx2) {
-        lane_radii_avx2(block, amplitude);
-    } else {
-        const CosSin *angles = angle_table();
-        const __m128 amp = _mm_set1_ps(amplitude);
-        for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
-            prefetch_angles(angles, block.angle_words + k, 4);
-            _mm_store_ps(block.rho + k, noise_radius4_sse2(radius_arguments4(block.radius_words + k), amp));
-        }
-    }
+    if constexpr (level == SimdLevel::avx2) lane_radii_avx2(block, amplitude);
+    else lane_radii_sse2(block, amplitude);
 }
 
 // Lane j's samples of the block go to out[j * lane_samples + t], two lanes at a time: a
