@@ -440,21 +440,28 @@ template <SimdLevel level>
     else lane_radii_sse2(block, amplitude);
 }
 
-// Lane j's samples of the block go to out[j * lane_samples + t], two lanes at a time: a
-// sample's (cos, sin) pair is one 64-bit read, and the two products of a sample are one
-// multiply by its radius duplicated (a float product has the same bits at any vector width).
+// Lane j's samples of the block go to out[j * lane_samples + t], two lanes by two samples at a
+// time: a sample's (cos, sin) pair is one 64-bit read, each lane's two samples one 16-byte
+// write, and the products one multiply by the radii duplicated (a float product has the same
+// bits at any vector width).
+[[gnu::always_inline]] inline __m128 angle_pairs(const CosSin *table, uint64_t first, uint64_t second) {
+    const __m128 lo = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64 *>(&table[angle_of(first)]));
+    return _mm_loadh_pi(lo, reinterpret_cast<const __m64 *>(&table[angle_of(second)]));
+}
+
 [[gnu::always_inline]] inline void lane_samples_out(const LaneBlock &block, cf32 *out, std::size_t lane_samples) {
     const CosSin *table = angle_table();
     for (std::size_t j = 0; j < kLanes; j += 2) {
         cf32 *even = out + j * lane_samples, *odd = even + lane_samples;
-        for (std::size_t t = 0; t < kLaneBlock; ++t) {
-            const std::size_t k = t * kLanes + j;
-            __m128 cs = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64 *>(&table[angle_of(block.angle_words[k])]));
-            cs = _mm_loadh_pi(cs, reinterpret_cast<const __m64 *>(&table[angle_of(block.angle_words[k + 1])]));
-            const __m128 rho = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(block.rho + k)));
-            const __m128 v = _mm_mul_ps(_mm_unpacklo_ps(rho, rho), cs);
-            _mm_storel_pi(reinterpret_cast<__m64 *>(even + t), v);
-            _mm_storeh_pi(reinterpret_cast<__m64 *>(odd + t), v);
+        for (std::size_t t = 0; t < kLaneBlock; t += 2) {
+            const std::size_t k = t * kLanes + j, next = k + kLanes;
+            const __m128 rho_t = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(block.rho + k)));
+            const __m128 rho_next = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(block.rho + next)));
+            const __m128 rho = _mm_unpacklo_ps(rho_t, rho_next);  // even lane's two, then odd lane's two
+            const __m128 cs_even = angle_pairs(table, block.angle_words[k], block.angle_words[next]);
+            const __m128 cs_odd = angle_pairs(table, block.angle_words[k + 1], block.angle_words[next + 1]);
+            _mm_storeu_ps(&even[t].re, _mm_mul_ps(_mm_unpacklo_ps(rho, rho), cs_even));
+            _mm_storeu_ps(&odd[t].re, _mm_mul_ps(_mm_unpackhi_ps(rho, rho), cs_odd));
         }
     }
 }
