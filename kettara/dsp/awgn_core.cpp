@@ -76,14 +76,14 @@ struct Xoshiro {
 // One table row per exponent and i, found from the float bits of m rounded at the seventh
 // mantissa bit: a rounding up to i = 128 carries into the exponent and lands on the next
 // exponent's i = 0, whose row is the same. A row holds c_i 2^-(e + 24), so that m times it is
-// f c_i exactly without taking f apart, and e ln2_hi - ln c_i, the very double the two gave
-// when added per sample.
+// f c_i exactly without taking f apart, and e ln2_hi - ln c_i (e ln2_hi is exact, so the sum
+// is rounded once, whether taken here or per sample).
 constexpr double kLn2Hi = 0x1.62e42fee00000p-1;  // exact times any exponent below 2^21
 constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
 constexpr uint32_t kLogSteps = 128;
-constexpr int32_t kLowestExponent = -24;                            // e of m = 1 ... 1
-constexpr uint32_t kLogRows = -kLowestExponent * kLogSteps + 1;     // up to m = 2^24 (e = 0, i = 0)
-constexpr uint32_t kLogRowBits = 0x3F800000u - (1u << 15);         // float bits of 1, less half a step
+constexpr int32_t kLowestExponent = -24;                         // e of m in [1, 2)
+constexpr uint32_t kLogRows = -kLowestExponent * kLogSteps + 1;  // up to m = 2^24 (e = 0, i = 0)
+constexpr uint32_t kLogRowBits = 0x3F800000u - (1u << 15);       // float bits of 1, less half a step
 
 struct LogRow {
     double scaled_c;   // c_i 2^-(e + 24)
@@ -139,8 +139,10 @@ template <typename V>
     ln = ln_offset + ((r + r2 * q) + e * kLn2Lo);
 }
 
-// Where the table rows of four arguments lie (byte offsets), and the exponents e of those rows.
-// The kernels read the offsets from memory: extracting them from a register costs more.
+// Where the table rows of four or eight arguments lie: byte offsets, the row number
+// (bits - kLogRowBits) >> 16 times 16. The kernels read the offsets from memory, which costs
+// less than extracting them from a register, and take e from them (an exponent's rows span
+// 2^11 bytes).
 static_assert(sizeof(LogRow) == 16 && kLogSteps * sizeof(LogRow) == 1u << 11);
 
 [[gnu::always_inline]] inline __m128i log_row_offsets4(__m128i m) {
@@ -392,52 +394,46 @@ struct LaneBlock {
         _mm_prefetch(reinterpret_cast<const char *>(&table[angle_of(angle_words[j])]), _MM_HINT_T0);
 }
 
-[[gnu::always_inline]] inline void store_block(uint32_t *p, __m128i v) {
-    _mm_store_si128(reinterpret_cast<__m128i *>(p), v);
+// The radius arguments and logarithm row offsets of the block's samples k ... k + 3 (k + 7).
+[[gnu::always_inline]] inline void log_arguments4(LaneBlock &block, std::size_t k) {
+    const __m128i m = radius_arguments4(block.radius_words + k);
+    _mm_store_si128(reinterpret_cast<__m128i *>(block.radius_arguments + k), m);
+    _mm_store_si128(reinterpret_cast<__m128i *>(block.log_row_offsets + k), log_row_offsets4(m));
 }
 
-[[gnu::target("avx2")]] inline void store_block(uint32_t *p, __m256i v) {
-    _mm256_store_si256(reinterpret_cast<__m256i *>(p), v);
+[[gnu::target("avx2")]] inline void log_arguments8(LaneBlock &block, std::size_t k) {
+    const __m256i m = radius_arguments8(block.radius_words + k);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(block.radius_arguments + k), m);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(block.log_row_offsets + k), log_row_offsets8(m));
 }
 
-[[gnu::target("avx2")]] inline void lane_radii_avx2(LaneBlock &block, float amplitude) {
-    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8) {
-        const __m256i m = radius_arguments8(block.radius_words + k);
-        store_block(block.radius_arguments + k, m);
-        store_block(block.log_row_offsets + k, log_row_offsets8(m));
-    }
-    const LogRow *table = log_rows();
-    const CosSin *angles = angle_table();
-    const __m256 amp = _mm256_set1_ps(amplitude);
-    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 8) {
-        prefetch_angles(angles, block.angle_words + k, 8);
-        const __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i *>(block.radius_arguments + k));
-        const __m128 ln_lo = ln4_avx2(table, _mm256_castsi256_si128(m), block.log_row_offsets + k);
-        const __m128 ln_hi = ln4_avx2(table, _mm256_extracti128_si256(m, 1), block.log_row_offsets + k + 4);
-        _mm256_store_ps(block.rho + k, radius8(ln_lo, ln_hi, amp));
-    }
+// The radii of the block's samples k ... k + 3 (k + 7).
+[[gnu::always_inline]] inline void radii4(LaneBlock &block, std::size_t k, const LogRow *table, float amplitude) {
+    const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i *>(block.radius_arguments + k));
+    _mm_store_ps(block.rho + k, radius4(ln4_sse2(table, m, block.log_row_offsets + k), _mm_set1_ps(amplitude)));
 }
 
-inline void lane_radii_sse2(LaneBlock &block, float amplitude) {
-    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
-        const __m128i m = radius_arguments4(block.radius_words + k);
-        store_block(block.radius_arguments + k, m);
-        store_block(block.log_row_offsets + k, log_row_offsets4(m));
-    }
-    const LogRow *table = log_rows();
-    const CosSin *angles = angle_table();
-    const __m128 amp = _mm_set1_ps(amplitude);
-    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += 4) {
-        prefetch_angles(angles, block.angle_words + k, 4);
-        const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i *>(block.radius_arguments + k));
-        _mm_store_ps(block.rho + k, radius4(ln4_sse2(table, m, block.log_row_offsets + k), amp));
-    }
+[[gnu::target("avx2")]] inline void radii8(LaneBlock &block, std::size_t k, const LogRow *table, float amplitude) {
+    const __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i *>(block.radius_arguments + k));
+    const __m128 ln_lo = ln4_avx2(table, _mm256_castsi256_si128(m), block.log_row_offsets + k);
+    const __m128 ln_hi = ln4_avx2(table, _mm256_extracti128_si256(m, 1), block.log_row_offsets + k + 4);
+    _mm256_store_ps(block.rho + k, radius8(ln_lo, ln_hi, _mm256_set1_ps(amplitude)));
 }
 
 template <SimdLevel level>
 [[gnu::always_inline]] inline void lane_radii(LaneBlock &block, float amplitude) {
-    if constexpr (level == SimdLevel::avx2) lane_radii_avx2(block, amplitude);
-    else lane_radii_sse2(block, amplitude);
+    constexpr std::size_t width = level == SimdLevel::avx2 ? 8 : 4;
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += width) {
+        if constexpr (level == SimdLevel::avx2) log_arguments8(block, k);
+        else log_arguments4(block, k);
+    }
+    const LogRow *table = log_rows();
+    const CosSin *angles = angle_table();
+    for (std::size_t k = 0; k < kLaneBlock * kLanes; k += width) {
+        prefetch_angles(angles, block.angle_words + k, width);
+        if constexpr (level == SimdLevel::avx2) radii8(block, k, table, amplitude);
+        else radii4(block, k, table, amplitude);
+    }
 }
 
 // Lane j's samples of the block go to out[j * lane_samples + t], two lanes by two samples at a
