@@ -69,15 +69,15 @@ struct Xoshiro {
 // The logarithm of u = m 2^-24 in double precision, rounded once to float. m = 2^(e + 24) f
 // with f in [1, 2) from the float bits of m (exact); f is rounded to the nearest 1 + i / 128,
 // and with c_i, 1 / (1 + i / 128) rounded to 10 bits (so f c_i - 1 = r is exact, |r| < 2^-7.8),
-// ln u = e ln 2 - ln c_i + ln(1 + r), the last by its series to r^6. At i = 128, c is 1/2 and
+// ln u = e ln 2 - ln c_i + ln(1 + r), the last by its series to r^5. At i = 128, c is 1/2 and
 // its logarithm joins the exponent, so near u = 1 nothing cancels. A test over all 2^24
 // arguments proves the result equal to the correctly rounded logarithm used before.
 //
 // One table row per exponent and i, found from the float bits of m rounded at the seventh
 // mantissa bit: a rounding up to i = 128 carries into the exponent and lands on the next
 // exponent's i = 0, whose row is the same. A row holds c_i 2^-(e + 24), so that m times it is
-// f c_i exactly without taking f apart, and e ln2_hi - ln c_i (e ln2_hi is exact, so the sum
-// is rounded once, whether taken here or per sample).
+// f c_i exactly without taking f apart, and e ln 2 - ln c_i (in the two parts of ln 2: the
+// high part times e is exact), so a sample adds only ln(1 + r).
 constexpr double kLn2Hi = 0x1.62e42fee00000p-1;  // exact times any exponent below 2^21
 constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
 constexpr uint32_t kLogSteps = 128;
@@ -87,7 +87,7 @@ constexpr uint32_t kLogRowBits = 0x3F800000u - (1u << 15);       // float bits o
 
 struct LogRow {
     double scaled_c;   // c_i 2^-(e + 24)
-    double ln_offset;  // e ln2_hi - ln c_i
+    double ln_offset;  // e ln 2 - ln c_i
 };
 
 // ln(2^e f) for f in [sqrt(1/2), sqrt(2)] by 2 atanh((f - 1) / (f + 1)), within 2^-57
@@ -120,30 +120,29 @@ const LogRow *log_rows() {
         for (uint32_t row = 0; row < kLogRows; ++row) {
             const auto [c, minus_ln_c] = log_step(row % kLogSteps);
             const int32_t e = static_cast<int32_t>(row / kLogSteps) + kLowestExponent;
-            t[row] = {std::ldexp(c, -(e - kLowestExponent)), static_cast<double>(e) * kLn2Hi + minus_ln_c};
+            const double ed = e;
+            t[row] = {std::ldexp(c, -(e - kLowestExponent)), (ed * kLn2Hi + minus_ln_c) + ed * kLn2Lo};
         }
         return t;
     }();
     return table.data();
 }
 
-// ln u from m, e and the row's two values, for a double or a vector of doubles: one source, so
+// ln u from m and the row's two values, for a double or a vector of doubles: one source, so
 // that every lane of the vector kernels performs exactly the scalar operations. (Vectors go by
 // reference: a 256-bit value must not cross a call of a function built without AVX.)
 template <typename V>
-[[gnu::always_inline]] inline void ln_from_row(const V &m, const V &e, const V &scaled_c, const V &ln_offset, V &ln) {
+[[gnu::always_inline]] inline void ln_from_row(const V &m, const V &scaled_c, const V &ln_offset, V &ln) {
     const V r = m * scaled_c - 1.0;
     const V r2 = r * r;
-    const V r4 = r2 * r2;
-    const V q = ((-0.5 + r * (1.0 / 3.0)) + r2 * (-0.25 + r * 0.2)) + r4 * (-1.0 / 6.0);
-    ln = ln_offset + ((r + r2 * q) + e * kLn2Lo);
+    const V q = (-0.5 + r * (1.0 / 3.0)) + r2 * (-0.25 + r * 0.2);
+    ln = ln_offset + (r + r2 * q);
 }
 
 // Where the table rows of four or eight arguments lie: byte offsets, the row number
 // (bits - kLogRowBits) >> 16 times 16. The kernels read the offsets from memory, which costs
-// less than extracting them from a register, and take e from them (an exponent's rows span
-// 2^11 bytes).
-static_assert(sizeof(LogRow) == 16 && kLogSteps * sizeof(LogRow) == 1u << 11);
+// less than extracting them from a register.
+static_assert(sizeof(LogRow) == 16);
 
 [[gnu::always_inline]] inline __m128i log_row_offsets4(__m128i m) {
     const __m128i bits = _mm_castps_si128(_mm_cvtepi32_ps(m));
@@ -156,36 +155,27 @@ static_assert(sizeof(LogRow) == 16 && kLogSteps * sizeof(LogRow) == 1u << 11);
                             _mm256_set1_epi32(-16));
 }
 
-[[gnu::always_inline]] inline __m128i log_exponents4(const uint32_t *offsets) {
-    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i *>(offsets));
-    return _mm_add_epi32(_mm_srli_epi32(o, 11), _mm_set1_epi32(kLowestExponent));
-}
-
 [[gnu::always_inline]] inline __m128d log_row(const LogRow *table, uint32_t offset) {
     return _mm_loadu_pd(reinterpret_cast<const double *>(reinterpret_cast<const char *>(table) + offset));
 }
 
 // The logarithms of four arguments, doubles two at a time.
 [[gnu::always_inline]] inline __m128 ln4_sse2(const LogRow *table, __m128i m, const uint32_t *offsets) {
-    const __m128i e = log_exponents4(offsets);
     const __m128d s0 = log_row(table, offsets[0]), s1 = log_row(table, offsets[1]);
     const __m128d s2 = log_row(table, offsets[2]), s3 = log_row(table, offsets[3]);
     __m128d ln01, ln23;
-    ln_from_row<__m128d>(_mm_cvtepi32_pd(m), _mm_cvtepi32_pd(e), _mm_unpacklo_pd(s0, s1), _mm_unpackhi_pd(s0, s1),
-                         ln01);
-    ln_from_row<__m128d>(_mm_cvtepi32_pd(_mm_shuffle_epi32(m, 0x0E)), _mm_cvtepi32_pd(_mm_shuffle_epi32(e, 0x0E)),
-                         _mm_unpacklo_pd(s2, s3), _mm_unpackhi_pd(s2, s3), ln23);
+    ln_from_row<__m128d>(_mm_cvtepi32_pd(m), _mm_unpacklo_pd(s0, s1), _mm_unpackhi_pd(s0, s1), ln01);
+    ln_from_row<__m128d>(_mm_cvtepi32_pd(_mm_shuffle_epi32(m, 0x0E)), _mm_unpacklo_pd(s2, s3),
+                         _mm_unpackhi_pd(s2, s3), ln23);
     return _mm_movelh_ps(_mm_cvtpd_ps(ln01), _mm_cvtpd_ps(ln23));
 }
 
 // The logarithms of four arguments with the four doubles in one register.
 [[gnu::target("avx2")]] inline __m128 ln4_avx2(const LogRow *table, __m128i m, const uint32_t *offsets) {
-    const __m128i e = log_exponents4(offsets);
     const __m256d s02 = _mm256_set_m128d(log_row(table, offsets[2]), log_row(table, offsets[0]));
     const __m256d s13 = _mm256_set_m128d(log_row(table, offsets[3]), log_row(table, offsets[1]));
     __m256d ln;
-    ln_from_row<__m256d>(_mm256_cvtepi32_pd(m), _mm256_cvtepi32_pd(e), _mm256_unpacklo_pd(s02, s13),
-                         _mm256_unpackhi_pd(s02, s13), ln);
+    ln_from_row<__m256d>(_mm256_cvtepi32_pd(m), _mm256_unpacklo_pd(s02, s13), _mm256_unpackhi_pd(s02, s13), ln);
     return _mm256_cvtpd_ps(ln);
 }
 
@@ -509,9 +499,8 @@ std::size_t generate_laned_sse2(Xoshiro &x, float amplitude, cf32 *out, std::siz
 float ln_u24(uint32_t m) {
     const uint32_t row = (std::bit_cast<uint32_t>(static_cast<float>(m)) - kLogRowBits) >> 16;
     const LogRow &r = log_rows()[row];
-    const double e = static_cast<int32_t>(row / kLogSteps) + kLowestExponent;
     double ln;
-    ln_from_row<double>(m, e, r.scaled_c, r.ln_offset, ln);
+    ln_from_row<double>(m, r.scaled_c, r.ln_offset, ln);
     return static_cast<float>(ln);
 }
 
