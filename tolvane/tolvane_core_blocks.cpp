@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <thread>
@@ -19,8 +20,8 @@ namespace {
 
 // Samples converted per file read, so their wire bytes are still in cache when converted.
 constexpr size_t kBlockSamples = 65536;
-// Reads of at least this many samples are shared between threads: below it, starting a
-// thread costs more than the share of the work it takes over.
+// Reads of at least this many samples are shared between threads: from there on, starting a
+// thread (tens of microseconds) is a small part of what it takes over.
 constexpr size_t kSharedMinSamples = size_t{1} << 20;
 // Beyond a few threads the memory bus, not the processors, sets the pace of a read.
 constexpr unsigned kMaxReadThreads = 4;
@@ -73,6 +74,7 @@ struct Stripes {
     }
 };
 
+// Lowers value to bound when that is smaller, whatever the other threads store meanwhile.
 void lower_to(std::atomic<size_t> &value, size_t bound) {
     size_t now = value.load(std::memory_order_relaxed);
     while (bound < now && !value.compare_exchange_weak(now, bound, std::memory_order_relaxed)) {
