@@ -435,10 +435,28 @@ template <SimdLevel level>
     return _mm_loadh_pi(lo, reinterpret_cast<const __m64 *>(&table[angle_of(second)]));
 }
 
-[[gnu::always_inline]] inline void lane_samples_out(const LaneBlock &block, cf32 *out, std::size_t lane_samples) {
+// The line of a lane's run that the next block will reach at t: eight lanes write (and read)
+// too many streams at once for the hardware prefetcher, and unfetched, the stores and the
+// signal's loads wait on memory. (A prefetch beyond the end of an array is harmless.)
+[[gnu::always_inline]] inline void fetch_next_block(const cf32 *run, std::size_t t) {
+    _mm_prefetch(reinterpret_cast<const char *>(run + kLaneBlock + (t & ~std::size_t{7})), _MM_HINT_T0);
+}
+
+// Lane j's samples of the block go to out[j * lane_samples + t]; laid onto the signal, they
+// are noise * gain + signal, the signal standing at the same places as out.
+template <bool onto>
+[[gnu::always_inline]] inline void lane_samples_out(const LaneBlock &block, cf32 *out, std::size_t lane_samples,
+                                                    const cf32 *signal, float gain) {
     const CosSin *table = angle_table();
+    const __m128 g = _mm_set1_ps(gain);
+    auto put = [&](cf32 *dst, const cf32 *beside, __m128 noise) {
+        if constexpr (onto) noise = _mm_add_ps(_mm_mul_ps(noise, g), _mm_loadu_ps(&beside->re));
+        _mm_storeu_ps(&dst->re, noise);
+    };
     for (std::size_t j = 0; j < kLanes; j += 2) {
-        cf32 *even = out + j * lane_samples, *odd = even + lane_samples;
+        const std::size_t run = j * lane_samples;
+        cf32 *even = out + run, *odd = even + lane_samples;
+        const cf32 *signal_even = onto ? signal + run : even, *signal_odd = signal_even + lane_samples;
         for (std::size_t t = 0; t < kLaneBlock; t += 2) {
             const std::size_t k = t * kLanes + j, next = k + kLanes;
             const __m128 rho_t = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(block.rho + k)));
@@ -446,33 +464,46 @@ template <SimdLevel level>
             const __m128 rho = _mm_unpacklo_ps(rho_t, rho_next);  // even lane's two, then odd lane's two
             const __m128 cs_even = angle_pairs(table, block.angle_words[k], block.angle_words[next]);
             const __m128 cs_odd = angle_pairs(table, block.angle_words[k + 1], block.angle_words[next + 1]);
-            _mm_storeu_ps(&even[t].re, _mm_mul_ps(_mm_unpacklo_ps(rho, rho), cs_even));
-            _mm_storeu_ps(&odd[t].re, _mm_mul_ps(_mm_unpackhi_ps(rho, rho), cs_odd));
+            switch (t % 8) {  // a line of each of the four runs every 8 samples
+            case 0: fetch_next_block(even, t); break;
+            case 2: fetch_next_block(odd, t); break;
+            case 4: if constexpr (onto) fetch_next_block(signal_even, t); break;
+            case 6: if constexpr (onto) fetch_next_block(signal_odd, t); break;
+            }
+            put(even + t, signal_even + t, _mm_mul_ps(_mm_unpacklo_ps(rho, rho), cs_even));
+            put(odd + t, signal_odd + t, _mm_mul_ps(_mm_unpackhi_ps(rho, rho), cs_odd));
         }
     }
 }
 
-template <SimdLevel level>
-[[gnu::always_inline]] inline void generate_tile(Xoshiro &x, const LaneJumps &jumps, float amplitude, cf32 *out) {
+// A tile into out; laid onto signal[0 ..) when given, block by block, so that the signal
+// streams in while the samples are shaped.
+template <SimdLevel level, bool onto>
+[[gnu::always_inline]] inline void generate_tile(Xoshiro &x, const LaneJumps &jumps, float amplitude, cf32 *out,
+                                                 const cf32 *signal, float gain) {
     LaneBlock block;
     LaneStates lanes;
     start_lanes(x, jumps, lanes);
     for (std::size_t at = 0; at < jumps.lane_samples; at += kLaneBlock) {
         draw_lanes(lanes, block);
         lane_radii<level>(block, amplitude);
-        lane_samples_out(block, out + at, jumps.lane_samples);
+        lane_samples_out<onto>(block, out + at, jumps.lane_samples, onto ? signal + at : nullptr, gain);
     }
     x = Xoshiro{lanes.s[1][0][3], lanes.s[1][1][3], lanes.s[1][2][3], lanes.s[1][3][3]};  // lane 7's end
 }
 
 // Whole tiles, largest lane length first; returns the samples written (a multiple of 8 x 256).
 template <SimdLevel level>
-[[gnu::always_inline]] inline std::size_t generate_laned(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
+[[gnu::always_inline]] inline std::size_t generate_laned(Xoshiro &x, float amplitude, cf32 *out, std::size_t n,
+                                                         const NoiseOnto *onto) {
     const auto &jumps = lane_jumps();
     std::size_t done = 0;
     for (std::size_t i = jumps.size(); i-- > 0;) {
         const std::size_t tile = kLanes * jumps[i].lane_samples;
-        for (; n - done >= tile; done += tile) generate_tile<level>(x, jumps[i], amplitude, out + done);
+        for (; n - done >= tile; done += tile) {
+            if (onto) generate_tile<level, true>(x, jumps[i], amplitude, out + done, onto->signal + done, onto->gain);
+            else generate_tile<level, false>(x, jumps[i], amplitude, out + done, nullptr, 0.0f);
+        }
     }
     return done;
 }
@@ -486,15 +517,21 @@ template <SimdLevel level>
     radius4<SimdLevel::avx2>(m, amplitude, out);
 }
 
-std::size_t generate_laned_sse2(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
-    return generate_laned<SimdLevel::sse2>(x, amplitude, out, n);
+std::size_t generate_laned_sse2(Xoshiro &x, float amplitude, cf32 *out, std::size_t n, const NoiseOnto *onto) {
+    return generate_laned<SimdLevel::sse2>(x, amplitude, out, n, onto);
 }
 
-[[gnu::target("avx2"), gnu::flatten]] std::size_t generate_laned_avx2(Xoshiro &x, float amplitude, cf32 *out, std::size_t n) {
-    return generate_laned<SimdLevel::avx2>(x, amplitude, out, n);
+[[gnu::target("avx2"), gnu::flatten]] std::size_t generate_laned_avx2(Xoshiro &x, float amplitude, cf32 *out,
+                                                                      std::size_t n, const NoiseOnto *onto) {
+    return generate_laned<SimdLevel::avx2>(x, amplitude, out, n, onto);
 }
 
 }  // namespace
+
+void lay_noise_onto(const NoiseOnto &onto, cf32 *out, std::size_t n) {
+    for (std::size_t k = 0; k < n; ++k)
+        out[k] = cf32{out[k].re * onto.gain + onto.signal[k].re, out[k].im * onto.gain + onto.signal[k].im};
+}
 
 float ln_u24(uint32_t m) {
     const uint32_t row = (std::bit_cast<uint32_t>(static_cast<float>(m)) - kLogRowBits) >> 16;
@@ -508,13 +545,15 @@ float noise_radius(uint32_t m, float amplitude) { return std::sqrt(-2.0f * ln_u2
 
 // The one place the noise kernels are chosen: lanes for large requests, then the serial
 // generator four samples at a time, then one at a time; each of the level's own build.
-void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
+void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n, const NoiseOnto *onto) {
     Xoshiro x{g->s[0], g->s[1], g->s[2], g->s[3]};
+    std::size_t laid = 0;  // the lanes lay their own samples onto the signal
     std::size_t done = 0;
     if (level != SimdLevel::scalar) {  // the scalar path draws and shapes one sample at a time
         const bool avx2 = level == SimdLevel::avx2;
         if (n >= kMinLanedSamples)
-            done = avx2 ? generate_laned_avx2(x, g->amplitude, out, n) : generate_laned_sse2(x, g->amplitude, out, n);
+            laid = done = avx2 ? generate_laned_avx2(x, g->amplitude, out, n, onto)
+                               : generate_laned_sse2(x, g->amplitude, out, n, onto);
         const std::size_t passes = (n - done) / 4;
         if (avx2) generate4_avx2(x, g->amplitude, out + done, passes);
         else generate4_sse2(x, g->amplitude, out + done, passes);
@@ -528,6 +567,7 @@ void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n) {
         out[k].re = rho * table[angle].c;
         out[k].im = rho * table[angle].s;
     }
+    if (onto) lay_noise_onto(NoiseOnto{onto->gain, onto->signal + laid}, out + laid, n - laid);
     g->s[0] = x.s0;
     g->s[1] = x.s1;
     g->s[2] = x.s2;

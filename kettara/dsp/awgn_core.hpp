@@ -20,8 +20,18 @@ namespace qn {
 // the given level.
 void noise_radius4(SimdLevel level, const uint32_t *m, float amplitude, float *out);
 
+// Noise laid onto a signal as it is generated: out[k] = noise[k] * gain + signal[k], in that
+// float order, signal[k] standing beside out[k].
+struct NoiseOnto {
+    float gain;
+    const cf32 *signal;
+};
+
+// Noise already in out[0 .. n) laid onto the signal: out[k] = out[k] * gain + signal[k].
+void lay_noise_onto(const NoiseOnto &onto, cf32 *out, std::size_t n);
+
 // The next n samples of g through the generator loop of the given level (awgn_generate
-// takes the widest the CPU runs).
-void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n);
+// takes the widest the CPU runs); laid onto a signal when onto is given.
+void generate_noise(Awgn *g, SimdLevel level, cf32 *out, std::size_t n, const NoiseOnto *onto = nullptr);
 
 }  // namespace qn

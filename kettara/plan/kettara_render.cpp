@@ -20,6 +20,7 @@
 #include "wfm_draw.h"
 #include "wfm_resolve.h"
 #include "wfm_synth_core.h"
+#include "wfm_synth_core.hpp"
 
 namespace qn {
 
@@ -140,12 +141,16 @@ public:
 
     // The on part: caches in order, then the noise, block by block so out stays in cache.
     void on_part(Synth *g, cf32 *out, uint64_t n) const {
+        if (base_sum_) {  // the noise is laid onto the sum as it is drawn: one pass over memory
+            if (g) synth_noise_onto(g, w_, base_sum_, out, n);
+            else std::memcpy(out, base_sum_, n * sizeof(cf32));
+            return;
+        }
         cf32 z[kBlock];
         for (uint64_t at = 0; at < n; at += kBlock) {
             const uint64_t m = std::min(kBlock, n - at);
             cf32 *o = out + at;
-            const cf32 *signal = base_sum_ ? base_sum_ + at : o;
-            if (!base_sum_) sum_caches(o, at, m);
+            sum_caches(o, at, m);
             if (g) wfm_synth_noise_steps(g, z, m);
             if (seg_.own_noise) {
                 // The lone source's output is its signal plus its own noise, then its gain.
@@ -158,11 +163,9 @@ public:
                 for (uint64_t k = 0; k < m; ++k) o[k] = cf32{z[k].re * w_, z[k].im * w_};
             } else if (g) {
                 for (uint64_t k = 0; k < m; ++k)
-                    o[k] = cf32{z[k].re * w_ + signal[k].re, z[k].im * w_ + signal[k].im};
+                    o[k] = cf32{z[k].re * w_ + o[k].re, z[k].im * w_ + o[k].im};
             } else if (seg_.n_cached == 0) {
                 std::memset(o, 0, m * sizeof(cf32));
-            } else if (signal != o) {
-                std::memcpy(o, signal, m * sizeof(cf32));
             }
         }
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "awgn_core.h"
+#include "awgn_core.hpp"
 #include "checked.hpp"
 #include "det_math.hpp"
 #include "fir_core.h"
@@ -130,7 +131,7 @@ struct Synth {
     PnPtr pn;
 
     void steps(cf32 *out, size_t n);
-    void noise_steps(cf32 *out, size_t n);
+    void noise_steps(cf32 *out, size_t n, const qn::NoiseOnto *onto = nullptr);
     void reset();
     size_t state_bytes() const;
     void get_state(uint8_t *blob) const;
@@ -386,15 +387,22 @@ void Synth::steps(cf32 *out, size_t n) {
     }
 }
 
-void Synth::noise_steps(cf32 *out, size_t n) {
+void Synth::noise_steps(cf32 *out, size_t n, const qn::NoiseOnto *onto) {
     if (!awgn) {
         std::fill(out, out + n, cf32{0.0f, 0.0f});
+        if (onto) qn::lay_noise_onto(*onto, out, n);
         return;
     }
     // Straight into out, in the generator's own chunks: long requests run its faster lanes.
+    const qn::SimdLevel level = qn::best_simd_level();
     for (size_t done = 0; done < n;) {
         const size_t m = std::min(awgn_generate_max_out(), n - done);
-        awgn_generate(awgn.get(), m, out + done, m);
+        if (onto) {
+            const qn::NoiseOnto part{onto->gain, onto->signal + done};
+            qn::generate_noise(awgn.get(), level, out + done, m, &part);
+        } else {
+            qn::generate_noise(awgn.get(), level, out + done, m);
+        }
         done += m;
     }
 }
@@ -743,3 +751,9 @@ int wfm_synth_set_state(Synth *s, const void *blob) {
 }
 
 }  // extern "C"
+
+void qn::synth_noise_onto(Synth *s, float gain, const cf32 *signal, cf32 *out, size_t n) {
+    if (!s || !out || !signal || n == 0) return;
+    const NoiseOnto onto{gain, signal};
+    s->noise_steps(out, n, &onto);
+}

@@ -26,4 +26,8 @@ constexpr bool is_symbol_type(uint32_t wtype) {
 // Results as wfm_synth_set_bits, which is the form with loop_start 0.
 int synth_set_looping_bits(Synth *s, const uint8_t *bits, size_t n, size_t loop_start, uint32_t modulation);
 
+// The synthesiser's next n noise samples laid onto a signal: out[k] = noise[k] * gain +
+// signal[k], as wfm_synth_noise_steps followed by that sum gives it, in one pass.
+void synth_noise_onto(Synth *s, float gain, const cf32 *signal, cf32 *out, size_t n);
+
 }  // namespace qn

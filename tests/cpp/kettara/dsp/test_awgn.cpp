@@ -91,6 +91,28 @@ TEST_P(NoisePaths, MatchThePlainGeneratorAndContinueIt) {
     }
 }
 
+// Laid onto a signal, every path gives noise * gain + signal in that float order, the signs
+// of zero included.
+TEST_P(NoisePaths, LaidOntoASignalAddTheScaledNoise) {
+    const auto [level, n] = GetParam();
+    const float gain = 0.7f;
+    Samples signal(n);
+    for (size_t k = 0; k < n; ++k)
+        signal[k] = k % 3 ? cf32{0.25f * static_cast<float>(k % 7) - 1.0f, -0.5f} : cf32{-0.0f, 0.0f};
+    Awgn *g = awgn_create(9, 0.3f);
+    ReferenceNoise ref(9, 0.3f);
+    Samples want(n);
+    for (size_t k = 0; k < n; ++k) {
+        const cf32 z = ref.sample();
+        want[k] = cf32{z.re * gain + signal[k].re, z.im * gain + signal[k].im};
+    }
+    Samples got(n);
+    const qn::NoiseOnto onto{gain, signal.data()};
+    qn::generate_noise(g, level, got.data(), n, &onto);
+    EXPECT_TRUE(same_bits(got, want));
+    awgn_destroy(g);
+}
+
 QN_INSTANTIATE_OVER_PATHS(NoisePaths);
 
 bool ln_correctly_rounded(uint32_t m) {
