@@ -366,7 +366,8 @@ struct LaneBlock {
     return _mm_add_epi32(_mm_srli_epi32(high_halves, 8), _mm_set1_epi32(1));
 }
 
-// The same for eight words; the in-lane shuffle leaves them in the order 0 1 4 5 2 3 6 7.
+// The same for eight words (the in-lane shuffle leaves them in the order 0 1 4 5 2 3 6 7,
+// the permute restores it).
 [[gnu::target("avx2")]] inline __m256i radius_arguments8(const uint64_t *words) {
     const __m256 lo = _mm256_loadu_ps(reinterpret_cast<const float *>(words));
     const __m256 hi = _mm256_loadu_ps(reinterpret_cast<const float *>(words + 4));
@@ -378,7 +379,8 @@ struct LaneBlock {
 [[gnu::always_inline]] inline uint32_t angle_of(uint64_t angle_word) { return static_cast<uint32_t>(angle_word >> 48); }
 
 // The angle table is too large for L1: asking for a sample's (cos, sin) pair while its radius
-// is computed lets the output pass find it there.
+// is computed lets the output pass find it there. Spread among the logarithms the requests
+// cost little; issued all at once, or from the chain, they stall it.
 [[gnu::always_inline]] inline void prefetch_angles(const CosSin *table, const uint64_t *angle_words, std::size_t count) {
     for (std::size_t j = 0; j < count; ++j)
         _mm_prefetch(reinterpret_cast<const char *>(&table[angle_of(angle_words[j])]), _MM_HINT_T0);
