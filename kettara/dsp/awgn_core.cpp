@@ -437,11 +437,12 @@ template <SimdLevel level>
     return _mm_loadh_pi(lo, reinterpret_cast<const __m64 *>(&table[angle_of(second)]));
 }
 
-// The line of a lane's run that the next block will reach at t: eight lanes write (and read)
-// too many streams at once for the hardware prefetcher, and unfetched, the stores and the
-// signal's loads wait on memory. (A prefetch beyond the end of an array is harmless.)
-[[gnu::always_inline]] inline void fetch_next_block(const cf32 *run, std::size_t t) {
-    _mm_prefetch(reinterpret_cast<const char *>(run + kLaneBlock + (t & ~std::size_t{7})), _MM_HINT_T0);
+// Fetches the line of a lane's run that the output pass reaches two blocks later: eight lanes
+// write (and, laid onto a signal, read) too many streams for the hardware prefetcher, and
+// unfetched, the stores and the signal's loads wait on memory; one block ahead is too close
+// for lines that come from memory. (A prefetch beyond the end of an array is harmless.)
+[[gnu::always_inline]] inline void fetch_ahead(const cf32 *run, std::size_t t) {
+    _mm_prefetch(reinterpret_cast<const char *>(run + 2 * kLaneBlock + (t & ~std::size_t{7})), _MM_HINT_T0);
 }
 
 // Lane j's samples of the block go to out[j * lane_samples + t]; laid onto the signal, they
@@ -467,10 +468,10 @@ template <bool onto>
             const __m128 cs_even = angle_pairs(table, block.angle_words[k], block.angle_words[next]);
             const __m128 cs_odd = angle_pairs(table, block.angle_words[k + 1], block.angle_words[next + 1]);
             switch (t % 8) {  // a line of each of the four runs every 8 samples
-            case 0: fetch_next_block(even, t); break;
-            case 2: fetch_next_block(odd, t); break;
-            case 4: if constexpr (onto) fetch_next_block(signal_even, t); break;
-            case 6: if constexpr (onto) fetch_next_block(signal_odd, t); break;
+            case 0: fetch_ahead(even, t); break;
+            case 2: fetch_ahead(odd, t); break;
+            case 4: if constexpr (onto) fetch_ahead(signal_even, t); break;
+            case 6: if constexpr (onto) fetch_ahead(signal_odd, t); break;
             }
             put(even + t, signal_even + t, _mm_mul_ps(_mm_unpacklo_ps(rho, rho), cs_even));
             put(odd + t, signal_odd + t, _mm_mul_ps(_mm_unpackhi_ps(rho, rho), cs_odd));
