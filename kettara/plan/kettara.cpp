@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "checked.hpp"
-#include "kettara_parallel.hpp"
 #include "kettara_plan.hpp"
+#include "qn_parallel.hpp"
 #include "wfm_compose.h"
 #include "wfm_resolve.h"
 #include "wfm_scene.hpp"

@@ -1,4 +1,4 @@
-#include "kettara_parallel.hpp"
+#include "qn_parallel.hpp"
 
 #include <pthread.h>
 #include <unistd.h>
