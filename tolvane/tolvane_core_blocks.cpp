@@ -1,17 +1,11 @@
 // Reading the samples of one call: wire bytes read in blocks and converted while they are
 // still in cache, and a large read of a regular file shared by worker threads.
-#include <pthread.h>
-#include <sched.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <new>
-#include <thread>
-#include <vector>
 
+#include "qn_parallel.hpp"
 #include "tolvane_core.hpp"
 
 using namespace tolvane;
@@ -25,32 +19,6 @@ constexpr size_t kBlockSamples = 65536;
 constexpr size_t kSharedMinSamples = size_t{1} << 20;
 // Beyond a few threads the memory bus, not the processors, sets the pace of a read.
 constexpr unsigned kMaxReadThreads = 4;
-
-unsigned usable_processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    return static_cast<unsigned>(CPU_COUNT(&set));
-}
-
-// Runs work on the calling thread and on up to threads - 1 more, all joined before it
-// returns; when a thread cannot be started, those that did share the work. The helpers
-// block every signal, so that signals reach the caller's own threads as they would without
-// them.
-template <typename Work>
-void run_on_threads(const Work &work, unsigned threads) {
-    std::vector<std::thread> helpers;
-    sigset_t all, callers;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &callers);  // inherited by the threads started here
-    try {
-        helpers.reserve(threads - 1);
-        while (helpers.size() + 1 < threads) helpers.emplace_back(std::cref(work));
-    } catch (const std::exception &) {
-    }
-    pthread_sigmask(SIG_SETMASK, &callers, nullptr);
-    work();
-    for (std::thread &t : helpers) t.join();
-}
 
 // The output of a shared read in stripes that end at huge-page boundaries of its address
 // space, so that no two threads fault in the same huge page of a fresh array at once (one
@@ -141,7 +109,7 @@ size_t Reader::read_block(size_t n, cf32 *out) {
 // then stands after them. Nothing is read when there is one processor or the file has no
 // known position or length (a pipe): the caller reads from the stream instead.
 std::optional<size_t> Reader::read_shared(size_t n, cf32 *out) {
-    const unsigned threads = std::min(usable_processors(), kMaxReadThreads);
+    const unsigned threads = std::min(qn::usable_processors(), kMaxReadThreads);
     const off_t at = ftello(file.get());
     const auto length = file_length(file.get());
     if (threads < 2 || at < 0 || !length) return std::nullopt;
@@ -151,21 +119,18 @@ std::optional<size_t> Reader::read_shared(size_t n, cf32 *out) {
     if (n < kSharedMinSamples) return std::nullopt;
 
     const Stripes stripes(out, n);
-    std::atomic<size_t> next{0};  // the next stripe to take
-    std::atomic<size_t> end{n};   // where the whole samples read so far stop
-    const auto work = [&] {
-        for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < stripes.count;) {
-            const auto [first, last] = stripes.bounds(k);
-            for (size_t pos = first; pos < last && pos < end.load(std::memory_order_relaxed); pos += kBlockSamples) {
-                const size_t want = std::min(last - pos, kBlockSamples);
-                unsigned char *wire = wire_slot(out + pos, want, nullptr);
-                const size_t whole = read_at(file.get(), start + pos * s, wire, want * s) / s;
-                convert_wire(wire, whole, out + pos);
-                if (whole < want) lower_to(end, pos + whole);
-            }
+    std::atomic<size_t> end{n};  // where the whole samples read so far stop
+    auto read_stripe = [&](uint64_t k) {
+        const auto [first, last] = stripes.bounds(k);
+        for (size_t pos = first; pos < last && pos < end.load(std::memory_order_relaxed); pos += kBlockSamples) {
+            const size_t want = std::min(last - pos, kBlockSamples);
+            unsigned char *wire = wire_slot(out + pos, want, nullptr);
+            const size_t whole = read_at(file.get(), start + pos * s, wire, want * s) / s;
+            convert_wire(wire, whole, out + pos);
+            if (whole < want) lower_to(end, pos + whole);
         }
     };
-    run_on_threads(work, threads);
+    qn::run_jobs(stripes.count, threads, read_stripe);
     const size_t done = end.load();
     fseeko(file.get(), static_cast<off_t>(start + done * s), SEEK_SET);
     return done;

@@ -62,6 +62,8 @@ namespace {
 
 constexpr uint64_t kFoldScratchBytes = uint64_t{1} << 28;
 constexpr uint64_t kFoldChunk = 32768;
+// Below this cache length a thread costs more than the synthesis it would take over.
+constexpr uint64_t kMinParallelSamples = 4096;
 
 bool is_noise(const SourceSpec &s) { return s.type == WFM_TYPE_NOISE; }
 // NaN counts as no noise, as in the synthesiser.
@@ -266,12 +268,20 @@ public:
                 return fail();
             plan_.caches[c] = std::move(buf);
         };
-        run_jobs(layout.individual.size(), seg.num_samples, max_threads_, job);
+        run_jobs(layout.individual.size(), threads_for(seg.num_samples), job);
         return !failed_.load();
     }
 
 private:
     void fail() { failed_.exchange(true); }
+
+    // Threads for jobs over caches of n samples: the online processors, at most max_threads_
+    // unless that is 0; a single one for short caches.
+    unsigned threads_for(uint64_t n) const {
+        if (n < kMinParallelSamples) return 1;
+        const unsigned online = online_processors();
+        return max_threads_ != 0 ? std::min(online, max_threads_) : online;
+    }
 
     bool reuse(uint64_t cache, uint64_t n, cf32 *out) const {
         if (!prebuilt_ || cache >= prebuilt_->lengths.size() || prebuilt_->lengths[cache] != n)
@@ -308,7 +318,7 @@ private:
                 gains[j] = wfm_level_gain(src.level);
                 if (!synthesise(src, src.snr, n, plan_.fs, scratch[j].get())) fail();
             };
-            run_jobs(m, n, max_threads_, make);
+            run_jobs(m, threads_for(n), make);
             if (failed_.load()) return false;
             const bool assign_first = first == 0;
             auto combine = [&](uint64_t chunk) {
@@ -327,7 +337,7 @@ private:
                     }
                 }
             };
-            run_jobs((n + kFoldChunk - 1) / kFoldChunk, n, max_threads_, combine);
+            run_jobs((n + kFoldChunk - 1) / kFoldChunk, threads_for(n), combine);
         }
         plan_.caches[cache] = std::move(fold);
         return true;

@@ -1,0 +1,1 @@
+#include "../common/parallel_tests.inc"
