@@ -60,7 +60,7 @@ def sweep_rates(table):
     t = best_interleaved({
         "ours": ours, "ours_out": ours_out, "noise": noise_alone,
         "numpy": lambda: numpy_sweep(caches, gains, lambda snr: -(snr - 6.0206), rng),
-    }, repeat=5, min_time=0.0)
+    }, repeat=9, min_time=0.0)
     samples = N * len(SWEEP)
     rate = {name: samples / seconds / 1e6 for name, seconds in t.items()}
     table.row("Plan.at sweep, 4 sources + floor", rate["ours"], rate["numpy"], "NumPy sum + default_rng")
@@ -88,7 +88,7 @@ def thread_scaling(table, plan):
             w.join()
 
     for reuse in (False, True):
-        t = best_interleaved({1: lambda: run(1, reuse), 2: lambda: run(2, reuse)}, repeat=5, min_time=0.0)
+        t = best_interleaved({1: lambda: run(1, reuse), 2: lambda: run(2, reuse)}, repeat=9, min_time=0.0)
         samples = renders * N
         table.row("Plan.at%s from 2 Python threads" % ("(out=)" if reuse else ""),
                   samples / t[2] / 1e6, samples / t[1] / 1e6, "1 thread")
@@ -106,7 +106,7 @@ def build_scaling(table):
     def build(threads):
         lib.kettara_destroy(lib.kettara_prepare_threads(scene, threads))
 
-    t = best_interleaved({1: lambda: build(1), 2: lambda: build(2)}, repeat=5, min_time=0.0)
+    t = best_interleaved({1: lambda: build(1), 2: lambda: build(2)}, repeat=9, min_time=0.0)
     table.row("plan build, 8 RRC sources, 2 processors (builds/s)", 1 / t[2], 1 / t[1], "1 processor")
 
 
