@@ -192,8 +192,15 @@ private:
 // A render that takes every cache at its base gain, unrotated, can use the base sums.
 bool at_base_gains(const RenderParams &r) { return !r.gains && !r.phases && !r.enabled; }
 
-void build_base_sums(const Plan &plan) {
-    std::vector<SampleBuffer> sums(plan.segments.size());
+// Never throws: an exception leaving std::call_once can leave the flag unusable in some
+// runtimes. Without the room for the list, no segment has a sum.
+void build_base_sums(const Plan &plan) noexcept {
+    std::vector<SampleBuffer> sums;
+    try {
+        sums.resize(plan.segments.size());
+    } catch (const std::bad_alloc &) {
+        return;
+    }
     const RenderParams base;
     for (std::size_t k = 0; k < sums.size(); ++k) {
         const PlanSegment &seg = plan.segments[k];
@@ -210,11 +217,7 @@ void build_base_sums(const Plan &plan) {
 
 // The base sum of segment k, built on first use; null when it has none.
 const cf32 *base_sum(const Plan &plan, std::size_t k) {
-    try {
-        std::call_once(plan.base_sums_once, build_base_sums, std::cref(plan));
-    } catch (const std::bad_alloc &) {
-        return nullptr;  // the next render tries again
-    }
+    std::call_once(plan.base_sums_once, build_base_sums, std::cref(plan));
     return k < plan.base_sums.size() ? plan.base_sums[k].get() : nullptr;
 }
 
