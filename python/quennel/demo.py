@@ -30,7 +30,7 @@ def summarise(capture: str, meta: str) -> None:
 
 def main() -> int:
     from quennel.cli import main as cli
-    from quennel.cli._scene import template_json
+    from quennel.scene import template_json
 
     os.makedirs(OUT, exist_ok=True)
     scene = os.path.join(OUT, "template.json")

@@ -31,8 +31,8 @@ import math
 import os
 
 from . import __version__
-from .cli._capture import capture_keywords, detached_payload, keyword_value
-from .cli._common import ENDIANS, FORMATS, SAMPLE_TYPES
+from .capture import ENDIANS, FORMATS, SAMPLE_TYPES, capture_keywords, detached_payload, keyword_value
+from .errors import InputRefused
 
 RECIPE_FORMAT = 1  # layout of the recorded keys; a reader refuses a larger number
 PRODUCER = "quennel"
@@ -50,7 +50,7 @@ _BLUE_TAGS = {"recipe": "QUENNEL_RECIPE", "producer": "QUENNEL_PRODUCER", "versi
               "scene": "QUENNEL_SCENE", "options": "QUENNEL_OPTIONS", "sha512": "QUENNEL_SHA512"}
 
 
-class RecipeError(ValueError):
+class RecipeError(InputRefused, ValueError):
     """A capture without a usable recipe; the message says why in one line."""
 
 

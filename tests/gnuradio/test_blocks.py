@@ -15,8 +15,8 @@ from gnuradio import blocks, gr
 
 import kettara
 import tolvane
-from quennel.cli._capture import Writer
-from quennel.cli._scene import Composer
+from quennel.capture import Writer
+from quennel.scene import Composer
 from quennel.gnuradio import capture_sink, capture_source, scene_source
 from quennel.interrupt import interrupt
 
@@ -164,7 +164,7 @@ def test_capture_source_tags_only_the_annotations_it_can_place(tmp_path):
 WRITER = textwrap.dedent("""
     import sys, time
     import numpy as np
-    from quennel.cli._capture import Writer
+    from quennel.capture import Writer
     writer = Writer(sys.argv[1], "blue", "ci16", fs=1e6)
     samples = (np.arange(5000) % 200 / 400).astype(np.complex64) * (1 + 1j)
     start = 0

@@ -213,7 +213,7 @@ def test_render_refuses_a_bad_frame_in_a_scene_file(tmp_path):
 # --- info, convert ----------------------------------------------------------------------
 
 def _blue_with_keywords(path):
-    from quennel.cli._capture import Writer
+    from quennel.capture import Writer
 
     writer = Writer(str(path), "blue", "ci16", "be", fs=2e6, fc=100e6, t0=1700000000.5)
     writer.add_keyword("OPERATOR", "A", b"quennel", 7)
@@ -284,7 +284,7 @@ def _follow(*args):
 
 
 def test_follow_reads_a_growing_capture_to_its_end(tmp_path):
-    from quennel.cli._capture import Writer
+    from quennel.capture import Writer
 
     path = tmp_path / "live.blue"
     writer = Writer(str(path), "blue", "cf32")

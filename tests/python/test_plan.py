@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import kettara
-from quennel.cli._scene import Composer
+from quennel.scene import Composer
 
 SINGLE = (
     '{"segments": [{"num_samples": 6000, "delay_samples": 300, "off_samples": [100, 900],'

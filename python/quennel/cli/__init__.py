@@ -2,14 +2,14 @@
 
 Each subcommand lives in its own module, listed in SUBCOMMANDS; a module provides
 `add_parser(subparsers)`, which adds its parser and sets `run(args)` as its default. `run`
-returns the exit status (None for 0) and reports failures by raising CliError.
+returns the exit status (None for 0) and reports failures by raising QuennelError.
 """
 
 import argparse
 import importlib
 import sys
 
-from ._common import CliError, FramingError
+from ..errors import FramingError, QuennelError
 
 SUBCOMMANDS = (
     "quennel.cli.template",
@@ -55,7 +55,7 @@ def main(argv=None) -> int:
     except FramingError as error:
         print(error, file=sys.stderr)  # the scene library's own words, which name our options
         return error.status
-    except CliError as error:
+    except QuennelError as error:
         print(f"quennel {args.command}: {error}", file=sys.stderr)
         return error.status
     except KeyboardInterrupt:

@@ -7,9 +7,10 @@ import sys
 
 import numpy as np
 
-from ._capture import Writer, capture_keywords, keyword_value, sigmf_meta_path, write_sigmf_meta
-from ._common import ENDIANS, FORMATS, SAMPLE_TYPES, Progress, input_capture, open_reader, output_capture
-from .render import describe
+from .._progress import Progress
+from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, Writer, capture_keywords, input_capture, keyword_value,
+                       open_reader, output_capture, sigmf_meta_path, write_sigmf_meta)
+from ._common import describe
 
 BLOCK = 1 << 16
 KEYWORDS_KEY = "quennel:keywords"

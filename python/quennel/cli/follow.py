@@ -5,8 +5,11 @@ import signal
 import time
 
 from .._native import tolvane_lib
+from .._progress import Progress
+from ..capture import open_reader
 from ..interrupt import interrupt as flag
-from ._common import Progress, add_capture_hints, open_reader, si
+from ..units import si
+from ._common import add_capture_hints
 
 BLOCK = 1 << 16
 STATUS = {"eof": 0, "timeout": 3, "interrupted": 130}

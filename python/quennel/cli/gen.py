@@ -3,8 +3,9 @@
 import argparse
 
 from . import render
-from ._common import CliError, read_text
-from ._scene import CRC_NAMES, MODE_NAMES, MODULATIONS, RANDOMISE_NAMES, TYPE_NAMES, one_source_scene_json
+from ._common import read_text
+from ..errors import UsageError
+from ..scene import CRC_NAMES, MODE_NAMES, MODULATIONS, RANDOMISE_NAMES, TYPE_NAMES, one_source_scene_json
 
 
 def _bits(text: str) -> str:
@@ -97,7 +98,7 @@ def source_keys(args) -> dict:
 def run(args) -> int | None:
     for name in ("samples", "off", "delay", "repeats"):
         if getattr(args, name) < 0:
-            raise CliError(f"--{name} must not be negative")
+            raise UsageError(f"--{name} must not be negative")
     text = one_source_scene_json(source_keys(args), args.fs, args.samples, args.off, args.delay, args.repeats)
     if args.output is None:
         print(text)

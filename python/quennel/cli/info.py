@@ -4,10 +4,12 @@ import datetime
 import json
 import math
 
+from ..capture import input_capture, open_reader
 from ..recipe import NoRecipe, RecipeError, blue_recipe_tags
 from ..recipe import recipe as read_recipe
-from ._common import add_capture_hints, input_capture, open_reader, si
-from ._scene import scene_sources
+from ..scene import scene_sources
+from ..units import si
+from ._common import add_capture_hints
 
 _FIELDS = ("file_type", "sample_type", "mode", "endian", "fs", "fs_source", "fc", "fc_source", "t0", "t0_source",
            "num_samples", "trailing_bytes")

@@ -8,8 +8,11 @@ from dataclasses import dataclass
 import numpy as np
 
 from .._native import kettara_lib
-from ._common import CliError, add_capture_hints, input_capture, open_reader, read_text, si
-from ._scene import SYMBOL_TYPES, TYPE_NAMES, Composer
+from ..capture import input_capture, open_reader
+from ..errors import QuennelError, UsageError
+from ..scene import SYMBOL_TYPES, TYPE_NAMES, Composer
+from ..units import si
+from ._common import add_capture_hints, read_text
 
 MAX_SCATTER = 20000
 MAX_SPANS_SEARCHED = 1 << 16
@@ -61,9 +64,9 @@ def _size(text: str) -> tuple[int, int]:
     try:
         width, height = (int(v) for v in text.lower().split("x"))
     except ValueError:
-        raise CliError(f"--size must be WIDTHxHEIGHT in pixels, not {text!r}") from None
+        raise UsageError(f"--size must be WIDTHxHEIGHT in pixels, not {text!r}") from None
     if not (400 <= width <= 10000 and 300 <= height <= 10000):
-        raise CliError("--size must be between 400x300 and 10000x10000")
+        raise UsageError("--size must be between 400x300 and 10000x10000")
     return width, height
 
 
@@ -80,9 +83,9 @@ def _is_scene(path: str) -> bool:
 def run(args) -> None:
     size = _size(args.size)
     if args.nfft < 16:
-        raise CliError("--nfft must be at least 16")
+        raise UsageError("--nfft must be at least 16")
     if args.samples < 1:
-        raise CliError("--samples must be at least 1")
+        raise UsageError("--samples must be at least 1")
     if _is_scene(args.input):
         signal, symbols = _scene_signal(args.input, args.samples)
     else:
@@ -92,7 +95,7 @@ def run(args) -> None:
         else:
             symbols = _annotated_symbol_source(args.input, signal, args.rrc_beta)
     if len(signal.samples) == 0:
-        raise CliError(f"{args.input}: no samples to plot")
+        raise QuennelError(f"{args.input}: no samples to plot")
     draw(signal, symbols, args.output, size, args.nfft)
     print(f"wrote {args.output} ({size[0]}x{size[1]})")
 
@@ -206,7 +209,7 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
         from matplotlib.figure import Figure
         from matplotlib.ticker import EngFormatter
     except ImportError:
-        raise CliError("plotting needs matplotlib: pip install 'quennel[plot]'") from None
+        raise QuennelError("plotting needs matplotlib: pip install 'quennel[plot]'") from None
     x = signal.samples
     fs = signal.fs
     scale_f = fs if fs > 0 else 1.0
@@ -257,4 +260,4 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
     try:
         figure.savefig(output, dpi=dpi, format="png")
     except OSError as error:
-        raise CliError(f"{output}: {error.strerror or error}") from None
+        raise QuennelError(f"{output}: {error.strerror or error}") from None

@@ -5,18 +5,12 @@ import json
 import math
 import time
 
-import numpy as np
-
-from .._native import kettara_lib
-from ..recipe import (BYTES_PER_SAMPLE, OPTION_DEFAULTS, RecipeError, blue_keywords, dumps, file_sha512,
-                      new_recipe, sigmf_global)
+from ..capture import FORMATS, format_from_name, input_capture, output_capture
+from ..errors import UsageError
+from ..recipe import OPTION_DEFAULTS, dumps
 from ..recipe import recipe as read_recipe
-from ._capture import Writer, write_sigmf_meta
-from ._common import (FORMATS, CliError, InputRefused, Progress, add_capture_hints, format_from_name,
-                      input_capture, output_capture, read_text)
-from ._scene import Composer, refusal_reason
-
-BLOCK = 1 << 16
+from ..render import render_capture
+from ._common import add_capture_hints, describe, read_text
 
 
 def _start_time(text: str) -> float:
@@ -90,16 +84,12 @@ def add_parser(subparsers) -> None:
 def run(args) -> None:
     if args.from_capture is None:
         if args.scene is None:
-            raise CliError("give a SCENE file, or --from CAPTURE")
+            raise UsageError("give a SCENE file, or --from CAPTURE")
         return render_scene(read_text(args.scene, "scene"), args.scene, args)
     if args.scene is not None:
-        raise CliError("give a SCENE file or --from CAPTURE, not both")
+        raise UsageError("give a SCENE file or --from CAPTURE, not both")
     source = args.from_capture
-    try:
-        recorded = (read_recipe(None, source) if source.lower().endswith(".json")
-                    else read_recipe(input_capture(source)))
-    except RecipeError as error:
-        raise InputRefused(str(error)) from None
+    recorded = read_recipe(None, source) if source.lower().endswith(".json") else read_recipe(input_capture(source))
     return render_scene(recorded["scene"], f"the scene recorded in {source}", args, recorded["options"])
 
 
@@ -113,32 +103,32 @@ def capture_options(args, recorded: dict | None = None) -> tuple[str, dict]:
     path, options["format"] = output_capture(args.output, options["format"])
     if options["detached"] and options["format"] != "blue":
         if args.detached:
-            raise CliError("--detached is for BLUE captures")
+            raise UsageError("--detached is for BLUE captures")
         options["detached"] = False
     if options["detached"] and path.endswith(".det"):
-        raise CliError(f"name the header file of a detached capture, not its payload {path!r}")
+        raise UsageError(f"name the header file of a detached capture, not its payload {path!r}")
     limit = getattr(args, "limit", None)
     if limit is not None and limit < 0:
-        raise CliError("--samples must not be negative")
+        raise UsageError("--samples must not be negative")
     options["samples"] = recorded["samples"] if limit is None else limit
     overrides = dict(recorded["overrides"] if getattr(args, "overrides", None) is None else args.overrides)
     snr, seed = getattr(args, "override_snr", None), getattr(args, "override_seed", None)
     if snr is not None:
         if not math.isfinite(snr):
-            raise CliError("--snr must be a finite number of dB")
+            raise UsageError("--snr must be a finite number of dB")
         overrides["snr"] = snr
     if seed is not None:
         if not 0 <= seed < 1 << 64:
-            raise CliError("--seed must be from 0 to 2^64-1")
+            raise UsageError("--seed must be from 0 to 2^64-1")
         overrides["seed"] = seed
     try:
         dumps(overrides)
     except ValueError:
-        raise CliError("--overrides must hold finite numbers only (not NaN or infinities)") from None
+        raise UsageError("--overrides must hold finite numbers only (not NaN or infinities)") from None
     options["overrides"] = overrides
     for name in ("atten", "fc", "t0"):
         if not math.isfinite(options[name]):
-            raise CliError(f"--{name} must be a finite number")
+            raise UsageError(f"--{name} must be a finite number")
     return path, options
 
 
@@ -146,124 +136,6 @@ def render_scene(text: str, name: str, args, recorded: dict | None = None) -> No
     """Writes the scene text as the capture the output options describe, with its recipe,
     and reports."""
     path, options = capture_options(args, recorded)
-    fmt = options["format"]
-    recipe = new_recipe(text, options)
-    with scene_composer(text, name, recorded is not None) as composer:
-        write_samples = scene_stream(composer, options, name)
-        writer = scene_writer(path, fmt, composer, options)
-        try:
-            write_samples(writer)
-            if fmt == "blue":
-                _record_in_blue(writer, recipe)
-            summary = writer.close()
-        except BaseException:
-            writer.abandon()
-            raise
-        if fmt != "blue":
-            recipe["sha512"] = file_sha512(path)
-        if fmt == "sigmf":
-            segments, _records = composer.annotated_segments()  # the segments point into _records
-            write_sigmf_meta(writer, segments, composer.n_segments, extra_global=sigmf_global(recipe))
-    recipe_file = getattr(args, "recipe", None)
-    if recipe_file:
-        _write_recipe_file(recipe_file, recipe)
+    summary = render_capture(text, name, path, options, recorded is not None, getattr(args, "recipe", None))
     if not getattr(args, "quiet", False):
-        print(describe(path, fmt, options["sample_type"], summary))
-
-
-def scene_writer(path: str, fmt: str, composer: Composer, options: dict) -> Writer:
-    """A writer for the scene's samples with the recorded options (the scene's headroom
-    is added to the attenuation)."""
-    return Writer(path, fmt, options["sample_type"], options["endian"], fs=composer.sample_rate(),
-                  fc=options["fc"], t0=options["t0"], atten_db=options["atten"] + _headroom(composer.text),
-                  detached=options["detached"] and fmt == "blue")
-
-
-def scene_stream(composer: Composer, options: dict, name: str):
-    """A function that writes the scene's samples into a writer as the options ask:
-    composed, or rendered through a plan when there are overrides; at most
-    options["samples"] of them. Refusals come here, before any file is created."""
-    limit = options["samples"]
-    if options["overrides"]:
-        samples = plan_render(composer.text, options["overrides"])
-        samples = samples if limit is None else samples[:limit]
-        return lambda writer: writer.write(samples)
-    if composer.repeats_forever and limit is None:
-        raise CliError(f"{name} repeats for ever: give --samples N")
-    length = None if composer.repeats_forever else composer.pass_length()
-    goal = length if limit is None else limit if length is None else min(limit, length)
-    return lambda writer: _stream(composer, writer, goal)
-
-
-def scene_composer(text: str, name: str, recorded: bool) -> Composer:
-    """The composer of scene text; a recorded scene that cannot be composed is a damaged recipe."""
-    try:
-        return Composer(text, name)
-    except CliError as error:
-        if not recorded:
-            raise
-        raise InputRefused(f"the recorded scene cannot be rendered: {error}") from None
-
-
-def plan_render(text: str, overrides: dict) -> np.ndarray:
-    """The scene rendered through a plan with the overrides, exactly as Plan.render."""
-    import kettara
-
-    try:
-        plan = kettara.Plan(text)
-    except (RuntimeError, ValueError) as error:
-        reason = refusal_reason(error) if isinstance(error, RuntimeError) else str(error)
-        raise InputRefused(f"overrides need a render plan, and the scene cannot have one: {reason}") from None
-    with plan:
-        return plan.render(dumps(overrides))
-
-
-def _record_in_blue(writer: Writer, recipe: dict) -> None:
-    """Adds the recipe's keywords, with the checksum of the payload written so far."""
-    writer.flush()
-    recipe["sha512"] = file_sha512(writer.data_file, writer.data_start,
-                                   writer.samples * BYTES_PER_SAMPLE[writer.sample_type])
-    for tag, letter, data, count in blue_keywords(recipe):
-        if not writer.add_keyword(tag, letter, data, count):
-            raise CliError(f"{writer.path}: the recipe keyword {tag} cannot be stored in BLUE "
-                           f"({len(data)} bytes)")
-
-
-def _write_recipe_file(path: str, recipe: dict) -> None:
-    try:
-        with open(path, "w", encoding="utf-8") as file:
-            file.write(json.dumps(recipe, indent=2, allow_nan=False) + "\n")
-    except OSError as error:
-        raise CliError(f"{path}: cannot write the recipe: {error.strerror}") from None
-
-
-def _stream(composer: Composer, writer: Writer, goal: int | None) -> None:
-    """Writes goal samples of the scene, or all of it when goal is None."""
-    progress = Progress("render", goal)
-    block = np.empty(BLOCK if goal is None else min(BLOCK, max(goal, 1)), dtype=np.complex64)
-    done = 0
-    while goal is None or done < goal:
-        produced = composer.read(block if goal is None else block[: min(BLOCK, goal - done)])
-        if produced == 0:
-            break
-        writer.write(block[:produced])
-        done += produced
-        progress.update(done)
-    progress.finish()
-
-
-def _headroom(text: str) -> float:
-    """The scene's "headroom" in dB (0 when absent or not a finite number)."""
-    value = kettara_lib().wfm_spec_headroom(text.encode())
-    return value if math.isfinite(value) else 0.0
-
-
-def describe(path: str, fmt: str, sample_type: str, summary: dict) -> str:
-    """One line on a written capture: size, format, peak and clipping."""
-    peak = summary["peak_dbfs"]
-    peak_text = "silent" if peak == float("-inf") else f"peak {peak:.2f} dBFS"
-    if summary["clipped"]:
-        clip_text = f"CLIPPED {summary['clip_fraction']:.3%} of components"
-    else:
-        clip_text = "no clipping" if sample_type.startswith("ci") else "float samples, no clipping"
-    return f"wrote {summary['samples']} samples to {path} ({fmt}, {sample_type}): {peak_text}, {clip_text}"
+        print(describe(path, options["format"], options["sample_type"], summary))

@@ -9,8 +9,9 @@ import threading
 
 import numpy as np
 
-from ._common import CliError, read_text
-from ._scene import plan_refusal
+from ..errors import QuennelError, UsageError
+from ..scene import plan_refusal
+from ._common import read_text
 
 
 def add_parser(subparsers) -> None:
@@ -66,9 +67,9 @@ def snr_range(text: str) -> np.ndarray:
     try:
         start, stop, step = (float(part) for part in text.split(":"))
     except ValueError:
-        raise CliError(f"--snr takes START:STOP:STEP in dB, not {text!r}") from None
+        raise UsageError(f"--snr takes START:STOP:STEP in dB, not {text!r}") from None
     if not step > 0 or not stop >= start:
-        raise CliError("--snr needs STEP > 0 and STOP >= START")
+        raise UsageError("--snr needs STEP > 0 and STOP >= START")
     count = int(np.floor((stop - start) / step + 1e-9)) + 1
     return start + step * np.arange(count)
 
@@ -78,12 +79,12 @@ def load_metric(spec: str | None):
         return power_and_peak
     module_name, _, function_name = spec.partition(":")
     if not module_name or not function_name:
-        raise CliError(f"--metric takes MODULE:FUNCTION, not {spec!r}")
+        raise UsageError(f"--metric takes MODULE:FUNCTION, not {spec!r}")
     sys.path.insert(0, os.getcwd())
     try:
         return getattr(importlib.import_module(module_name), function_name)
     except (ImportError, AttributeError) as error:
-        raise CliError(f"--metric {spec}: {error}") from None
+        raise QuennelError(f"--metric {spec}: {error}") from None
 
 
 def connect(address: str | None):
@@ -92,11 +93,11 @@ def connect(address: str | None):
     try:
         from distributed import Client
     except ImportError:
-        raise CliError("--scheduler needs dask.distributed (pip install 'dask[distributed]')") from None
+        raise QuennelError("--scheduler needs dask.distributed (pip install 'dask[distributed]')") from None
     try:
         return Client(address, timeout="10s")
     except (OSError, TimeoutError) as error:
-        raise CliError(f"cannot reach the scheduler at {address}: {error}") from None
+        raise QuennelError(f"cannot reach the scheduler at {address}: {error}") from None
 
 
 def write_table(table: np.ndarray, path: str | None) -> None:
@@ -122,14 +123,14 @@ def run(args) -> None:
     from ..sweep import sweep
 
     if args.trials < 1:
-        raise CliError("--trials must be at least 1")
+        raise UsageError("--trials must be at least 1")
     snrs = snr_range(args.snr)
     metric = load_metric(args.metric)
     text = read_text(args.scene, "scene")
     try:
         plan = kettara.Plan(text)
     except RuntimeError as error:
-        raise plan_refusal(error, text, args.scene) from None
+        raise plan_refusal(error, args.scene) from None
     client = connect(args.scheduler)
     try:
         table = sweep(plan, metric, snrs, args.trials, base_seed=args.seed, threads=args.threads, client=client)
@@ -139,4 +140,4 @@ def run(args) -> None:
     try:
         write_table(table, args.output)
     except OSError as error:
-        raise CliError(f"{args.output}: {error.strerror}") from None
+        raise QuennelError(f"{args.output}: {error.strerror}") from None

@@ -1,6 +1,6 @@
 """quennel template: print the example scene."""
 
-from ._scene import template_json
+from ..scene import template_json
 
 
 def add_parser(subparsers) -> None:

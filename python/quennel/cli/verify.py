@@ -5,10 +5,10 @@ import tempfile
 
 import numpy as np
 
-from ..recipe import RecipeError, data_sha512
+from ..capture import input_capture, open_reader
+from ..recipe import data_sha512
 from ..recipe import recipe as read_recipe
-from ._common import InputRefused, input_capture, open_reader
-from .render import scene_composer, scene_stream, scene_writer
+from ..render import scene_composer, scene_stream, scene_writer
 
 BLOCK = 1 << 16
 
@@ -28,10 +28,7 @@ def add_parser(subparsers) -> None:
 
 def run(args) -> int:
     path = input_capture(args.capture)
-    try:
-        recorded = read_recipe(path, args.recipe)
-    except RecipeError as error:
-        raise InputRefused(str(error)) from None
+    recorded = read_recipe(path, args.recipe)
     options = recorded["options"]
     with open_reader(path, options["sample_type"], options["endian"]) as reader:
         held = reader.num_samples

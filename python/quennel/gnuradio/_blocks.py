@@ -13,8 +13,9 @@ from gnuradio import gr
 
 import tolvane
 
-from ..cli._capture import Writer, sigmf_meta_path, write_sigmf_meta
-from ..cli._common import ENDIANS, SAMPLE_TYPES, CliError, capture_data_path, output_capture
+from ..capture import (ENDIANS, SAMPLE_TYPES, Writer, capture_data_path, output_capture, sigmf_meta_path,
+                       write_sigmf_meta)
+from ..errors import QuennelError, UsageError
 from ._streams import SceneStream
 
 ANNOTATION = "annotation"  # tag key of one burst: its SigMF annotation as a dictionary
@@ -37,7 +38,7 @@ def _annotation_tag(annotation: dict):
 
 def _check_choice(name: str, value: str, choices) -> None:
     if value not in choices:
-        raise ValueError(f"{name} must be one of {', '.join(choices)}, not {value!r}")
+        raise UsageError(f"{name} must be one of {', '.join(choices)}, not {value!r}")
 
 
 class scene_source(gr.sync_block):
@@ -207,15 +208,9 @@ class capture_sink(gr.sync_block):
                  endian="le", start_time=0.0):
         _check_choice("sample_type", sample_type, SAMPLE_TYPES)
         _check_choice("endian", endian, ENDIANS)
-        try:
-            path, fmt = output_capture(str(path), format)
-        except CliError as error:
-            raise ValueError(str(error)) from None
-        try:
-            self._writer = Writer(path, fmt, sample_type, endian, fs=float(samp_rate), fc=float(center_freq),
-                                  t0=float(start_time))
-        except CliError as error:
-            raise OSError(str(error)) from None
+        path, fmt = output_capture(str(path), format)
+        self._writer = Writer(path, fmt, sample_type, endian, fs=float(samp_rate), fc=float(center_freq),
+                              t0=float(start_time))
         self._annotations = [] if fmt == "sigmf" else None
         gr.sync_block.__init__(self, name="quennel_capture_sink", in_sig=[np.complex64], out_sig=None)
 
@@ -248,6 +243,6 @@ class capture_sink(gr.sync_block):
             writer.close()
             if self._annotations:
                 write_sigmf_meta(writer, annotations=sorted(self._annotations, key=lambda a: a[_SAMPLE_START]))
-        except CliError as error:
+        except QuennelError as error:
             gr.logger("quennel_capture_sink").error(str(error))
         return True

@@ -6,36 +6,18 @@ for one source of one segment instance, without "core:sample_start" (the offset 
 
 import json
 import math
-import os
 
 import numpy as np
 
 import kettara
 
-from ..cli._capture import sigmf_meta_text
-from ..cli._common import CliError
-from ..cli._scene import TIMING_RANGES, TYPE_NAMES, Composer
+from ..capture import sigmf_meta_text
+from ..errors import SceneError, UsageError
+from ..scene import TIMING_RANGES, TYPE_NAMES, Composer, scene_text
 
 NOISE = TYPE_NAMES.index("noise")
 
 _SAMPLE_START = "core:sample_start"
-
-
-def scene_text(scene) -> str:
-    """Scene JSON given as text, as a parsed object, or as the name of a file holding it."""
-    if isinstance(scene, dict):
-        return json.dumps(scene)
-    if isinstance(scene, str) and scene.lstrip().startswith("{"):
-        return scene
-    try:
-        path = os.fspath(scene)
-    except TypeError:
-        raise TypeError(f"scene must be scene JSON text, a parsed scene or a file name, not {scene!r}") from None
-    try:
-        with open(path, encoding="utf-8") as file:
-            return file.read()
-    except (OSError, UnicodeDecodeError) as error:
-        raise ValueError(f"{scene}: cannot read the scene ({error})") from None
 
 
 def _overrides(snr, seed) -> dict:
@@ -43,11 +25,11 @@ def _overrides(snr, seed) -> dict:
     overrides = {}
     if snr is not None:
         if isinstance(snr, bool) or not isinstance(snr, (int, float)) or not math.isfinite(snr):
-            raise ValueError(f"snr must be a finite number of dB, not {snr!r}")
+            raise UsageError(f"snr must be a finite number of dB, not {snr!r}")
         overrides["snr"] = float(snr)
     if seed is not None:
         if isinstance(seed, bool) or not isinstance(seed, int):
-            raise ValueError(f"seed must be an integer, not {seed!r}")
+            raise UsageError(f"seed must be an integer, not {seed!r}")
         overrides["seed"] = seed & 0xFFFFFFFF  # a plan uses the low 32 bits
     return overrides
 
@@ -75,7 +57,7 @@ def _one_pass(text: str) -> str:
     try:
         scene = json.loads(text)
     except ValueError as error:
-        raise ValueError(f"the scene is not JSON: {error}") from None
+        raise SceneError(f"the scene is not JSON: {error}") from None
     scene.pop("repeat", None)
     scene.pop("continuous", None)
     return json.dumps(scene)
@@ -93,10 +75,7 @@ class SceneStream:
     def __init__(self, scene, snr: float | None = None, seed: int | None = None):
         overrides = _overrides(snr, seed)
         text = scene_text(scene)
-        try:
-            composer = Composer(text)
-        except CliError as error:
-            raise ValueError(str(error)) from None
+        composer = Composer(text)
         self.repeats = composer.repeats_forever
         self._seed_advance = composer.seed_advance
         self._overrides = overrides

@@ -1,14 +1,15 @@
-"""Scenes through the scene library's C interface: composing, writing scene text, framing
-checks, and where every instance falls."""
+"""Scenes through the scene library's C interface: loading, composing, writing scene text,
+framing checks, why a scene is refused, and where every instance falls."""
 
 import ctypes
 import json
+import os
 
 import numpy as np
 
-from .._native import (RANGE_DELAY_SAMPLES, RANGE_NUM_SAMPLES, RANGE_OFF_SAMPLES, ComposeSpan, SegmentSpec,
-                       SourceSpec, kettara_lib, names, take_text)
-from ._common import CliError, FramingError
+from ._native import (RANGE_DELAY_SAMPLES, RANGE_NUM_SAMPLES, RANGE_OFF_SAMPLES, ComposeSpan, SegmentSpec,
+                      SourceSpec, kettara_lib, names, take_text)
+from .errors import FramingError, SceneError, UsageError
 
 TYPE_NAMES = names("TYPE_NAMES")
 SYMBOL_TYPES = ("pn", "bpsk", "qpsk", "bits", "symbols", "dsss")
@@ -18,6 +19,23 @@ RANDOMISE_NAMES = ("off", "ccsds", "legacy")  # the library has no table of thes
 CRC_NAMES = names("CRC_NAMES")
 TIMING_RANGES = RANGE_NUM_SAMPLES | RANGE_OFF_SAMPLES | RANGE_DELAY_SAMPLES
 MAX_LISTED_INSTANCES = 1 << 20
+
+
+def scene_text(scene) -> str:
+    """Scene JSON given as text, as a parsed object, or as the name of a file holding it."""
+    if isinstance(scene, dict):
+        return json.dumps(scene)
+    if isinstance(scene, str) and scene.lstrip().startswith("{"):
+        return scene
+    try:
+        path = os.fspath(scene)
+    except TypeError:
+        raise TypeError(f"scene must be scene JSON text, a parsed scene or a file name, not {scene!r}") from None
+    try:
+        with open(path, encoding="utf-8") as file:
+            return file.read()
+    except (OSError, UnicodeDecodeError) as error:
+        raise SceneError(f"{scene}: cannot read the scene ({error})") from None
 
 
 def template_json() -> str:
@@ -52,14 +70,14 @@ def one_source_scene_json(source: dict, fs: float, num_samples: int, off_samples
     try:
         text = json.dumps({"segments": [segment]}, allow_nan=False)
     except ValueError:
-        raise CliError("options take finite numbers (not inf or nan)") from None
+        raise UsageError("options take finite numbers (not inf or nan)") from None
     message = frame_error(text)
     if message:
         raise FramingError(message)
     lib = kettara_lib()
     normalised = take_text(lib.wfm_spec_normalise(text.encode()), lib.cJSON_free)
     if normalised is None:
-        raise CliError("the options do not make a scene")
+        raise UsageError("the options do not make a scene")
     return normalised
 
 
@@ -79,39 +97,37 @@ def scene_sources(scene) -> list[list[dict]]:
     return result
 
 
-def diagnose(text: str, name: str) -> CliError:
+def diagnose(text: str, name: str) -> SceneError:
     """Why the scene library refused a scene, as precisely as can be told."""
     try:
         scene = json.loads(text)
     except json.JSONDecodeError as error:
-        return CliError(f"{name}: not a scene: invalid JSON ({error.msg} at line {error.lineno}, "
-                        f"column {error.colno})")
+        return SceneError(f"{name}: not a scene: invalid JSON ({error.msg} at line {error.lineno}, "
+                          f"column {error.colno})")
     message = frame_error(text)
     if message:
         return FramingError(message)
     if not isinstance(scene, dict) or not isinstance(scene.get("segments"), list) or not scene["segments"]:
-        return CliError(f"{name}: not a scene: it needs a non-empty \"segments\" array")
+        return SceneError(f"{name}: not a scene: it needs a non-empty \"segments\" array")
     for index, sources in enumerate(scene_sources(scene)):
         segment = scene["segments"][index]
         if not isinstance(segment, dict):
-            return CliError(f"{name}: segment {index + 1} is not an object")
+            return SceneError(f"{name}: segment {index + 1} is not an object")
         if "sum" in segment and "type" in segment:
-            return CliError(f"{name}: segment {index + 1} has both \"sum\" and \"type\"")
+            return SceneError(f"{name}: segment {index + 1} has both \"sum\" and \"type\"")
         if not sources:
-            return CliError(f"{name}: segment {index + 1} has an empty \"sum\"")
+            return SceneError(f"{name}: segment {index + 1} has an empty \"sum\"")
         for source in sources:
             if source.get("type") not in TYPE_NAMES:
-                return CliError(f"{name}: segment {index + 1}: a source needs \"type\", one of "
-                                + ", ".join(TYPE_NAMES))
-    return CliError(f"{name}: the scene cannot be composed (in a sum, only the first source "
-                    "with an snr may have a level other than 0)")
+                return SceneError(f"{name}: segment {index + 1}: a source needs \"type\", one of "
+                                  + ", ".join(TYPE_NAMES))
+    return SceneError(f"{name}: the scene cannot be composed (in a sum, only the first source "
+                      "with an snr may have a level other than 0)")
 
 
-def plan_refusal(error: RuntimeError, text: str, name: str) -> CliError:
-    """Why kettara.Plan refused the scene text: the composer's diagnosis when the scene does not
-    even compose, else the planning reason the library attached to the error as a note."""
-    Composer(text, name).close()
-    return CliError(f"{name}: the scene cannot have a render plan: {refusal_reason(error)}")
+def plan_refusal(error: RuntimeError, name: str) -> SceneError:
+    """Why kettara.Plan refused the scene: the reason the library attached to the error."""
+    return SceneError(f"{name}: the scene cannot have a render plan: {refusal_reason(error)}")
 
 
 def refusal_reason(error: RuntimeError) -> str:

@@ -1,0 +1,242 @@
+"""Captures through the capture library's C interface: names and formats, opening,
+writing, SigMF sidecars and keywords."""
+
+import ctypes
+import json
+import os
+import struct
+
+import numpy as np
+
+from ._native import libc, names, take_text, tolvane_lib
+from .errors import CaptureError, UsageError
+
+FORMATS = names("_enum_Reader_ftype")  # index = file type code of the capture library
+SAMPLE_TYPES = names("_enum_Reader_stype")  # index = sample type code
+ENDIANS = names("_enum_Reader_endian")
+
+BLUE_DATA_START = 512  # the writer's attached BLUE payload follows the 512-byte header
+_KEYWORD_FORMATS = {"B": "b", "I": "h", "L": "i", "T": "i", "X": "q", "F": "f", "D": "d"}
+
+_EXTENSION_FORMATS = {
+    ".sigmf-data": "sigmf", ".sigmf-meta": "sigmf", ".sigmf": "sigmf",
+    ".blue": "blue", ".tmp": "blue", ".prm": "blue", ".cdif": "blue",
+    ".csv": "csv",
+    ".raw": "raw", ".iq": "raw", ".bin": "raw", ".dat": "raw", ".cfile": "raw",
+    ".cf32": "raw", ".cf64": "raw", ".ci32": "raw", ".ci16": "raw", ".ci8": "raw",
+    ".cs16": "raw", ".cs8": "raw",
+}
+
+
+# ---- names ----
+
+def format_from_name(path: str) -> str | None:
+    """The capture format a file name implies, or None."""
+    return _EXTENSION_FORMATS.get(os.path.splitext(path)[1].lower())
+
+
+def output_capture(path: str, fmt: str | None) -> tuple[str, str]:
+    """(path to write, format): the format given, or the one the name's extension implies.
+
+    A SigMF capture is written as NAME.sigmf-data beside NAME.sigmf-meta, so naming either
+    file (or NAME.sigmf) writes both."""
+    base, extension = os.path.splitext(path)
+    extension = extension.lower()
+    if fmt is None:
+        fmt = format_from_name(path)
+        if fmt is None:
+            raise UsageError(f"cannot tell the capture format of {path!r} from its name; "
+                             "give --format raw|csv|blue|sigmf")
+    if fmt == "sigmf":
+        if extension in (".sigmf-meta", ".sigmf"):
+            return base + ".sigmf-data", fmt
+        if extension != ".sigmf-data":
+            raise UsageError(f"a SigMF capture is named NAME.sigmf-data, not {path!r}")
+    return path, fmt
+
+
+def capture_data_path(path: str) -> str:
+    """The file the reader opens for path (NAME.sigmf-meta and NAME.sigmf mean the data file)."""
+    base, extension = os.path.splitext(path)
+    return base + ".sigmf-data" if extension.lower() in (".sigmf-meta", ".sigmf") else path
+
+
+def input_capture(path: str) -> str:
+    """The file the reader opens for path, which must exist (see capture_data_path)."""
+    path = capture_data_path(path)
+    if not os.path.exists(path):
+        raise CaptureError(f"{path}: no such file")
+    if os.path.isdir(path):
+        raise CaptureError(f"{path}: is a folder, not a capture")
+    return path
+
+
+def detached_payload(header_path: str) -> str:
+    """The payload file beside a detached BLUE header file: its base name + ".det"."""
+    return os.path.splitext(header_path)[0] + ".det"
+
+
+def sigmf_meta_path(data_path: str) -> str:
+    return os.path.splitext(data_path)[0] + ".sigmf-meta"
+
+
+# ---- reading ----
+
+def open_reader(path: str, sample_type: str = "cf32", endian: str = "le"):
+    """A tolvane.Reader on the capture at path, or a CaptureError saying why not."""
+    import tolvane
+
+    path = input_capture(path)
+    try:
+        return tolvane.Reader(path, sample_type=sample_type, endian=endian)
+    except (ValueError, OSError) as error:
+        raise CaptureError(f"{path}: {error}") from None
+
+
+def capture_keywords(path: str) -> list[tuple[str, str, bytes, int]]:
+    """The keywords of a capture with their type letters: (tag, letter, values in host
+    byte order, count), in file order."""
+    lib = tolvane_lib()
+    reader = lib.tolvane_create(os.fsencode(path), 0, 0)
+    if not reader:
+        return []
+    try:
+        keywords = []
+        for index in range(lib.tolvane_num_keywords(reader)):
+            entry = lib.tolvane_keyword(reader, index).contents
+            data = ctypes.string_at(entry.data, entry.count * entry.elem_size) if entry.data else b""
+            keywords.append((entry.tag.decode(errors="replace"), entry.type.decode(), data, entry.count))
+        return keywords
+    finally:
+        lib.tolvane_destroy(reader)
+
+
+def keyword_value(letter: str, data: bytes, count: int):
+    """A keyword's value as JSON can hold it: text, a number, or a list of numbers."""
+    if letter == "A":
+        return data.decode(errors="replace")
+    values = list(struct.unpack(f"={count}{_KEYWORD_FORMATS[letter]}", data))
+    return values[0] if count == 1 else values
+
+
+# ---- writing ----
+
+class Writer:
+    """A capture being written; close() finishes it and reports how it went."""
+
+    def __init__(self, path: str, fmt: str, sample_type: str = "cf32", endian: str = "le",
+                 fs: float = 0.0, fc: float = 0.0, t0: float = 0.0, atten_db: float = 0.0, detached: bool = False):
+        """A detached BLUE capture (fmt "blue") has its header at path and its samples in
+        NAME.det beside it."""
+        self.path, self.fmt, self.sample_type, self.endian = path, fmt, sample_type, endian
+        self.fs, self.fc, self.t0 = fs, fc, t0
+        self._lib = tolvane_lib()
+        stype, big_endian = SAMPLE_TYPES.index(sample_type), int(endian == "be")
+        if detached:
+            # The sample data: the payload file, or the attached payload after the header.
+            self.data_file, self.data_start = detached_payload(path), 0
+            self._handle = self._lib.wfm_writer_create_detached(os.fsencode(path), stype, big_endian, 0, fs, fc,
+                                                                atten_db, t0)
+        else:
+            self.data_file, self.data_start = path, BLUE_DATA_START if fmt == "blue" else 0
+            self._handle = self._lib.wfm_writer_create(os.fsencode(path), FORMATS.index(fmt), stype, big_endian,
+                                                       0, 0, fs, fc, atten_db, t0)
+        if not self._handle:
+            raise CaptureError(f"{path}: cannot create the capture")
+        self._lib.wfm_writer_track_clipping(self._handle, 1)
+        self.samples = 0
+
+    def write(self, samples: np.ndarray) -> None:
+        samples = np.ascontiguousarray(samples, dtype=np.complex64)
+        stored = self._lib.wfm_writer_write(self._handle, samples.ctypes.data, samples.size)
+        self.samples += stored
+        if stored != samples.size:
+            raise CaptureError(f"{self.path}: write failed (disk full?)")
+
+    def flush(self) -> None:
+        """Hands what was written to the file system, for readers following the capture."""
+        if self._lib.wfm_writer_flush(self._handle) != 0:
+            raise CaptureError(f"{self.path}: write failed")
+
+    def add_keyword(self, tag: str, type_letter: str, values: bytes, count: int) -> bool:
+        """Adds a BLUE keyword (values in host byte order); False when it is refused."""
+        return self._lib.wfm_writer_add_keyword(self._handle, tag.encode(), type_letter.encode(), values,
+                                                count) == 0
+
+    def close(self) -> dict:
+        """Finishes the capture; returns the peak and clipping it saw."""
+        if not self._handle:
+            return {}
+        lib, handle = self._lib, self._handle
+        summary = {"samples": self.samples, "peak_dbfs": lib.wfm_writer_get_peak_dbfs(handle),
+                   "clipped": bool(lib.wfm_writer_get_clipped(handle)),
+                   "clip_fraction": lib.wfm_writer_clip_fraction(handle)}
+        self._handle = None
+        if lib.wfm_writer_close(handle) != 0:
+            raise CaptureError(f"{self.path}: the capture could not be finished")
+        return summary
+
+    def abandon(self) -> None:
+        """Closes after a failure; the capture is left as far as it got."""
+        if self._handle:
+            self._lib.wfm_writer_close(self._handle)
+            self._handle = None
+
+
+def replace_file(path: str, text: str) -> None:
+    """Writes text to a fresh temporary file beside path and renames it into place, so that
+    path holds either what it held before or the whole new text."""
+    for attempt in range(100):
+        temp = f"{path}.tmp{os.getpid()}_{attempt}"
+        try:
+            fd = os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+            break
+        except FileExistsError:
+            continue
+    else:
+        raise FileExistsError(f"{path}: no free temporary name beside it")
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8") as file:
+            file.write(text)
+        os.replace(temp, path)
+    except BaseException:
+        os.unlink(temp)
+        raise
+
+
+def sigmf_meta_text(sample_type: str, endian: str, segments=None, count: int = 0, fs: float = 0.0,
+                    fc: float = 0.0, t0: float = 0.0) -> str | None:
+    """The capture library's SigMF metadata text, annotating every burst of the given scene
+    segments (none when segments is None); None when it cannot be built."""
+    lib = tolvane_lib()
+    return take_text(lib.wfm_sigmf_meta_json(SAMPLE_TYPES.index(sample_type), int(endian == "be"), segments,
+                                             count, fs, fc, t0), libc().free)
+
+
+def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global: dict | None = None,
+                     annotations: list | None = None, extensions: list = ()) -> None:
+    """Replaces the sidecar of a finished SigMF capture by one annotating the scene's segments
+    (or holding the given annotations), with extra_global members in "global". Extensions
+    are declared for the given ones and for the namespaces of the extra members (other than
+    "core", which is SigMF's own)."""
+    text = sigmf_meta_text(writer.sample_type, writer.endian, segments, count, writer.fs, writer.fc, writer.t0)
+    if text is None:
+        raise CaptureError(f"{writer.path}: cannot build the SigMF metadata")
+    if extra_global or annotations is not None or extensions:
+        document = json.loads(text)
+        glob = document["global"]
+        declared = glob.setdefault("core:extensions", [])
+        wanted = list(extensions) + [{"name": key.split(":", 1)[0], "version": "1.0.0", "optional": True}
+                                     for key in extra_global or {} if not key.startswith("core:")]
+        for extension in wanted:
+            if isinstance(extension, dict) and all(e.get("name") != extension.get("name") for e in declared):
+                declared.append(extension)
+        glob.update(extra_global or {})
+        if annotations is not None:
+            document["annotations"] = annotations
+        text = json.dumps(document)
+    meta = sigmf_meta_path(writer.path)
+    try:
+        replace_file(meta, text)
+    except OSError as error:
+        raise CaptureError(f"{meta}: {error.strerror or error}") from None

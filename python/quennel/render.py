@@ -1,0 +1,130 @@
+"""Rendering a scene into a capture, with its recipe."""
+
+import json
+import math
+
+import numpy as np
+
+from ._native import kettara_lib
+from ._progress import Progress
+from .capture import Writer, write_sigmf_meta
+from .errors import CaptureError, InputRefused, QuennelError, SceneError, UsageError
+from .recipe import BYTES_PER_SAMPLE, blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
+from .scene import Composer, refusal_reason
+
+BLOCK = 1 << 16
+
+
+def render_capture(text: str, name: str, path: str, options: dict, recorded: bool = False,
+                   recipe_file: str | None = None) -> dict:
+    """Writes the scene text as the capture at path the recipe options describe, with its
+    recipe (and the recipe as JSON to recipe_file when given); returns the writer's summary.
+    A recorded scene (rendered again from a recipe) that cannot be composed is a damaged recipe."""
+    fmt = options["format"]
+    recipe = new_recipe(text, options)
+    with scene_composer(text, name, recorded) as composer:
+        write_samples = scene_stream(composer, options, name)
+        writer = scene_writer(path, fmt, composer, options)
+        try:
+            write_samples(writer)
+            if fmt == "blue":
+                _record_in_blue(writer, recipe)
+            summary = writer.close()
+        except BaseException:
+            writer.abandon()
+            raise
+        if fmt != "blue":
+            recipe["sha512"] = file_sha512(path)
+        if fmt == "sigmf":
+            segments, _records = composer.annotated_segments()  # the segments point into _records
+            write_sigmf_meta(writer, segments, composer.n_segments, extra_global=sigmf_global(recipe))
+    if recipe_file:
+        _write_recipe_file(recipe_file, recipe)
+    return summary
+
+
+def scene_writer(path: str, fmt: str, composer: Composer, options: dict) -> Writer:
+    """A writer for the scene's samples with the recorded options (the scene's headroom
+    is added to the attenuation)."""
+    return Writer(path, fmt, options["sample_type"], options["endian"], fs=composer.sample_rate(),
+                  fc=options["fc"], t0=options["t0"], atten_db=options["atten"] + _headroom(composer.text),
+                  detached=options["detached"] and fmt == "blue")
+
+
+def scene_stream(composer: Composer, options: dict, name: str):
+    """A function that writes the scene's samples into a writer as the options ask:
+    composed, or rendered through a plan when there are overrides; at most
+    options["samples"] of them. Refusals come here, before any file is created."""
+    limit = options["samples"]
+    if options["overrides"]:
+        samples = plan_render(composer.text, options["overrides"])
+        samples = samples if limit is None else samples[:limit]
+        return lambda writer: writer.write(samples)
+    if composer.repeats_forever and limit is None:
+        raise UsageError(f"{name} repeats for ever: give --samples N")
+    length = None if composer.repeats_forever else composer.pass_length()
+    goal = length if limit is None else limit if length is None else min(limit, length)
+    return lambda writer: _stream(composer, writer, goal)
+
+
+def scene_composer(text: str, name: str, recorded: bool) -> Composer:
+    """The composer of scene text; a recorded scene that cannot be composed is a damaged recipe."""
+    try:
+        return Composer(text, name)
+    except SceneError as error:
+        if not recorded:
+            raise
+        raise InputRefused(f"the recorded scene cannot be rendered: {error}") from None
+
+
+def plan_render(text: str, overrides: dict) -> np.ndarray:
+    """The scene rendered through a plan with the overrides, exactly as Plan.render."""
+    import kettara
+
+    try:
+        plan = kettara.Plan(text)
+    except (RuntimeError, ValueError) as error:
+        reason = refusal_reason(error) if isinstance(error, RuntimeError) else str(error)
+        raise InputRefused(f"overrides need a render plan, and the scene cannot have one: {reason}") from None
+    with plan:
+        return plan.render(dumps(overrides))
+
+
+def _record_in_blue(writer: Writer, recipe: dict) -> None:
+    """Adds the recipe's keywords, with the checksum of the payload written so far."""
+    writer.flush()
+    recipe["sha512"] = file_sha512(writer.data_file, writer.data_start,
+                                   writer.samples * BYTES_PER_SAMPLE[writer.sample_type])
+    for tag, letter, data, count in blue_keywords(recipe):
+        if not writer.add_keyword(tag, letter, data, count):
+            raise CaptureError(f"{writer.path}: the recipe keyword {tag} cannot be stored in BLUE "
+                               f"({len(data)} bytes)")
+
+
+def _write_recipe_file(path: str, recipe: dict) -> None:
+    try:
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(json.dumps(recipe, indent=2, allow_nan=False) + "\n")
+    except OSError as error:
+        raise QuennelError(f"{path}: cannot write the recipe: {error.strerror}") from None
+
+
+def _stream(composer: Composer, writer: Writer, goal: int | None) -> None:
+    """Writes goal samples of the scene, or all of it when goal is None."""
+    progress = Progress("render", goal)
+    block = np.empty(BLOCK if goal is None else min(BLOCK, max(goal, 1)), dtype=np.complex64)
+    done = 0
+    while goal is None or done < goal:
+        produced = composer.read(block if goal is None else block[: min(BLOCK, goal - done)])
+        if produced == 0:
+            break
+        writer.write(block[:produced])
+        done += produced
+        progress.update(done)
+    progress.finish()
+
+
+def _headroom(text: str) -> float:
+    """The scene's "headroom" in dB (0 when absent or not a finite number)."""
+    value = kettara_lib().wfm_spec_headroom(text.encode())
+    return value if math.isfinite(value) else 0.0
