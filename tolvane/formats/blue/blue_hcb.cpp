@@ -205,17 +205,4 @@ std::optional<std::pair<double, int32_t>> keyword_fc(const Entries &keywords) {
     return std::nullopt;
 }
 
-std::optional<std::pair<double, double>> parse_csv_row(const char *line) {
-    char *end = nullptr;
-    const double first = std::strtod(line, &end);
-    if (end == line) return std::nullopt;
-    const char *p = end + std::strspn(end, " \t");
-    if (*p != ',') return std::nullopt;
-    ++p;
-    const double second = std::strtod(p, &end);
-    if (end == p) return std::nullopt;
-    if (end[std::strspn(end, " \t\r")] != '\0') return std::nullopt;
-    return std::pair{first, second};
-}
-
 }  // namespace tolvane

@@ -1,4 +1,4 @@
-// Wire sample types, byte order and the layout of the BLUE header control block,
+// Wire sample types, byte order, capture file names and the layout of the BLUE header control block,
 // shared by the capture reader and the capture writer.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 static_assert(std::endian::native == std::endian::little, "captures assume a little-endian host");
 
@@ -20,6 +21,17 @@ inline constexpr uint32_t ELEM[kSampleTypeCount] = {4, 8, 4, 2, 1};
 inline constexpr double SCALE[kSampleTypeCount] = {0.0, 0.0, 2147483647.0, 32767.0, 127.0};
 // The BLUE format pair written for each stype (always complex).
 inline constexpr const char *STYPE_FMT[kSampleTypeCount] = {"CF", "CD", "CL", "CI", "CB"};
+// The name of each stype, as SigMF datatypes begin with it.
+inline constexpr const char *STYPE_NAME[kSampleTypeCount] = {"cf32", "cf64", "ci32", "ci16", "ci8"};
+
+inline constexpr std::string_view kSigmfDataSuffix = ".sigmf-data";
+inline constexpr std::string_view kSigmfMetaSuffix = ".sigmf-meta";
+
+inline bool ends_with(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+inline bool is_sigmf_data_path(std::string_view path) { return ends_with(path, kSigmfDataSuffix); }
 
 // The path up to its last "." when that comes after the last "/", else the whole path:
 // a detached BLUE payload is base + ".det" beside its header file.

@@ -1,0 +1,61 @@
+// Reading SigMF captures: the datatype, rate and centre frequency of the ".sigmf-meta"
+// document, the samples of the ".sigmf-data" file beside it.
+#include <cjson/cJSON.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "container_readers.hpp"
+#include "tolvane_core.hpp"
+
+namespace tolvane {
+namespace {
+
+struct JsonDeleter {
+    void operator()(cJSON *j) const { cJSON_Delete(j); }
+};
+
+std::optional<std::pair<int, bool>> sigmf_datatype(const char *t) {
+    for (int stype = 0; stype < kSampleTypeCount; ++stype) {
+        const size_t n = std::strlen(STYPE_NAME[stype]);
+        if (std::strncmp(t, STYPE_NAME[stype], n) == 0) return std::pair{stype, std::strstr(t + n, "be") != nullptr};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool open_sigmf(Reader &r, const std::string &path) {
+    FilePtr meta_file = open_file(base_of(path) + std::string(kSigmfMetaSuffix), "rb");
+    if (!meta_file) return false;
+    const auto length = file_length(meta_file.get());
+    if (!length || *length == 0) return false;
+    std::string text(static_cast<size_t>(*length), '\0');
+    if (std::fread(text.data(), 1, text.size(), meta_file.get()) != text.size()) return false;
+    std::unique_ptr<cJSON, JsonDeleter> meta(cJSON_ParseWithLength(text.data(), text.size()));
+    const cJSON *global = cJSON_GetObjectItemCaseSensitive(meta.get(), "global");
+    const cJSON *datatype = cJSON_GetObjectItemCaseSensitive(global, "core:datatype");
+    if (!cJSON_IsString(datatype)) return false;
+    const auto type = sigmf_datatype(datatype->valuestring);
+    if (!type) return false;
+    r.file_type = TOLVANE_FTYPE_SIGMF;
+    r.mode = TOLVANE_MODE_COMPLEX;
+    std::tie(r.sample_type, r.endian) = std::pair{type->first, type->second ? 1 : 0};
+
+    const cJSON *rate = cJSON_GetObjectItemCaseSensitive(global, "core:sample_rate");
+    if (cJSON_IsNumber(rate) && std::isfinite(rate->valuedouble)) r.fs = rate->valuedouble;
+    r.fs_source = r.fs != 0.0 ? TOLVANE_FS_SIGMF : TOLVANE_FS_NONE;
+    const cJSON *captures = cJSON_GetObjectItemCaseSensitive(meta.get(), "captures");
+    const cJSON *freq = cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(captures, 0), "core:frequency");
+    if (cJSON_IsArray(captures) && cJSON_IsNumber(freq) && std::isfinite(freq->valuedouble)) {
+        r.fc = freq->valuedouble;
+        r.fc_source = TOLVANE_FC_SIGMF;
+    }
+    r.file = open_file(path, "rb");
+    if (!r.file) return false;
+    r.num_samples = samples_in_file(r);
+    compute_trailing(r);
+    return true;
+}
+
+}  // namespace tolvane
