@@ -248,6 +248,17 @@ bool synthesise(const SourceSpec &src, double snr, uint64_t n, double fs, cf32 *
     return true;
 }
 
+// The snr a cache's own source is synthesised at: without its noise when the noise is the
+// source's own (the render adds it), else its resolved snr (100 or more in a sum).
+double cache_snr(const SourceSpec &src, const PlanSegment &p) { return p.own_noise ? 100.0 : src.snr; }
+
+// Whether the source's synthesiser can be built, as a render will build it.
+bool buildable(const SourceSpec &src, double snr, uint64_t n, double fs) {
+    Synth *synth = wfm_compose_build_synth(&src, n, 0, 0, 0, fs, src.freq, snr, src.f_end);
+    wfm_synth_destroy(synth);
+    return synth != nullptr;
+}
+
 class Builder {
 public:
     Builder(Plan &plan, const PrebuiltCaches *prebuilt, unsigned max_threads)
@@ -256,20 +267,44 @@ public:
     bool build_segment(const SegmentSpec &seg, const PlanSegment &p, const CacheLayout &layout) {
         uint64_t cache = p.first_cache;
         if (!layout.folded.empty() && !build_fold(seg, layout.folded, cache++)) return false;
-        const double noise_free = 100.0;
         auto job = [&](uint64_t k) {
             const SourceSpec &src = seg.sources[layout.individual[k]];
             const uint64_t c = cache + k;
             plan_.base_gains[c] = wfm_level_gain(src.level);
             SampleBuffer buf = allocate_samples(seg.num_samples);
             if (!buf || !(reuse(c, seg.num_samples, buf.get()) ||
-                          synthesise(src, p.own_noise ? noise_free : src.snr, seg.num_samples,
-                                     plan_.fs, buf.get())))
+                          synthesise(src, cache_snr(src, p), seg.num_samples, plan_.fs, buf.get())))
                 return fail();
             plan_.caches[c] = std::move(buf);
         };
         run_jobs(layout.individual.size(), threads_for(seg.num_samples), job);
         return !failed_.load();
+    }
+
+    // The recipes of a segment's caches, each source checked to build.
+    bool record_segment(const SegmentSpec &seg, const PlanSegment &p, const CacheLayout &layout) {
+        uint64_t cache = p.first_cache;
+        auto add = [&](uint64_t c, uint64_t i, double snr) {
+            const SourceSpec &src = seg.sources[i];
+            if (!buildable(src, snr, seg.num_samples, plan_.fs)) return false;
+            CacheRecipe &recipe = plan_.recipes[c];
+            recipe.sources.emplace_back(src);
+            recipe.gains.push_back(wfm_level_gain(src.level));
+            recipe.snrs.push_back(snr);
+            return true;
+        };
+        if (!layout.folded.empty()) {
+            plan_.base_gains[cache] = 1.0f;
+            plan_.recipes[cache].fold = true;
+            for (uint64_t i : layout.folded)
+                if (!add(cache, i, seg.sources[i].snr)) return false;
+            ++cache;
+        }
+        for (uint64_t i : layout.individual) {
+            plan_.base_gains[cache] = wfm_level_gain(seg.sources[i].level);
+            if (!add(cache++, i, cache_snr(seg.sources[i], p))) return false;
+        }
+        return true;
     }
 
 private:
@@ -379,7 +414,8 @@ struct Outline {
     std::string refusal;  // empty when the scene can be planned
 };
 
-std::unique_ptr<Outline> outline(const char *spec_json) {
+// A streaming plan keeps no caches, so their memory does not count against it.
+std::unique_ptr<Outline> outline(const char *spec_json, bool streaming) {
     auto o = std::make_unique<Outline>();
     if (!wfm::parse_scene(spec_json, o->scene)) {
         o->refusal = "the text is not a scene: it needs JSON with a non-empty \"segments\" array, each segment "
@@ -410,7 +446,7 @@ std::unique_ptr<Outline> outline(const char *spec_json) {
     if (o->n_cached == 0) {
         o->refusal = reason("the scene is noise only and a plan caches signal sources: add a signal source, %s",
                             kRenderInstead);
-    } else if (!cache_bytes || !fits_in_memory(*cache_bytes)) {
+    } else if (!streaming && (!cache_bytes || !fits_in_memory(*cache_bytes))) {
         // Caches beyond the machine's memory are refused before any allocation is tried.
         o->refusal = reason("the plan's caches would need more memory than this machine has: shorten the "
                             "segments, %s", kRenderInstead);
@@ -418,8 +454,8 @@ std::unique_ptr<Outline> outline(const char *spec_json) {
     return o;
 }
 
-Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads) {
-    const std::unique_ptr<Outline> o = outline(spec_json);
+Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads, bool streaming) {
+    const std::unique_ptr<Outline> o = outline(spec_json, streaming);
     if (!o->refusal.empty()) return nullptr;
 
     auto plan = std::make_unique<Plan>();
@@ -427,6 +463,7 @@ Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_
     plan->fs = o->segs[0].fs;
     plan->caches.resize(o->n_cached);
     plan->base_gains.resize(o->n_cached);
+    if (streaming) plan->recipes.resize(o->n_cached);
     Builder builder(*plan, prebuilt, max_threads);
     uint64_t first_cache = 0;
     for (uint64_t k = 0; k < o->n; ++k) {
@@ -438,17 +475,43 @@ Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_
         const auto total = segment_len ? checked_add(plan->len, *segment_len) : std::nullopt;
         if (!total) return nullptr;
         plan->len = *total;
-        if (!builder.build_segment(o->segs[k], p, o->layouts[k])) return nullptr;
+        const bool built = streaming ? builder.record_segment(o->segs[k], p, o->layouts[k])
+                                     : builder.build_segment(o->segs[k], p, o->layouts[k]);
+        if (!built) return nullptr;
         plan->segments.push_back(std::move(p));
     }
     return plan.release();
+}
+
+// Why a plan (streaming or not) refuses the scene, into out as kettara_refusal describes.
+size_t refusal_text(const char *spec_json, bool streaming, char *out, size_t out_cap) {
+    if (!spec_json) return 0;
+    try {
+        const std::string why = outline(spec_json, streaming)->refusal;
+        if (out && out_cap > 0) {
+            const size_t n = std::min(why.size(), out_cap - 1);
+            std::memcpy(out, why.data(), n);
+            out[n] = '\0';
+        }
+        return why.size();
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
 }
 
 }  // namespace
 
 Plan *plan_build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads) {
     try {
-        return build(spec_json, prebuilt, max_threads);
+        return build(spec_json, prebuilt, max_threads, false);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+Plan *plan_build_streaming(const char *spec_json) {
+    try {
+        return build(spec_json, nullptr, 1, true);
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
@@ -465,18 +528,11 @@ Plan *kettara_prepare_threads(const char *spec_json, uint32_t max_threads) {
 Plan *kettara_prepare(const char *spec_json) { return qn::plan_build(spec_json, nullptr, 0); }
 
 size_t kettara_refusal(const char *spec_json, char *out, size_t out_cap) {
-    if (!spec_json) return 0;
-    try {
-        const std::string why = qn::outline(spec_json)->refusal;
-        if (out && out_cap > 0) {
-            const size_t n = std::min(why.size(), out_cap - 1);
-            std::memcpy(out, why.data(), n);
-            out[n] = '\0';
-        }
-        return why.size();
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
+    return qn::refusal_text(spec_json, false, out, out_cap);
+}
+
+size_t kettara_stream_refusal(const char *spec_json, char *out, size_t out_cap) {
+    return qn::refusal_text(spec_json, true, out, out_cap);
 }
 
 void kettara_destroy(Plan *plan) { delete plan; }

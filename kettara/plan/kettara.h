@@ -53,6 +53,27 @@ QN_API uint64_t kettara_at(const Plan *plan, uint64_t seed, cf32 *out, double sn
  * of a single-segment scene: the floor seed of the first segment with noise; 0 when none. */
 QN_API uint64_t kettara_anchor_seed(const Plan *plan);
 
+/* A render that streams: the samples kettara_render(plan, overrides_json) gives for the
+ * scene's plan, in successive reads of any size, with each source synthesised as the render
+ * reaches it instead of cached, so that memory does not grow with the length of the scene.
+ * The scenes it takes are those kettara_prepare takes, whatever their length. */
+typedef struct KettaraStream KettaraStream;
+
+/* The stream of the scene with the overrides (null: none); null when a plan of the scene is
+ * refused for another reason than the memory of its caches (kettara_stream_refusal says why),
+ * a source's synthesiser cannot be built, or memory runs out. */
+QN_API KettaraStream *kettara_stream_create(const char *spec_json, const char *overrides_json);
+/* As kettara_refusal, for a stream: the memory its caches would need is no reason. */
+QN_API size_t kettara_stream_refusal(const char *spec_json, char *out, size_t out_cap);
+/* Writes the next samples, at most n, into out; fewer than n only at the end of the render,
+ * or when memory for a synthesiser ran out on the way (kettara_stream_failed then says 1). */
+QN_API uint64_t kettara_stream_read(KettaraStream *stream, cf32 *out, uint64_t n);
+/* 1 when the stream stopped early for want of memory, else 0. */
+QN_API int32_t kettara_stream_failed(const KettaraStream *stream);
+/* The render's worst-case length, kettara_len of the scene's plan. */
+QN_API uint64_t kettara_stream_len(const KettaraStream *stream);
+QN_API void kettara_stream_destroy(KettaraStream *stream);
+
 /* Size of the plan's blob in bytes. */
 QN_API uint64_t kettara_save_bytes(const Plan *plan);
 /* Writes the blob into out (kettara_save_bytes bytes); returns that size. */

@@ -59,6 +59,15 @@ struct PlanSegment {
     double ref_samples_per_symbol = 0.0;
 };
 
+// How a streaming plan makes one cache's samples while it renders, instead of storing them:
+// its sources (several, each with its gain, for a background fold) synthesised at their snr.
+struct CacheRecipe {
+    std::vector<OwnedSource> sources;
+    std::vector<float> gains;
+    std::vector<double> snrs;
+    bool fold = false;
+};
+
 // Caches stored in a blob, reused by index when their length matches the scene's.
 struct PrebuiltCaches {
     std::vector<uint64_t> lengths;
@@ -76,12 +85,17 @@ SampleBuffer allocate_samples(uint64_t n);
 // Builds a plan; max_threads 0 means every online processor. The result does not depend
 // on the thread count. Null on any failure.
 Plan *plan_build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads);
+// A plan that keeps recipes instead of caches: its renders synthesise as they go, in memory
+// that does not grow with the scene. Null when the scene cannot be planned (the memory of
+// caches aside), a synthesiser cannot be built, or memory runs out.
+Plan *plan_build_streaming(const char *spec_json);
 
 }  // namespace qn
 
 struct Plan {
     std::vector<qn::PlanSegment> segments;
     std::vector<qn::SampleBuffer> caches;  // one per cache, its segment's num_samples long
+    std::vector<qn::CacheRecipe> recipes;  // a streaming plan's, one per cache (its caches stay null)
     std::vector<float> base_gains;
     double fs = 1.0;
     uint64_t len = 0;
@@ -95,6 +109,7 @@ struct Plan {
     mutable std::vector<qn::SampleBuffer> base_sums;
 
     uint64_t n_cached() const { return caches.size(); }
+    bool streaming() const { return !recipes.empty(); }
 };
 
 // For tests and benchmarks: kettara_prepare on at most max_threads threads (0: all).

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "checked.hpp"
@@ -77,12 +78,11 @@ SynthPtr build_gap_synth(const PlanSegment &seg, bool snr_overridden, uint32_t s
 
 // One cache scaled by g (and rotated) into out: assigned when it is the first contribution.
 struct CacheTerm {
-    const cf32 *samples;
     float gain;
     bool rotate;
     float c, s;  // gain x cos and gain x sin of the phase
 
-    CacheTerm(const cf32 *cache, float g, const float *phase) : samples(cache), gain(g) {
+    CacheTerm(float g, const float *phase) : gain(g) {
         // A phase that is not finite has no rotation to give: it counts as 0.
         rotate = phase && *phase != 0.0f && std::isfinite(*phase);
         if (rotate) {
@@ -96,8 +96,7 @@ struct CacheTerm {
         }
     }
 
-    void apply(cf32 *out, uint64_t at, uint64_t m, bool assign) const {
-        const cf32 *x = samples + at;
+    void apply(const cf32 *x, cf32 *out, uint64_t m, bool assign) const {
         if (rotate) {
             if (assign) {
                 for (uint64_t k = 0; k < m; ++k)
@@ -114,6 +113,70 @@ struct CacheTerm {
                 out[k] = cf32{x[k].re * gain + out[k].re, x[k].im * gain + out[k].im};
         }
     }
+};
+
+// The samples of a segment's caches over one instance's on part, a block at a time: the
+// plan's stored caches, or, for a streaming plan, its recipes played by synthesisers built
+// for the instance exactly as the caches were built.
+class OnPartSamples {
+public:
+    OnPartSamples(const Plan &plan, const PlanSegment &seg) : plan_(plan), seg_(seg) {
+        if (!plan.streaming()) return;
+        for (uint64_t j = 0; j < seg.n_cached; ++j) {
+            const CacheRecipe &recipe = plan.recipes[seg.first_cache + j];
+            std::vector<SynthPtr> synths;
+            for (std::size_t i = 0; i < recipe.sources.size(); ++i) {
+                const SourceSpec &src = recipe.sources[i].spec();
+                synths.emplace_back(wfm_compose_build_synth(&src, seg.num_samples, 0, 0, 0, plan.fs, src.freq,
+                                                            recipe.snrs[i], src.f_end));
+                if (!synths.back()) {
+                    built_ = false;
+                    return;
+                }
+            }
+            synths_.push_back(std::move(synths));
+            blocks_.emplace_back(kBlock);
+        }
+        if (!blocks_.empty()) scratch_.resize(kBlock);
+    }
+
+    bool built() const { return built_; }
+
+    // Makes the next m (at most kBlock) samples of every cache ready.
+    void advance(uint64_t m) {
+        for (std::size_t j = 0; j < synths_.size(); ++j) {
+            const CacheRecipe &recipe = plan_.recipes[seg_.first_cache + j];
+            cf32 *block = blocks_[j].data();
+            if (!recipe.fold) {
+                wfm_synth_steps(synths_[j][0].get(), block, m);
+                continue;
+            }
+            for (std::size_t i = 0; i < synths_[j].size(); ++i) {  // the fold's order of sums
+                wfm_synth_steps(synths_[j][i].get(), scratch_.data(), m);
+                const float g = recipe.gains[i];
+                const cf32 *x = scratch_.data();
+                if (i == 0) {
+                    for (uint64_t k = 0; k < m; ++k) block[k] = cf32{x[k].re * g, x[k].im * g};
+                } else {
+                    for (uint64_t k = 0; k < m; ++k)
+                        block[k] = cf32{x[k].re * g + block[k].re, x[k].im * g + block[k].im};
+                }
+            }
+        }
+    }
+
+    // Cache j of the segment from on-part offset at, as far as the last advance reached.
+    const cf32 *samples(uint64_t j, uint64_t at) const {
+        return plan_.streaming() ? blocks_[j].data() : plan_.caches[seg_.first_cache + j].get() + at;
+    }
+
+private:
+    const Plan &plan_;
+    const PlanSegment &seg_;
+    bool built_ = true;
+    std::vector<std::vector<SynthPtr>> synths_;
+    std::vector<std::vector<cf32>> blocks_;
+    std::vector<cf32> scratch_;
 };
 
 class SegmentRenderer {
@@ -139,18 +202,20 @@ public:
         }
     }
 
-    // The on part: caches in order, then the noise, block by block so out stays in cache.
-    void on_part(Synth *g, cf32 *out, uint64_t n) const {
+    // The on part from offset at, n samples: caches in order, then the noise, block by block
+    // so out stays in cache.
+    void on_part(Synth *g, OnPartSamples &caches, cf32 *out, uint64_t at, uint64_t n) const {
         if (base_sum_) {  // the noise is laid onto the sum as it is drawn: one pass over memory
-            if (g) synth_noise_onto(g, w_, base_sum_, out, n);
-            else std::memcpy(out, base_sum_, n * sizeof(cf32));
+            if (g) synth_noise_onto(g, w_, base_sum_ + at, out, n);
+            else std::memcpy(out, base_sum_ + at, n * sizeof(cf32));
             return;
         }
         cf32 z[kBlock];
-        for (uint64_t at = 0; at < n; at += kBlock) {
-            const uint64_t m = std::min(kBlock, n - at);
-            cf32 *o = out + at;
-            sum_caches(o, at, m);
+        for (uint64_t done = 0; done < n; done += kBlock) {
+            const uint64_t m = std::min(kBlock, n - done);
+            cf32 *o = out + done;
+            caches.advance(m);
+            sum_caches(caches, o, at + done, m);
             if (g) wfm_synth_noise_steps(g, z, m);
             if (seg_.own_noise) {
                 // The lone source's output is its signal plus its own noise, then its gain.
@@ -171,15 +236,15 @@ public:
     }
 
     // The segment's caches over [at, at + m) of its on part, in order, into o.
-    void sum_caches(cf32 *o, uint64_t at, uint64_t m) const {
-        for (uint64_t j = 0; j < seg_.n_cached; ++j) term(j).apply(o, at, m, j == 0);
+    void sum_caches(const OnPartSamples &caches, cf32 *o, uint64_t at, uint64_t m) const {
+        for (uint64_t j = 0; j < seg_.n_cached; ++j) term(j).apply(caches.samples(j, at), o, m, j == 0);
     }
 
 private:
     CacheTerm term(uint64_t j) const {
         const uint64_t c = seg_.first_cache + j;
         const float g = seg_.own_noise ? 1.0f : cache_gain(plan_, r_, c);
-        return CacheTerm(plan_.caches[c].get(), g, r_.phases ? &r_.phases[c] : nullptr);
+        return CacheTerm(g, r_.phases ? &r_.phases[c] : nullptr);
     }
 
     const Plan &plan_;
@@ -208,15 +273,18 @@ void build_base_sums(const Plan &plan) noexcept {
         SampleBuffer sum = allocate_samples(seg.num_samples);
         if (!sum) continue;
         const SegmentRenderer part(plan, seg, base, nullptr);
+        const OnPartSamples caches(plan, seg);
         for (uint64_t at = 0; at < seg.num_samples; at += kBlock)  // in blocks: the sum stays in cache
-            part.sum_caches(sum.get() + at, at, std::min(kBlock, seg.num_samples - at));
+            part.sum_caches(caches, sum.get() + at, at, std::min(kBlock, seg.num_samples - at));
         sums[k] = std::move(sum);
     }
     plan.base_sums = std::move(sums);
 }
 
-// The base sum of segment k, built on first use; null when it has none.
+// The base sum of segment k, built on first use; null when it has none (and for a
+// streaming plan, which keeps nothing that grows with the scene).
 const cf32 *base_sum(const Plan &plan, std::size_t k) {
+    if (plan.streaming()) return nullptr;
     std::call_once(plan.base_sums_once, build_base_sums, std::cref(plan));
     return k < plan.base_sums.size() ? plan.base_sums[k].get() : nullptr;
 }
@@ -228,32 +296,110 @@ uint64_t drawn_gap(const PlanSegment &seg, uint32_t bit, uint32_t seed, uint64_t
                             static_cast<int32_t>(bit), lo, hi);
 }
 
-uint64_t render(const Plan &plan, const RenderParams &r, cf32 *out) {
-    uint64_t pos = 0;
-    for (uint64_t k = 0; k < plan.segments.size(); ++k) {
-        const PlanSegment &seg = plan.segments[k];
-        const SegmentRenderer part(plan, seg, r, at_base_gains(r) ? base_sum(plan, k) : nullptr);
-        const uint32_t seed_timing = r.has_seed ? r.seed : seg.seed;
-        const uint32_t seed_noise = r.has_seed ? r.seed : seg.floor_source.spec().seed;
-        for (uint64_t l = 0; l < seg.repeats; ++l) {
-            const uint64_t delay = drawn_gap(seg, WFM_RANGE_DELAY_SAMPLES, seed_timing, l, k,
-                                             seg.delay_lo, seg.delay_hi);
-            const uint64_t off = drawn_gap(seg, WFM_RANGE_OFF_SAMPLES, seed_timing, l, k,
-                                           seg.off_lo, seg.off_hi);
-            const SynthPtr g = build_gap_synth(seg, r.has_snr, seed_noise, l, plan.fs, r.snr);
-            // Every part is clipped to the room left: a draw never writes past len.
-            auto room = [&](uint64_t n) { return std::min(n, plan.len - pos); };
-            uint64_t n = room(delay);
-            part.gap(g.get(), out + pos, n);
-            pos += n;
-            n = room(seg.num_samples);
-            part.on_part(g.get(), out + pos, n);
-            pos += n;
-            n = room(off);
-            part.gap(g.get(), out + pos, n);
-            pos += n;
+// Where a render stands: which segment, instance and part, and how much of that part is
+// left; reads continue exactly where the previous one stopped, whatever their sizes.
+class RenderCursor {
+public:
+    RenderCursor(const Plan &plan, const RenderParams &r) : plan_(plan), r_(r) { start_instance(); }
+
+    // The next samples of the render, at most n; fewer only at its end, or when a streaming
+    // plan's synthesiser could not be built (failed()).
+    uint64_t read(cf32 *out, uint64_t n) {
+        uint64_t written = 0;
+        while (written < n && part_ != Part::done) {
+            if (left_ == 0) {
+                next_part();
+                continue;
+            }
+            const PlanSegment &seg = plan_.segments[segment_];
+            const SegmentRenderer renderer(plan_, seg, r_, at_base_gains(r_) ? base_sum(plan_, segment_) : nullptr);
+            const uint64_t m = std::min(left_, n - written);
+            if (part_ == Part::on) {
+                renderer.on_part(gap_synth_.get(), *caches_, out + written, at_, m);
+                at_ += m;
+            } else {
+                renderer.gap(gap_synth_.get(), out + written, m);
+            }
+            left_ -= m;
+            written += m;
+            pos_ += m;
+        }
+        return written;
+    }
+
+    bool failed() const { return failed_; }
+    // Ends the render early: a synthesiser or its memory could not be had.
+    void fail() {
+        failed_ = true;
+        part_ = Part::done;
+    }
+
+private:
+    enum class Part { delay, on, off, done };
+
+    // Every part is clipped to the room left: a draw never takes a render past len.
+    void enter(Part part, uint64_t n) {
+        part_ = part;
+        left_ = std::min(n, plan_.len - pos_);
+    }
+
+    void start_instance() {
+        if (segment_ >= plan_.segments.size()) {
+            part_ = Part::done;
+            return;
+        }
+        const PlanSegment &seg = plan_.segments[segment_];
+        const uint32_t seed_timing = r_.has_seed ? r_.seed : seg.seed;
+        const uint32_t seed_noise = r_.has_seed ? r_.seed : seg.floor_source.spec().seed;
+        delay_ = drawn_gap(seg, WFM_RANGE_DELAY_SAMPLES, seed_timing, instance_, segment_, seg.delay_lo,
+                           seg.delay_hi);
+        off_ = drawn_gap(seg, WFM_RANGE_OFF_SAMPLES, seed_timing, instance_, segment_, seg.off_lo, seg.off_hi);
+        gap_synth_ = build_gap_synth(seg, r_.has_snr, seed_noise, instance_, plan_.fs, r_.snr);
+        enter(Part::delay, delay_);
+    }
+
+    void next_part() {
+        const PlanSegment &seg = plan_.segments[segment_];
+        switch (part_) {
+        case Part::delay:
+            caches_.emplace(plan_, seg);
+            if (!caches_->built()) return fail();
+            at_ = 0;
+            enter(Part::on, seg.num_samples);
+            return;
+        case Part::on:
+            caches_.reset();
+            enter(Part::off, off_);
+            return;
+        case Part::off:
+            gap_synth_.reset();
+            if (++instance_ >= seg.repeats) {
+                instance_ = 0;
+                ++segment_;
+            }
+            start_instance();
+            return;
+        case Part::done:
+            return;
         }
     }
+
+    const Plan &plan_;
+    const RenderParams &r_;
+    uint64_t segment_ = 0, instance_ = 0;
+    Part part_ = Part::delay;
+    uint64_t left_ = 0;  // samples left in the current part
+    uint64_t at_ = 0;    // on part: the offset reached
+    uint64_t delay_ = 0, off_ = 0;
+    uint64_t pos_ = 0;   // samples rendered so far
+    SynthPtr gap_synth_;
+    std::optional<OnPartSamples> caches_;  // held in place: a cached plan's render allocates nothing
+    bool failed_ = false;
+};
+
+uint64_t render(const Plan &plan, const RenderParams &r, cf32 *out) {
+    RenderCursor cursor(plan, r);
+    const uint64_t pos = cursor.read(out, plan.len);
     std::memset(out + pos, 0, (plan.len - pos) * sizeof(cf32));
     return pos;
 }
@@ -328,6 +474,18 @@ private:
 
 }  // namespace qn
 
+// A streaming plan with its overrides and where its render stands.
+struct KettaraStream {
+    using PlanPtr = std::unique_ptr<Plan, decltype(&kettara_destroy)>;
+
+    KettaraStream(PlanPtr &&p, const char *overrides_json)
+        : plan(std::move(p)), overrides(*plan, overrides_json), cursor(*plan, overrides.params()) {}
+
+    PlanPtr plan;
+    qn::Overrides overrides;
+    qn::RenderCursor cursor;
+};
+
 extern "C" {
 
 uint64_t kettara_render(const Plan *plan, const char *overrides_json, cf32 *out) {
@@ -356,5 +514,36 @@ uint64_t kettara_anchor_seed(const Plan *plan) {
         if (seg.has_floor) return seg.floor_source.spec().seed;
     return 0;
 }
+
+}  // extern "C"
+
+extern "C" {
+
+KettaraStream *kettara_stream_create(const char *spec_json, const char *overrides_json) {
+    if (!spec_json) return nullptr;
+    KettaraStream::PlanPtr plan(qn::plan_build_streaming(spec_json), kettara_destroy);
+    if (!plan) return nullptr;
+    try {
+        return new KettaraStream(std::move(plan), overrides_json);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+uint64_t kettara_stream_read(KettaraStream *stream, cf32 *out, uint64_t n) {
+    if (!stream || !out || n == 0) return 0;
+    try {
+        return stream->cursor.read(out, n);
+    } catch (const std::bad_alloc &) {
+        stream->cursor.fail();
+        return 0;
+    }
+}
+
+int32_t kettara_stream_failed(const KettaraStream *stream) { return stream && stream->cursor.failed() ? 1 : 0; }
+
+uint64_t kettara_stream_len(const KettaraStream *stream) { return stream ? stream->plan->len : 0; }
+
+void kettara_stream_destroy(KettaraStream *stream) { delete stream; }
 
 }  // extern "C"

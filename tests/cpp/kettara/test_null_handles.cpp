@@ -225,6 +225,12 @@ std::vector<NullCall> scene_calls() {
         RETURNS_ZERO(kettara_restore, nullptr, 64),
         RETURNS_ZERO(kettara_save, nullptr, out<void>()),
         RETURNS_ZERO(kettara_save_bytes, nullptr),
+        RETURNS_ZERO(kettara_stream_create, nullptr, nullptr),
+        DOES_NOTHING(kettara_stream_destroy, nullptr),
+        RETURNS_ZERO(kettara_stream_failed, nullptr),
+        RETURNS_ZERO(kettara_stream_len, nullptr),
+        RETURNS_ZERO(kettara_stream_read, nullptr, out<cf32>(), 8),
+        RETURNS_ZERO(kettara_stream_refusal, nullptr, out<char>(), 8),
     };
 }
 
