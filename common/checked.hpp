@@ -7,8 +7,6 @@
 #include <limits>
 #include <optional>
 
-#include <unistd.h>
-
 namespace qn {
 
 template <typename T>
@@ -23,18 +21,6 @@ template <typename T>
     T r{};
     if (__builtin_add_overflow(a, b, &r)) return std::nullopt;
     return r;
-}
-
-// Whether a buffer of this many bytes could ever be held: one larger than the machine's
-// physical memory is refused before an allocation is even attempted.
-[[nodiscard]] inline bool fits_in_memory(uint64_t bytes) {
-    static const uint64_t memory = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), page_bytes = sysconf(_SC_PAGESIZE);
-        if (pages <= 0 || page_bytes <= 0) return std::numeric_limits<uint64_t>::max();
-        const auto total = checked_mul<uint64_t>(static_cast<uint64_t>(pages), static_cast<uint64_t>(page_bytes));
-        return total ? *total : std::numeric_limits<uint64_t>::max();
-    }();
-    return bytes <= memory;
 }
 
 // Unsigned sum that stops at the largest value instead of wrapping.

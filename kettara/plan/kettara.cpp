@@ -18,6 +18,7 @@
 
 #include "checked.hpp"
 #include "kettara_plan.hpp"
+#include "memory_limit.hpp"
 #include "qn_parallel.hpp"
 #include "wfm_compose.h"
 #include "wfm_resolve.h"
@@ -446,10 +447,16 @@ std::unique_ptr<Outline> outline(const char *spec_json, bool streaming) {
     if (o->n_cached == 0) {
         o->refusal = reason("the scene is noise only and a plan caches signal sources: add a signal source, %s",
                             kRenderInstead);
-    } else if (!streaming && (!cache_bytes || !fits_in_memory(*cache_bytes))) {
-        // Caches beyond the machine's memory are refused before any allocation is tried.
-        o->refusal = reason("the plan's caches would need more memory than this machine has: shorten the "
+    } else if (!streaming && !cache_bytes) {
+        o->refusal = reason("the plan's caches would need more memory than any machine has: shorten the "
                             "segments, %s", kRenderInstead);
+    } else if (!streaming) {
+        // Caches beyond what the process may hold are refused before any allocation is tried.
+        const std::string shortfall = memory_shortfall(*cache_bytes);
+        if (!shortfall.empty()) {
+            o->refusal = reason("the plan's caches do not fit in memory (%s): shorten the segments, %s", shortfall.c_str(),
+                                kRenderInstead);
+        }
     }
     return o;
 }

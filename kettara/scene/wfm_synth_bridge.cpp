@@ -10,6 +10,7 @@
 #include "checked.hpp"
 #include "conv.h"
 #include "desc.h"
+#include "memory_limit.hpp"
 #include "wfm_dsp.h"
 #include "wfm_frame.h"
 #include "wfm_resolve.h"

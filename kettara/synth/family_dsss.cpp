@@ -7,6 +7,7 @@
 #include "bit_player.hpp"
 #include "checked.hpp"
 #include "constellation.hpp"
+#include "memory_limit.hpp"
 #include "synth_family.hpp"
 #include "synth_setup.hpp"
 #include "wfm_frame.h"

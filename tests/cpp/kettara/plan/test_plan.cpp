@@ -1,14 +1,20 @@
 // Render plans: building, the baseline render against the composer, overrides, threads.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <set>
 #include <string>
+#include <fstream>
 #include <thread>
 
 #include "kettara.h"
 #include "kettara_plan.hpp"
+#include "memory_limit.hpp"
 #include "plan_testing.hpp"
 #include "wfm_resolve.h"
 
@@ -337,7 +343,7 @@ TEST(PlanBuild, RefusalNamesTheRuleAndWhere) {
         {R"({"segments": [{"type": "tone", "num_samples": 0, "off_samples": 5}]})",
          "segment 1 has an empty on-part"},
         {R"({"segments": [{"type": "tone", "num_samples": 1e18}]})",
-         "the plan's caches would need more memory than this machine has"},
+         "the plan's caches do not fit in memory (needs 6.9 EB, "},
         {"not a scene", "the text is not a scene"},
         {R"({"segments": [{"type": "bits", "pattern": "1", "rs_depth": 6, "num_samples": 10}]})",
          "segment 1, source 1: --rs-depth must be 1, 2, 3, 4, 5 or 8"},
@@ -355,6 +361,58 @@ TEST(PlanBuild, RefusalNamesTheRuleAndWhere) {
     EXPECT_STREQ(out, "");
     EXPECT_EQ(kettara_refusal("not a scene", out, 5), refusal("not a scene").size());
     EXPECT_STREQ(out, "the ");
+}
+
+// The refusal of a 2.2 GB plan in a child process whose limit leaves it 1 GB more than it holds.
+std::string refusal_under_limit(int resource) {
+    int fds[2];
+    if (pipe(fds) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long size = 0, resident = 0, shared = 0, text = 0, lib = 0, data = 0;
+        statm >> size >> resident >> shared >> text >> lib >> data;
+        const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+        const uint64_t held = (resource == RLIMIT_AS ? size : data) * page;
+        const rlimit limit{held + (uint64_t{1} << 30), held + (uint64_t{1} << 30)};
+        setrlimit(resource, &limit);
+        const std::string why = refusal(R"({"segments": [{"type": "tone", "num_samples": 3e8}]})");
+        (void)!write(fds[1], why.data(), why.size());
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    waitpid(child, nullptr, 0);
+    return text;
+}
+
+// A limited process is told which limit its plan does not fit under, and by how much.
+TEST(PlanBuild, MemoryRefusalNamesTheTightestLimit) {
+    const struct {
+        int resource;
+        const char *name;
+    } cases[] = {{RLIMIT_AS, "address space limit"}, {RLIMIT_DATA, "data size limit"}};
+    for (const auto &c : cases) {
+        const std::string why = refusal_under_limit(c.resource);
+        EXPECT_EQ(why.rfind("the plan's caches do not fit in memory (needs 2.2 GB, ", 0), 0u) << why;
+        EXPECT_NE(why.find(std::string(" ") + c.name + " ("), std::string::npos) << why;
+        EXPECT_NE(why.find(" in use)): shorten the segments"), std::string::npos) << why;
+    }
+    EXPECT_EQ(refusal(R"({"segments": [{"type": "tone", "num_samples": 3e8}]})"), "");
+}
+
+TEST(MemoryBound, FormatsBytesForPeople) {
+    const struct {
+        uint64_t bytes;
+        const char *text;
+    } cases[] = {{0, "0 B"}, {1023, "1023 B"}, {1024, "1 kB"}, {1536, "1.5 kB"},
+                 {uint64_t{4} << 30, "4 GB"}, {uint64_t{2400} << 20, "2.3 GB"}, {uint64_t{77} << 30, "77 GB"},
+                 {uint64_t{8} << 40, "8 TB"}, {UINT64_MAX, "16 EB"}};
+    for (const auto &c : cases) EXPECT_EQ(qn::format_bytes(c.bytes), c.text) << c.bytes;
 }
 
 TEST(PlanBuild, CountsCachesAndTheWorstCaseLength) {
