@@ -15,6 +15,7 @@ FORMATS = names("_enum_Reader_ftype")  # index = file type code of the capture l
 SAMPLE_TYPES = names("_enum_Reader_stype")  # index = sample type code
 ENDIANS = names("_enum_Reader_endian")
 
+BYTES_PER_SAMPLE = dict(zip(SAMPLE_TYPES, (8, 16, 8, 4, 2)))
 BLUE_DATA_START = 512  # the writer's attached BLUE payload follows the 512-byte header
 _KEYWORD_FORMATS = {"B": "b", "I": "h", "L": "i", "T": "i", "X": "q", "F": "f", "D": "d"}
 
@@ -80,6 +81,22 @@ def sigmf_meta_path(data_path: str) -> str:
     return os.path.splitext(data_path)[0] + ".sigmf-meta"
 
 
+def capture_companions(fmt: str, detached: bool = False):
+    """The function listing the files the writer puts beside a capture's named file (the
+    SigMF sidecar, a detached BLUE payload), or None when there are none."""
+    if fmt == "sigmf":
+        return lambda path: [sigmf_meta_path(path)]
+    if fmt == "blue" and detached:
+        return lambda path: [detached_payload(path)]
+    return None
+
+
+def capture_bytes(fmt: str, sample_type: str, count: int) -> int:
+    """The bytes count samples take in a binary capture (the BLUE header included)."""
+    header = BLUE_DATA_START if fmt == "blue" else 0
+    return header + count * BYTES_PER_SAMPLE[sample_type]
+
+
 # ---- reading ----
 
 def open_reader(path: str, sample_type: str = "cf32", endian: str = "le"):
@@ -125,10 +142,13 @@ class Writer:
     """A capture being written; close() finishes it and reports how it went."""
 
     def __init__(self, path: str, fmt: str, sample_type: str = "cf32", endian: str = "le",
-                 fs: float = 0.0, fc: float = 0.0, t0: float = 0.0, atten_db: float = 0.0, detached: bool = False):
+                 fs: float = 0.0, fc: float = 0.0, t0: float = 0.0, atten_db: float = 0.0, detached: bool = False,
+                 name: str | None = None):
         """A detached BLUE capture (fmt "blue") has its header at path and its samples in
-        NAME.det beside it."""
+        NAME.det beside it. Messages call the capture name (default path): the name it
+        will have when path is a temporary one."""
         self.path, self.fmt, self.sample_type, self.endian = path, fmt, sample_type, endian
+        self.name = name or path
         self.fs, self.fc, self.t0 = fs, fc, t0
         self._lib = tolvane_lib()
         stype, big_endian = SAMPLE_TYPES.index(sample_type), int(endian == "be")
@@ -142,7 +162,7 @@ class Writer:
             self._handle = self._lib.wfm_writer_create(os.fsencode(path), FORMATS.index(fmt), stype, big_endian,
                                                        0, 0, fs, fc, atten_db, t0)
         if not self._handle:
-            raise CaptureError(f"{path}: cannot create the capture")
+            raise CaptureError(f"{self.name}: cannot create the capture")
         self._lib.wfm_writer_track_clipping(self._handle, 1)
         self.samples = 0
 
@@ -151,12 +171,12 @@ class Writer:
         stored = self._lib.wfm_writer_write(self._handle, samples.ctypes.data, samples.size)
         self.samples += stored
         if stored != samples.size:
-            raise CaptureError(f"{self.path}: write failed (disk full?)")
+            raise CaptureError(f"{self.name}: write failed (disk full?)")
 
     def flush(self) -> None:
         """Hands what was written to the file system, for readers following the capture."""
         if self._lib.wfm_writer_flush(self._handle) != 0:
-            raise CaptureError(f"{self.path}: write failed")
+            raise CaptureError(f"{self.name}: write failed")
 
     def add_keyword(self, tag: str, type_letter: str, values: bytes, count: int) -> bool:
         """Adds a BLUE keyword (values in host byte order); False when it is refused."""
@@ -173,7 +193,7 @@ class Writer:
                    "clip_fraction": lib.wfm_writer_clip_fraction(handle)}
         self._handle = None
         if lib.wfm_writer_close(handle) != 0:
-            raise CaptureError(f"{self.path}: the capture could not be finished")
+            raise CaptureError(f"{self.name}: the capture could not be finished")
         return summary
 
     def abandon(self) -> None:
@@ -221,7 +241,7 @@ def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global
     "core", which is SigMF's own)."""
     text = sigmf_meta_text(writer.sample_type, writer.endian, segments, count, writer.fs, writer.fc, writer.t0)
     if text is None:
-        raise CaptureError(f"{writer.path}: cannot build the SigMF metadata")
+        raise CaptureError(f"{writer.name}: cannot build the SigMF metadata")
     if extra_global or annotations is not None or extensions:
         document = json.loads(text)
         glob = document["global"]
@@ -235,8 +255,7 @@ def write_sigmf_meta(writer: Writer, segments=None, count: int = 0, extra_global
         if annotations is not None:
             document["annotations"] = annotations
         text = json.dumps(document)
-    meta = sigmf_meta_path(writer.path)
     try:
-        replace_file(meta, text)
+        replace_file(sigmf_meta_path(writer.path), text)
     except OSError as error:
-        raise CaptureError(f"{meta}: {error.strerror or error}") from None
+        raise CaptureError(f"{sigmf_meta_path(writer.name)}: {error.strerror or error}") from None

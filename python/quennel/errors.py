@@ -13,7 +13,10 @@ class QuennelError(Exception):
 
 
 class UsageError(QuennelError, ValueError):
-    """A value given that cannot be used: an option, a name, a number out of range."""
+    """A value given that cannot be used: an option, a name, a number out of range, an
+    output that would replace a file without leave."""
+
+    status = 2
 
 
 class SceneError(QuennelError, ValueError):

@@ -40,7 +40,6 @@ NAMESPACE = "quennel"
 # Recipe and metadata files beyond this are refused before they are read.
 MAX_RECIPE_BYTES = 256 << 20
 SHA512_DIGITS = 128
-BYTES_PER_SAMPLE = dict(zip(SAMPLE_TYPES, (8, 16, 8, 4, 2)))
 
 # Option name -> default; every recorded option changes the samples or the capture's metadata.
 OPTION_DEFAULTS = {"format": None, "sample_type": "cf32", "endian": "le", "detached": False, "samples": None,

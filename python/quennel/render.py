@@ -7,24 +7,35 @@ import numpy as np
 
 from ._native import kettara_lib
 from ._progress import Progress
-from .capture import Writer, write_sigmf_meta
+from .capture import BYTES_PER_SAMPLE, Writer, capture_bytes, capture_companions, write_sigmf_meta
 from .errors import CaptureError, InputRefused, QuennelError, SceneError, UsageError
-from .recipe import BYTES_PER_SAMPLE, blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
+from .outputs import Outputs, check_space
+from .recipe import blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
 from .scene import Composer, refusal_reason
 
 BLOCK = 1 << 16
 
 
 def render_capture(text: str, name: str, path: str, options: dict, recorded: bool = False,
-                   recipe_file: str | None = None) -> dict:
+                   recipe_file: str | None = None, force: bool = False, in_place: bool = False) -> dict:
     """Writes the scene text as the capture at path the recipe options describe, with its
     recipe (and the recipe as JSON to recipe_file when given); returns the writer's summary.
-    A recorded scene (rendered again from a recipe) that cannot be composed is a damaged recipe."""
+
+    The capture and the recipe file appear under their names only once both are complete
+    (in place, they are written under their names as they go, for readers that follow the
+    capture). An existing file is replaced, and a capture of known size larger than the
+    free space is written, only with force. A recorded scene (rendered again from a
+    recipe) that cannot be composed is a damaged recipe."""
     fmt = options["format"]
     recipe = new_recipe(text, options)
-    with scene_composer(text, name, recorded) as composer:
-        write_samples = scene_stream(composer, options, name)
-        writer = scene_writer(path, fmt, composer, options)
+    detached = options["detached"] and fmt == "blue"
+    with scene_composer(text, name, recorded) as composer, Outputs(force, in_place) as outputs:
+        write_samples, count = scene_stream(composer, options, name)
+        data_path = outputs.add(path, capture_companions(fmt, detached))
+        recipe_path = outputs.add(recipe_file) if recipe_file else None
+        if count is not None and fmt != "csv" and not force:
+            check_space(path, capture_bytes(fmt, options["sample_type"], count))
+        writer = scene_writer(data_path, fmt, composer, options, name=path)
         try:
             write_samples(writer)
             if fmt == "blue":
@@ -34,37 +45,38 @@ def render_capture(text: str, name: str, path: str, options: dict, recorded: boo
             writer.abandon()
             raise
         if fmt != "blue":
-            recipe["sha512"] = file_sha512(path)
+            recipe["sha512"] = file_sha512(data_path)
         if fmt == "sigmf":
             segments, _records = composer.annotated_segments()  # the segments point into _records
             write_sigmf_meta(writer, segments, composer.n_segments, extra_global=sigmf_global(recipe))
-    if recipe_file:
-        _write_recipe_file(recipe_file, recipe)
+        if recipe_path:
+            _write_recipe_file(recipe_path, recipe_file, recipe)
     return summary
 
 
-def scene_writer(path: str, fmt: str, composer: Composer, options: dict) -> Writer:
+def scene_writer(path: str, fmt: str, composer: Composer, options: dict, name: str | None = None) -> Writer:
     """A writer for the scene's samples with the recorded options (the scene's headroom
-    is added to the attenuation)."""
+    is added to the attenuation); messages call the capture name (default path)."""
     return Writer(path, fmt, options["sample_type"], options["endian"], fs=composer.sample_rate(),
                   fc=options["fc"], t0=options["t0"], atten_db=options["atten"] + _headroom(composer.text),
-                  detached=options["detached"] and fmt == "blue")
+                  detached=options["detached"] and fmt == "blue", name=name)
 
 
 def scene_stream(composer: Composer, options: dict, name: str):
-    """A function that writes the scene's samples into a writer as the options ask:
-    composed, or rendered through a plan when there are overrides; at most
-    options["samples"] of them. Refusals come here, before any file is created."""
+    """(a function that writes the scene's samples into a writer as the options ask, the
+    count it writes or None when unknown): composed, or rendered through a plan when there
+    are overrides; at most options["samples"] of them. Refusals come here, before any file
+    is created."""
     limit = options["samples"]
     if options["overrides"]:
         samples = plan_render(composer.text, options["overrides"])
         samples = samples if limit is None else samples[:limit]
-        return lambda writer: writer.write(samples)
+        return (lambda writer: writer.write(samples)), samples.size
     if composer.repeats_forever and limit is None:
         raise UsageError(f"{name} repeats for ever: give --samples N")
     length = None if composer.repeats_forever else composer.pass_length()
     goal = length if limit is None else limit if length is None else min(limit, length)
-    return lambda writer: _stream(composer, writer, goal)
+    return (lambda writer: _stream(composer, writer, goal)), goal
 
 
 def scene_composer(text: str, name: str, recorded: bool) -> Composer:
@@ -97,16 +109,17 @@ def _record_in_blue(writer: Writer, recipe: dict) -> None:
                                    writer.samples * BYTES_PER_SAMPLE[writer.sample_type])
     for tag, letter, data, count in blue_keywords(recipe):
         if not writer.add_keyword(tag, letter, data, count):
-            raise CaptureError(f"{writer.path}: the recipe keyword {tag} cannot be stored in BLUE "
+            raise CaptureError(f"{writer.name}: the recipe keyword {tag} cannot be stored in BLUE "
                                f"({len(data)} bytes)")
 
 
-def _write_recipe_file(path: str, recipe: dict) -> None:
+def _write_recipe_file(path: str, name: str, recipe: dict) -> None:
+    """Writes the recipe as JSON to path, which is to become the file name."""
     try:
         with open(path, "w", encoding="utf-8") as file:
             file.write(json.dumps(recipe, indent=2, allow_nan=False) + "\n")
     except OSError as error:
-        raise QuennelError(f"{path}: cannot write the recipe: {error.strerror}") from None
+        raise QuennelError(f"{name}: cannot write the recipe: {error.strerror}") from None
 
 
 def _stream(composer: Composer, writer: Writer, goal: int | None) -> None:

@@ -197,7 +197,7 @@ def test_render_repeating_scene_needs_a_length(tmp_path):
     scene = tmp_path / "loop.json"
     scene.write_text(json.dumps({"repeat": True, "segments": [{"type": "noise", "num_samples": 1000}]}))
     status, _, err = quennel("render", scene, "-o", tmp_path / "x.iq")
-    assert status == 1 and err == f"quennel render: {scene} repeats for ever: give --samples N\n"
+    assert status == 2 and err == f"quennel render: {scene} repeats for ever: give --samples N\n"
     quennel("render", scene, "-o", tmp_path / "x.iq", "--samples", 12345, check_status=0)
     samples, _ = read_all(tmp_path / "x.iq")
     assert len(samples) == 12345 and np.array_equal(samples[:1000], samples[1000:2000])

@@ -6,8 +6,11 @@ returns the exit status (None for 0) and reports failures by raising QuennelErro
 """
 
 import argparse
+import contextlib
 import importlib
+import signal
 import sys
+import threading
 
 from ..errors import FramingError, QuennelError
 
@@ -48,10 +51,42 @@ def _version() -> str:
     return __version__
 
 
+class Stopped(BaseException):
+    """A signal that ends the command: raised in the main thread so that unfinished outputs
+    are removed on the way out."""
+
+    def __init__(self, signum: int):
+        super().__init__(signum)
+        self.signum = signum
+
+
+STOPPING_SIGNALS = (signal.SIGTERM, signal.SIGHUP)
+
+
+def _raise_stopped(signum, _frame):
+    raise Stopped(signum)
+
+
+@contextlib.contextmanager
+def _stopping_signals_raise():
+    """SIGTERM and SIGHUP raise Stopped while the command runs (SIGINT raises
+    KeyboardInterrupt already); the previous handlers come back after."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    previous = {sig: signal.signal(sig, _raise_stopped) for sig in STOPPING_SIGNALS}
+    try:
+        yield
+    finally:
+        for sig, handler in previous.items():
+            signal.signal(sig, handler)
+
+
 def main(argv=None) -> int:
     args = build_parser().parse_args(argv)
     try:
-        return args.run(args) or 0
+        with _stopping_signals_raise():
+            return args.run(args) or 0
     except FramingError as error:
         print(error, file=sys.stderr)  # the scene library's own words, which name our options
         return error.status
@@ -61,6 +96,9 @@ def main(argv=None) -> int:
     except KeyboardInterrupt:
         print(f"quennel {args.command}: interrupted", file=sys.stderr)
         return 130
+    except Stopped as stop:
+        print(f"quennel {args.command}: stopped by {signal.Signals(stop.signum).name}", file=sys.stderr)
+        return 128 + stop.signum
     except BrokenPipeError:
         # The reader of our output went away (quennel template | head); say nothing more.
         sys.stderr.close()

@@ -8,8 +8,10 @@ import sys
 import numpy as np
 
 from .._progress import Progress
-from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, Writer, capture_keywords, input_capture, keyword_value,
-                       open_reader, output_capture, sigmf_meta_path, write_sigmf_meta)
+from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, Writer, capture_bytes, capture_companions, capture_keywords,
+                       detached_payload, input_capture, keyword_value, open_reader, output_capture,
+                       sigmf_meta_path, write_sigmf_meta)
+from ..outputs import Outputs, check_space
 from ._common import describe
 
 BLOCK = 1 << 16
@@ -22,7 +24,9 @@ def add_parser(subparsers) -> None:
         description="Copy the samples of IN into OUT, carrying sample rate, centre frequency and start "
                     "time, the keywords of IN (as keywords into BLUE, into the metadata of SigMF under "
                     f"global \"{KEYWORDS_KEY}\") and, from SigMF to SigMF, the annotations. Raw and CSV "
-                    "carry no metadata.",
+                    "carry no metadata. OUT is never IN (nor the other file of a SigMF pair); it is "
+                    "written under a temporary name and renamed into place once complete, so a failure, "
+                    "a full disk or a signal leaves nothing; an existing OUT is replaced only with --force.",
         epilog="example: quennel convert capture.blue capture.sigmf-data --sample-type cf32")
     parser.add_argument("input", metavar="IN", help="capture to read")
     parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format")
@@ -33,6 +37,9 @@ def add_parser(subparsers) -> None:
                         help="sample type of a headerless (raw or CSV) IN (default cf32)")
     parser.add_argument("--in-endian", choices=ENDIANS, default="le", help="byte order of a headerless raw IN")
     parser.add_argument("--atten", type=float, default=0.0, help="attenuation in dB before conversion")
+    parser.add_argument("-f", "--force", action="store_true",
+                        help="replace an existing OUT, and write it even when the file system seems to lack the room "
+                             "(OUT is never IN)")
     parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
     parser.set_defaults(run=run)
 
@@ -68,27 +75,49 @@ def run(args) -> None:
         t0 = reader.t0 if reader.t0_source != "none" else _sigmf_start_time(source_meta)
         sample_type = args.sample_type or reader.sample_type
         keywords = capture_keywords(input_capture(args.input)) if reader.keywords else []
-        writer = Writer(path, fmt, sample_type, args.endian, fs=fs, fc=fc, t0=t0, atten_db=args.atten)
-        try:
-            if fmt == "blue":
-                _add_blue_keywords(writer, keywords, carried_fc=fc != 0.0)
-            progress = Progress("convert", reader.num_samples)
-            while len(block := reader.read(BLOCK)):
-                writer.write(keep_integer_codes(block, sample_type))
-                progress.update(writer.samples)
-            progress.finish()
-            summary = writer.close()
-        except BaseException:
-            writer.abandon()
-            raise
-    annotations = source_meta.get("annotations")
-    if fmt == "sigmf" and (keywords or annotations):
-        carried = {tag: _json_value(keyword_value(letter, data, count)) for tag, letter, data, count in keywords}
-        write_sigmf_meta(writer, extra_global={KEYWORDS_KEY: carried} if carried else None,
-                         annotations=annotations if isinstance(annotations, list) else None,
-                         extensions=source_meta.get("global", {}).get("core:extensions", []))
+        with Outputs(args.force, inputs=capture_files(input_capture(args.input), reader)) as outputs:
+            data_path = outputs.add(path, capture_companions(fmt))
+            if fmt != "csv" and not args.force:
+                check_space(path, capture_bytes(fmt, sample_type, reader.num_samples))
+            writer = Writer(data_path, fmt, sample_type, args.endian, fs=fs, fc=fc, t0=t0, atten_db=args.atten,
+                            name=path)
+            summary = _copy(reader, writer, keywords)
+            annotations = source_meta.get("annotations")
+            if fmt == "sigmf" and (keywords or annotations):
+                carried = {tag: _json_value(keyword_value(letter, data, count))
+                           for tag, letter, data, count in keywords}
+                write_sigmf_meta(writer, extra_global={KEYWORDS_KEY: carried} if carried else None,
+                                 annotations=annotations if isinstance(annotations, list) else None,
+                                 extensions=source_meta.get("global", {}).get("core:extensions", []))
     if not args.quiet:
         print(describe(path, fmt, sample_type, summary))
+
+
+def capture_files(path: str, reader) -> list[str]:
+    """The files a capture opened by reader consists of: path, and its SigMF sidecar or
+    detached BLUE payload."""
+    if reader.file_type == "sigmf":
+        return [path, sigmf_meta_path(path)]
+    if reader.file_type == "blue" and reader.header.get("detached"):
+        return [path, detached_payload(path)]
+    return [path]
+
+
+def _copy(reader, writer: Writer, keywords) -> dict:
+    """Copies every sample (and, into BLUE, the keywords) into writer and finishes it;
+    returns its summary."""
+    try:
+        if writer.fmt == "blue":
+            _add_blue_keywords(writer, keywords, carried_fc=writer.fc != 0.0)
+        progress = Progress("convert", reader.num_samples)
+        while len(block := reader.read(BLOCK)):
+            writer.write(keep_integer_codes(block, writer.sample_type))
+            progress.update(writer.samples)
+        progress.finish()
+        return writer.close()
+    except BaseException:
+        writer.abandon()
+        raise
 
 
 def _sigmf_document(path: str) -> dict:

@@ -26,7 +26,9 @@ def add_parser(subparsers) -> None:
         description="Read CAPTURE as another program writes it, showing the samples received and "
                     "the rate, until the writer closes it (BLUE captures carry an end-of-capture "
                     "marker), no new samples arrive within --timeout, or Ctrl-C / SIGTERM. "
-                    "Exit status: 0 at the end of the capture, 3 after a timeout, 130 when stopped.")
+                    "quennel render and gen put a capture under its name only once it is complete; "
+                    "give them --live to write it in place for following (a GNU Radio capture_sink "
+                    "always writes in place). Exit status: 0 at the end of the capture, 3 after a timeout, 130 when stopped.")
     parser.add_argument("capture", metavar="CAPTURE", help="capture file being written")
     add_capture_hints(parser)
     parser.add_argument("--timeout", type=int, default=0, metavar="MS",

@@ -10,6 +10,7 @@ import numpy as np
 from .._native import kettara_lib
 from ..capture import input_capture, open_reader
 from ..errors import QuennelError, UsageError
+from ..outputs import Outputs
 from ..scene import SYMBOL_TYPES, TYPE_NAMES, Composer
 from ..units import si
 from ._common import add_capture_hints, read_text
@@ -47,6 +48,7 @@ def add_parser(subparsers) -> None:
         epilog="example: quennel plot capture.sigmf-data -o capture.png --size 1600x1000")
     parser.add_argument("input", metavar="CAPTURE_OR_SCENE", help="capture file or scene JSON")
     parser.add_argument("-o", "--output", required=True, metavar="PNG", help="image to write")
+    parser.add_argument("-f", "--force", action="store_true", help="replace an existing PNG")
     parser.add_argument("--samples", type=int, default=1 << 20, metavar="N",
                         help="analyse at most the first N samples (default 1048576)")
     parser.add_argument("--nfft", type=int, default=1024, help="FFT length (default 1024)")
@@ -86,6 +88,18 @@ def run(args) -> None:
         raise UsageError("--nfft must be at least 16")
     if args.samples < 1:
         raise UsageError("--samples must be at least 1")
+    with Outputs(args.force) as outputs:
+        image = outputs.add(args.output)
+        signal, symbols = _signal_and_symbols(args)
+        try:
+            draw(signal, symbols, image, size, args.nfft)
+        except OSError as error:
+            raise QuennelError(f"{args.output}: {error.strerror or error}") from None
+    print(f"wrote {args.output} ({size[0]}x{size[1]})")
+
+
+def _signal_and_symbols(args) -> tuple[Signal, SymbolSource | None]:
+    """The samples to plot and the symbol source to draw a constellation of, if any."""
     if _is_scene(args.input):
         signal, symbols = _scene_signal(args.input, args.samples)
     else:
@@ -96,8 +110,7 @@ def run(args) -> None:
             symbols = _annotated_symbol_source(args.input, signal, args.rrc_beta)
     if len(signal.samples) == 0:
         raise QuennelError(f"{args.input}: no samples to plot")
-    draw(signal, symbols, args.output, size, args.nfft)
-    print(f"wrote {args.output} ({size[0]}x{size[1]})")
+    return signal, symbols
 
 
 def _scene_signal(path: str, limit: int) -> tuple[Signal, SymbolSource | None]:
@@ -257,7 +270,4 @@ def draw(signal: Signal, symbols: SymbolSource | None, output: str, size: tuple[
         axes.set_title("constellation")
         axes.set_xlabel(f"{len(points)} symbols")
         axes.grid(True, alpha=0.3)
-    try:
-        figure.savefig(output, dpi=dpi, format="png")
-    except OSError as error:
-        raise QuennelError(f"{output}: {error.strerror or error}") from None
+    figure.savefig(output, dpi=dpi, format="png")

@@ -36,6 +36,14 @@ def add_output_options(parser, required: bool) -> None:
                         help="attenuation in dB before conversion (added to the scene's headroom)")
     parser.add_argument("--detached", action="store_true",
                         help="BLUE: OUT is the header file; the samples go to NAME.det beside it")
+    parser.add_argument("-f", "--force", action="store_true",
+                        help="replace an existing OUT, and write it even when the file system seems to lack "
+                             "the room")
+    parser.add_argument("--live", action="store_true",
+                        help="write OUT under its own name as it goes, so that quennel follow (or a GNU Radio "
+                             "capture_source with follow) can read it while it is written; a failure then leaves "
+                             "what was written. Without it OUT (with its metadata and --recipe file) appears only "
+                             "once complete")
 
 
 def _overrides_object(text: str) -> dict:
@@ -56,7 +64,11 @@ def add_parser(subparsers) -> None:
                     "and a checksum of the data (SigMF: global keys, BLUE: keywords, raw and CSV: "
                     "--recipe FILE). SigMF captures are annotated with every burst of the scene. Peak "
                     "level and clipping are reported at the end. With --snr, --seed or --overrides the "
-                    "scene is rendered through a plan, as Plan.render does.",
+                    "scene is rendered through a plan, as Plan.render does. The capture, its metadata and "
+                    "the recipe file are written under temporary names beside OUT and renamed into place "
+                    "once all are complete; a failure, a full disk or a signal leaves none of them (see "
+                    "--live). An existing OUT is replaced only with --force, and a capture of known size "
+                    "that needs more room than the file system has free is refused unless --force.",
         epilog="examples: quennel render scene.json -o capture.blue --sample-type ci16 --fc 433.92e6; "
                "quennel render --from capture.blue -o low.blue --snr 3")
     parser.add_argument("scene", metavar="SCENE", nargs="?", help="scene file (not with --from)")
@@ -136,6 +148,7 @@ def render_scene(text: str, name: str, args, recorded: dict | None = None) -> No
     """Writes the scene text as the capture the output options describe, with its recipe,
     and reports."""
     path, options = capture_options(args, recorded)
-    summary = render_capture(text, name, path, options, recorded is not None, getattr(args, "recipe", None))
+    summary = render_capture(text, name, path, options, recorded is not None, getattr(args, "recipe", None),
+                             force=args.force, in_place=args.live)
     if not getattr(args, "quiet", False):
         print(describe(path, options["format"], options["sample_type"], summary))

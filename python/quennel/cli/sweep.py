@@ -10,6 +10,7 @@ import threading
 import numpy as np
 
 from ..errors import QuennelError, UsageError
+from ..outputs import Outputs
 from ..scene import plan_refusal
 from ._common import read_text
 
@@ -32,7 +33,8 @@ def add_parser(subparsers) -> None:
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="run on a dask.distributed cluster at ADDRESS instead of local threads")
     parser.add_argument("-o", "--output", metavar="TABLE", help="write the table to TABLE (.csv or .json) "
-                        "instead of printing CSV")
+                        "instead of printing CSV; it appears once complete")
+    parser.add_argument("-f", "--force", action="store_true", help="replace an existing TABLE")
     parser.set_defaults(run=run)
 
 
@@ -100,9 +102,10 @@ def connect(address: str | None):
         raise QuennelError(f"cannot reach the scheduler at {address}: {error}") from None
 
 
-def write_table(table: np.ndarray, path: str | None) -> None:
+def write_table(table: np.ndarray, path: str | None, as_json: bool = False) -> None:
+    """Writes the table to path as JSON or CSV; to standard output as CSV when path is None."""
     rows = [dict(zip(table.dtype.names, row.tolist())) for row in table]
-    if path is not None and path.lower().endswith(".json"):
+    if path is not None and as_json:
         with open(path, "w", encoding="utf-8") as file:
             json.dump(rows, file, indent=1)
             file.write("\n")
@@ -131,13 +134,15 @@ def run(args) -> None:
         plan = kettara.Plan(text)
     except RuntimeError as error:
         raise plan_refusal(error, args.scene) from None
-    client = connect(args.scheduler)
-    try:
-        table = sweep(plan, metric, snrs, args.trials, base_seed=args.seed, threads=args.threads, client=client)
-    finally:
-        if client is not None:
-            client.close()
-    try:
-        write_table(table, args.output)
-    except OSError as error:
-        raise QuennelError(f"{args.output}: {error.strerror}") from None
+    with Outputs(args.force) as outputs:
+        table_path = outputs.add(args.output) if args.output is not None else None
+        client = connect(args.scheduler)
+        try:
+            table = sweep(plan, metric, snrs, args.trials, base_seed=args.seed, threads=args.threads, client=client)
+        finally:
+            if client is not None:
+                client.close()
+        try:
+            write_table(table, table_path, args.output is not None and args.output.lower().endswith(".json"))
+        except OSError as error:
+            raise QuennelError(f"{args.output}: {error.strerror}") from None

@@ -55,7 +55,7 @@ def run(args) -> int:
 
 def _render_again(scene: str, options: dict, path: str, fmt: str) -> None:
     with scene_composer(scene, "the recorded scene", recorded=True) as composer:
-        write_samples = scene_stream(composer, options, "the recorded scene")
+        write_samples, _count = scene_stream(composer, options, "the recorded scene")
         writer = scene_writer(path, fmt, composer, options)
         try:
             write_samples(writer)

@@ -195,7 +195,9 @@ class capture_sink(gr.sync_block):
         endian: byte order of binary samples (le, be)
         start_time: start time to declare, UNIX seconds (0: none)
 
-    The capture is finished when the flowgraph stops: a BLUE capture gets its end marker
+    The capture is written under its name as the samples arrive (so that capture_source
+    and quennel follow can read it while it is written) and finished when the flowgraph
+    stops: a BLUE capture gets its end marker
     (so followers end), a SigMF capture its metadata; every "annotation" tag received (as
     scene_source sends them) becomes a SigMF annotation at its sample, its frequency edges
     moved from baseband by center_freq.
