@@ -3,24 +3,26 @@
 Every realisation is ``Plan.at(snr, seed)``, with the seed derived from a base seed and
 the trial index alone, so a sweep gives the same table wherever and in whatever order its
 realisations run: on local threads (rendering releases the interpreter lock) or on a
-``dask.distributed`` cluster, to which the plan travels once per worker as its blob.
+``dask.distributed`` cluster, to which the plan travels once per worker as its blob and
+from which every task brings back the columns of a whole batch of realisations.
 """
 
 from __future__ import annotations
 
 import concurrent.futures
-import hashlib
+import functools
 import math
 import os
 import sys
 import threading
-from collections import OrderedDict
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, Union
 
 import numpy as np
 
 import kettara
+
+from ._cluster import batch_count, map_batches
 
 Metric = Callable[[np.ndarray, float], Union[float, int, Mapping[str, Union[float, int]]]]
 
@@ -65,6 +67,12 @@ def run_batch(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, 
     return [fn(plan.at(snr, seed, out=out), snr) for snr, _, seed in batch]
 
 
+def batch_columns(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, int]]) -> np.ndarray:
+    """The metric columns of a batch's realisations as one structured array: one object to
+    bring back from a worker instead of one per realisation."""
+    return _columns(run_batch(plan, fn, batch))
+
+
 def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], trials: int, *,
           base_seed: int = 0, threads: int | None = None, client: Any = None,
           batch_size: int | None = None, progress: bool | None = None) -> np.ndarray:
@@ -91,7 +99,8 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
         Runs the batches on that cluster instead: the plan is shipped once to every
         worker as its blob and rebuilt there.
     batch_size : int, optional
-        Realisations per task (default: a few tasks per worker).
+        Realisations per task (default: a few tasks per local thread, two per cluster
+        worker thread).
     progress : bool, optional
         Show progress (default: when standard error is a terminal).
 
@@ -107,78 +116,64 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
     rows = realisations(snrs, trials, base_seed)
     if progress is None:
         progress = sys.stderr.isatty()
-    workers = _worker_count(client, threads)
-    batches = _batches(rows, batch_size or max(1, math.ceil(len(rows) / (4 * workers))))
     if client is None:
+        workers = max(1, threads or os.cpu_count() or 1)
+        batches = _batches(rows, batch_size or math.ceil(len(rows) / (4 * workers)))
         results = _run_local(plan, fn, batches, workers, progress)
     else:
-        results = _run_dask(client, plan, fn, batches, progress)
+        batches = _batches(rows, batch_size or math.ceil(len(rows) / batch_count(client)))
+        results = map_batches(client, plan.save(), kettara.PlanFromBlob,
+                              functools.partial(_metric_batch, fn), batches, progress)
     return _table(rows, results)
 
 
-def _worker_count(client: Any, threads: int | None) -> int:
-    if client is not None:
-        return max(1, sum(client.nthreads().values()))
-    return max(1, threads or os.cpu_count() or 1)
+def _metric_batch(fn: Metric, plan: kettara.Plan, batch: Sequence[tuple[float, int, int]]) -> np.ndarray:
+    return batch_columns(plan, fn, batch)
 
 
 def _batches(rows: list, size: int) -> list[list]:
+    size = max(1, size)
     return [rows[i:i + size] for i in range(0, len(rows), size)]
 
 
-def _run_local(plan, fn, batches, workers, progress) -> list[Any]:
+def _run_local(plan, fn, batches, workers, progress) -> list[np.ndarray]:
     bar = _ProgressBar(sum(len(b) for b in batches)) if progress else None
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
-        futures = [pool.submit(run_batch, plan, fn, batch) for batch in batches]
+        futures = [pool.submit(batch_columns, plan, fn, batch) for batch in batches]
         if bar:
             for future in concurrent.futures.as_completed(futures):
                 bar.advance(len(future.result()))
             bar.close()
-        return [value for future in futures for value in future.result()]
+        return [future.result() for future in futures]
 
 
-def _run_dask(client, plan, fn, batches, progress) -> list[Any]:
-    blob = plan.save()
-    plan_id = hashlib.sha256(blob).hexdigest()
-    shipped = client.scatter(blob, broadcast=True)
-    futures = client.map(_run_remote_batch, batches, blob=shipped, plan_id=plan_id, fn=fn, pure=False)
-    if progress:
-        from distributed import progress as dask_progress
-        dask_progress(futures)
-    return [value for batch in client.gather(futures) for value in batch]
-
-
-_worker_plans: OrderedDict[str, kettara.Plan] = OrderedDict()
-_worker_plans_lock = threading.Lock()
-_WORKER_PLANS_KEPT = 4
-
-
-def _run_remote_batch(batch, *, blob: bytes, plan_id: str, fn: Metric) -> list[Any]:
-    """A batch on a cluster worker, with the plan rebuilt once per worker process."""
-    with _worker_plans_lock:
-        plan = _worker_plans.get(plan_id)
-        if plan is None:
-            plan = kettara.PlanFromBlob(blob)
-            _worker_plans[plan_id] = plan
-            while len(_worker_plans) > _WORKER_PLANS_KEPT:
-                _worker_plans.popitem(last=False)
-        else:
-            _worker_plans.move_to_end(plan_id)
-    return run_batch(plan, fn, batch)
-
-
-def _table(rows, results) -> np.ndarray:
+def _columns(results: list[Any]) -> np.ndarray:
+    """Results of one batch as a structured array, its columns typed by the first result."""
     columns = _metric_columns(results[0]) if results else []
-    dtype = [("snr", "f8"), ("trial", "i8"), ("seed", "u8")] + columns
-    table = np.zeros(len(rows), dtype=dtype)
-    if rows:
-        snr, trial, seed = zip(*rows)
-        table["snr"], table["trial"], table["seed"] = snr, trial, seed
+    table = np.zeros(len(results), dtype=columns)
     for name, _ in columns:
         if name == "value" and not isinstance(results[0], Mapping):
             table[name] = results
         else:
             table[name] = [result[name] for result in results]
+    return table
+
+
+def _table(rows, batches: list[np.ndarray]) -> np.ndarray:
+    """The sweep's table: the realisations' keys beside the batches' metric columns (typed
+    by the first batch)."""
+    columns = [] if not batches or batches[0].dtype.names is None else \
+        [(name, batches[0].dtype[name]) for name in batches[0].dtype.names]
+    dtype = [("snr", "f8"), ("trial", "i8"), ("seed", "u8")] + columns
+    table = np.zeros(len(rows), dtype=dtype)
+    if rows:
+        snr, trial, seed = zip(*rows)
+        table["snr"], table["trial"], table["seed"] = snr, trial, seed
+    start = 0
+    for batch in batches:
+        for name, _ in columns:
+            table[name][start:start + batch.size] = batch[name]
+        start += batch.size
     return table
 
 

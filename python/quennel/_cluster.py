@@ -1,0 +1,63 @@
+"""Batches of work on a dask.distributed cluster, with the object they share (a plan, a
+dataset) shipped to every worker once as bytes and rebuilt there once per worker process.
+
+A task carries a whole batch and returns its results in one piece, so that neither the
+scheduler's per-task cost nor the transfer of many small results dominates.
+"""
+
+from __future__ import annotations
+
+import hashlib
+import threading
+from collections import OrderedDict
+from collections.abc import Callable, Sequence
+from typing import Any
+
+_worker_objects: OrderedDict[str, Any] = OrderedDict()
+_worker_objects_lock = threading.Lock()
+_WORKER_OBJECTS_KEPT = 4
+
+
+def map_batches(client: Any, shared: bytes, build: Callable[[bytes], Any],
+                work: Callable[[Any, Any], Any], batches: Sequence[Any], progress: bool = False) -> list[Any]:
+    """``work(build(shared), batch)`` of every batch, in order, run on the cluster.
+
+    ``build`` and ``work`` must pickle by reference (module-level functions, or
+    functools.partial of them); ``shared`` is broadcast to every worker before the tasks
+    are submitted, and each worker process builds its object from it once.
+    """
+    shared_id = hashlib.sha256(shared).hexdigest()
+    shipped = client.scatter(shared, broadcast=True)
+    futures = client.map(_run_remote, batches, shared=shipped, shared_id=shared_id, build=build, work=work,
+                         pure=False)
+    if progress:
+        from distributed import progress as dask_progress
+        dask_progress(futures)
+    results: list[Any] = client.gather(futures)
+    return results
+
+
+def batch_count(client: Any, tasks_per_worker: int = 2) -> int:
+    """How many batches keep every worker thread of the cluster busy: few, as each costs a
+    round trip through the scheduler."""
+    return max(1, tasks_per_worker * sum(client.nthreads().values()))
+
+
+def _run_remote(batch: Any, *, shared: bytes, shared_id: str, build: Callable[[bytes], Any],
+                work: Callable[[Any, Any], Any]) -> Any:
+    return work(_worker_object(shared_id, shared, build), batch)
+
+
+def _worker_object(shared_id: str, shared: bytes, build: Callable[[bytes], Any]) -> Any:
+    """This worker process's object built from shared, kept for the next batches."""
+    key = f"{getattr(build, '__qualname__', build)!s}:{shared_id}"
+    with _worker_objects_lock:
+        value = _worker_objects.get(key)
+        if value is None:
+            value = build(shared)
+            _worker_objects[key] = value
+            while len(_worker_objects) > _WORKER_OBJECTS_KEPT:
+                _worker_objects.popitem(last=False)
+        else:
+            _worker_objects.move_to_end(key)
+        return value
