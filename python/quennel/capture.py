@@ -25,8 +25,14 @@ _EXTENSION_FORMATS = {
     ".csv": "csv",
     ".raw": "raw", ".iq": "raw", ".bin": "raw", ".dat": "raw", ".cfile": "raw",
     ".cf32": "raw", ".cf64": "raw", ".ci32": "raw", ".ci16": "raw", ".ci8": "raw",
-    ".cs16": "raw", ".cs8": "raw",
+    ".cs16": "raw", ".cs8": "raw", ".cu8": "raw", ".cu16": "raw",
 }
+RAW_EXTENSIONS = tuple(extension for extension, fmt in _EXTENSION_FORMATS.items() if fmt == "raw")
+# The sample type a raw capture's extension names, as SDR programs name their files.
+_EXTENSION_SAMPLE_TYPES = {".cs8": "ci8", ".ci8": "ci8", ".cs16": "ci16", ".ci16": "ci16", ".ci32": "ci32",
+                           ".cf32": "cf32", ".cfile": "cf32", ".cf64": "cf64"}
+_UNSIGNED_EXTENSIONS = {".cu8": "unsigned 8-bit", ".cu16": "unsigned 16-bit"}
+READABLE_RAW_EXTENSIONS = tuple(extension for extension in RAW_EXTENSIONS if extension not in _UNSIGNED_EXTENSIONS)
 
 
 # ---- names ----
@@ -54,6 +60,37 @@ def output_capture(path: str, fmt: str | None) -> tuple[str, str]:
         if extension != ".sigmf-data":
             raise UsageError(f"a SigMF capture is named NAME.sigmf-data, not {path!r}")
     return path, fmt
+
+
+def _extension(path: str) -> str:
+    return os.path.splitext(path)[1].lower()
+
+
+def written_sample_type(path: str, fmt: str, given: str | None, default: str = "cf32") -> str:
+    """The sample type to write the capture at path with: the one a raw capture's name
+    implies (x.cs8: ci8, x.cs16: ci16, x.cf32 and x.cfile: cf32), else given, else default.
+    A given type the name contradicts, and unsigned samples (x.cu8), are refused."""
+    extension = _extension(path)
+    if fmt != "raw":
+        return given or default
+    if extension in _UNSIGNED_EXTENSIONS:
+        raise UsageError(f"{path}: {extension} names {_UNSIGNED_EXTENSIONS[extension]} samples, which quennel "
+                         "cannot write yet; write signed ones as .cs8 (ci8) or .cs16 (ci16)")
+    implied = _EXTENSION_SAMPLE_TYPES.get(extension)
+    if implied and given and given != implied:
+        raise UsageError(f"{path}: {extension} names {implied} samples, not {given}; drop --sample-type "
+                         "or rename the output")
+    return implied or given or default
+
+
+def read_sample_type(path: str, given: str | None) -> str:
+    """The sample type to read a headerless capture at path as: given, else the one its
+    name implies (see written_sample_type), else cf32. Unsigned samples need a given type."""
+    extension = _extension(path)
+    if given is None and extension in _UNSIGNED_EXTENSIONS:
+        raise CaptureError(f"{path}: {extension} names {_UNSIGNED_EXTENSIONS[extension]} samples, which quennel "
+                           "cannot read yet")
+    return given or _EXTENSION_SAMPLE_TYPES.get(extension, "cf32")
 
 
 def capture_data_path(path: str) -> str:
@@ -99,15 +136,65 @@ def capture_bytes(fmt: str, sample_type: str, count: int) -> int:
 
 # ---- reading ----
 
-def open_reader(path: str, sample_type: str = "cf32", endian: str = "le"):
-    """A tolvane.Reader on the capture at path, or a CaptureError saying why not."""
+def open_reader(path: str, sample_type: str | None = None, endian: str = "le", fmt: str | None = None):
+    """A tolvane.Reader on the capture at path, or a CaptureError saying why not.
+
+    sample_type and endian describe a headerless capture (see read_sample_type). Content
+    that is not CSV, BLUE or SigMF is taken for raw samples only under a raw name (x.iq,
+    x.cs16 ...) or when fmt is "raw"."""
     import tolvane
 
     path = input_capture(path)
+    sample_type = read_sample_type(path, sample_type)
     try:
-        return tolvane.Reader(path, sample_type=sample_type, endian=endian)
+        reader = tolvane.Reader(path, sample_type=sample_type, endian=endian)
     except (ValueError, OSError) as error:
         raise CaptureError(f"{path}: {error}") from None
+    if reader.file_type == "raw" and fmt != "raw" and _extension(path) not in RAW_EXTENSIONS:
+        reader.close()
+        raise CaptureError(f"{path}: not a capture quennel can read: the content is not CSV, BLUE or SigMF, and "
+                           f"raw samples are read only from {', '.join(READABLE_RAW_EXTENSIONS)} files or with "
+                           "--format raw")
+    return reader
+
+
+def payload_shortfall(path: str, reader) -> tuple[int, int] | None:
+    """(declared, present): the samples a BLUE header or SigMF metadata declares and those
+    the data holds, when it holds fewer (a cut copy, a writer that died); else None."""
+    if reader.file_type == "blue":
+        header = reader.header
+        detached = bool(header.get("detached"))
+        data_file = detached_payload(path) if detached and not path.endswith(".det") else path
+        start = 0 if detached else int(header.get("data_start", 0))
+        per_sample = BYTES_PER_SAMPLE[reader.sample_type] // (2 if reader.mode == "scalar" else 1)
+        try:
+            present = max(os.path.getsize(data_file) - start, 0) // per_sample
+        except OSError:
+            present = 0
+        declared = reader.num_samples
+        return (declared, present) if present < declared else None
+    if reader.file_type == "sigmf":
+        declared = _sigmf_described_samples(sigmf_meta_path(path))
+        return (declared, reader.num_samples) if declared > reader.num_samples else None
+    return None
+
+
+def _sigmf_described_samples(meta_path: str) -> int:
+    """The end of the last sample SigMF metadata describes (captures and annotations); 0 when
+    it cannot be read."""
+    try:
+        with open(meta_path, encoding="utf-8") as file:
+            document = json.load(file)
+        entries = list(document.get("captures", [])) + list(document.get("annotations", []))
+    except (OSError, ValueError, AttributeError, TypeError):
+        return 0
+    end = 0
+    for entry in entries:
+        if isinstance(entry, dict):
+            start, count = entry.get("core:sample_start", 0), entry.get("core:sample_count", 0)
+            if isinstance(start, int) and isinstance(count, int) and not isinstance(count, bool):
+                end = max(end, start + max(count, 0))
+    return end
 
 
 def capture_keywords(path: str) -> list[tuple[str, str, bytes, int]]:

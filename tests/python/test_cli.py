@@ -404,3 +404,27 @@ def test_constellation_removes_the_carrier_and_finds_the_symbol_instants(rrc_bet
     ideal = np.exp(1j * (np.arange(4) * 2 + 1) * np.pi / 4)
     distance = np.min(np.abs(points[:, None] - ideal[None, :]), axis=1)
     assert len(points) >= len(symbols) - 2 * span - 2 and np.percentile(distance, 95) < 0.05
+
+
+@pytest.mark.parametrize("command, statuses", [
+    ("render", ["0    success", "1    failure", "2    usage error", "130  stopped by Ctrl-C"]),
+    ("convert", ["0    success", "2    usage error"]), ("sweep", ["0    success", "2    usage error"]),
+    ("verify", ["0    bit-identical", "1    different", "2    cannot verify"]),
+    ("follow", ["0    the writer closed the capture", "3    no new samples within --timeout"]),
+])
+def test_every_command_has_quiet_verbose_version_and_its_exit_statuses(command, statuses):
+    out = quennel(command, "--help", check_status=0)[1]
+    assert all(option in out for option in ("-q, --quiet", "-v, --verbose", "--version"))
+    assert "\nexit status:\n" in out and all(f"\n  {line}" in out for line in statuses), out
+    assert quennel(command, "--version", check_status=0)[1].startswith("quennel ")
+
+
+def test_quiet_leaves_only_errors(tmp_path):
+    scene = tmp_path / "scene.json"
+    scene.write_text('{"segments": [{"type": "tone", "num_samples": 100}]}')
+    assert quennel("render", scene, "-o", tmp_path / "x.blue", "-q") == (0, "", "")
+    (tmp_path / "cut.blue").write_bytes((tmp_path / "x.blue").read_bytes()[:600])
+    assert quennel("convert", tmp_path / "cut.blue", tmp_path / "y.iq", "-q") == (0, "", "")  # no truncation warning
+    assert quennel("verify", tmp_path / "x.blue", "-q") == (0, "", "")
+    status, out, err = quennel("verify", tmp_path / "cut.blue", "-q")
+    assert (status, out) == (2, "") and err.startswith("quennel verify: ")  # errors still say why

@@ -25,12 +25,21 @@ def read_text(path: str, what: str) -> str:
 
 def add_capture_hints(parser) -> None:
     """--sample-type and --endian: what a headerless capture holds."""
-    parser.add_argument("--sample-type", choices=SAMPLE_TYPES, default="cf32",
-                        help="sample type of a headerless (raw or CSV) capture (default cf32); integer "
-                             "types take 2^(n-1)-1 (32767 for ci16) as full scale, where the SigMF reference "
-                             "library takes 2^(n-1)")
+    parser.add_argument("--sample-type", choices=SAMPLE_TYPES,
+                        help="sample type of a headerless (raw or CSV) capture (default: the one a raw name "
+                             "implies, as SDR programs name files: .cs8 ci8, .cs16 ci16, .cf32 and .cfile cf32; "
+                             "else cf32); integer types take 2^(n-1)-1 (32767 for ci16) as full scale, where the "
+                             "SigMF reference library takes 2^(n-1)")
     parser.add_argument("--endian", choices=ENDIANS, default="le",
                         help="byte order of a headerless raw capture (default le)")
+
+
+def add_raw_format(parser, flag: str = "--format") -> None:
+    """The option that reads a capture of any name as raw samples."""
+    parser.add_argument(flag, dest="in_format", choices=("raw",),
+                        help="read a capture whose content is not CSV, BLUE or SigMF as raw samples whatever "
+                             "its name (without it only .iq, .raw, .bin, .dat, .cfile, .cs8, .cs16, .cf32 ... "
+                             "names are)")
 
 
 def describe(path: str, fmt: str, sample_type: str, summary: dict) -> str:

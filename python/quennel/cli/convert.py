@@ -2,19 +2,20 @@
 
 import datetime
 import json
+import logging
 import math
-import sys
 
 import numpy as np
 
 from .._progress import Progress
 from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, Writer, capture_bytes, capture_companions, capture_keywords,
                        detached_payload, input_capture, keyword_value, open_reader, output_capture,
-                       sigmf_meta_path, write_sigmf_meta)
+                       payload_shortfall, sigmf_meta_path, write_sigmf_meta, written_sample_type)
 from ..outputs import Outputs, check_space
-from ._common import describe
+from ._common import add_raw_format, describe
 
 BLOCK = 1 << 16
+log = logging.getLogger(__name__)
 KEYWORDS_KEY = "quennel:keywords"
 
 
@@ -31,16 +32,19 @@ def add_parser(subparsers) -> None:
     parser.add_argument("input", metavar="IN", help="capture to read")
     parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format")
     parser.add_argument("--format", choices=FORMATS, help="format of OUT")
-    parser.add_argument("--sample-type", choices=SAMPLE_TYPES, help="sample type of OUT (default: that of IN)")
+    parser.add_argument("--sample-type", choices=SAMPLE_TYPES,
+                        help="sample type of OUT (default: the one a raw name implies, as for --in-sample-type; "
+                             "else that of IN)")
     parser.add_argument("--endian", choices=ENDIANS, default="le", help="byte order of OUT (default le)")
-    parser.add_argument("--in-sample-type", choices=SAMPLE_TYPES, default="cf32",
-                        help="sample type of a headerless (raw or CSV) IN (default cf32)")
+    parser.add_argument("--in-sample-type", choices=SAMPLE_TYPES,
+                        help="sample type of a headerless (raw or CSV) IN (default: the one a raw name implies, "
+                             ".cs8 ci8, .cs16 ci16, .cf32 and .cfile cf32; else cf32)")
     parser.add_argument("--in-endian", choices=ENDIANS, default="le", help="byte order of a headerless raw IN")
+    add_raw_format(parser, "--in-format")
     parser.add_argument("--atten", type=float, default=0.0, help="attenuation in dB before conversion")
     parser.add_argument("-f", "--force", action="store_true",
                         help="replace an existing OUT, and write it even when the file system seems to lack the room "
                              "(OUT is never IN)")
-    parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
     parser.set_defaults(run=run)
 
 
@@ -68,12 +72,13 @@ def keep_integer_codes(block, sample_type: str):
 
 def run(args) -> None:
     path, fmt = output_capture(args.output, args.format)
-    with open_reader(args.input, args.in_sample_type, args.in_endian) as reader:
+    with open_reader(args.input, args.in_sample_type, args.in_endian, args.in_format) as reader:
         fs = reader.fs if reader.fs_source != "none" else 0.0
         fc = reader.fc if reader.fc_source != "none" else 0.0
         source_meta = _sigmf_document(args.input) if reader.file_type == "sigmf" else {}
         t0 = reader.t0 if reader.t0_source != "none" else _sigmf_start_time(source_meta)
-        sample_type = args.sample_type or reader.sample_type
+        sample_type = written_sample_type(path, fmt, args.sample_type, reader.sample_type)
+        _warn_if_truncated(args.input, reader)
         keywords = capture_keywords(input_capture(args.input)) if reader.keywords else []
         with Outputs(args.force, inputs=capture_files(input_capture(args.input), reader)) as outputs:
             data_path = outputs.add(path, capture_companions(fmt))
@@ -91,6 +96,13 @@ def run(args) -> None:
                                  extensions=source_meta.get("global", {}).get("core:extensions", []))
     if not args.quiet:
         print(describe(path, fmt, sample_type, summary))
+
+
+def _warn_if_truncated(name: str, reader) -> None:
+    shortfall = payload_shortfall(input_capture(name), reader)
+    if shortfall:
+        log.warning("%s declares %d samples and holds %d: it is truncated; converting the %d it holds",
+                    name, *shortfall, shortfall[1])
 
 
 def capture_files(path: str, reader) -> list[str]:
@@ -147,4 +159,4 @@ def _add_blue_keywords(writer: Writer, keywords, carried_fc: bool) -> None:
         if tag == "FREQ" and carried_fc:
             continue  # the writer declares the centre frequency itself
         if not writer.add_keyword(tag, letter, data, count):
-            print(f"quennel convert: the keyword {tag!r} cannot be carried into BLUE; left out", file=sys.stderr)
+            log.warning("the keyword %r cannot be carried into BLUE; left out", tag)

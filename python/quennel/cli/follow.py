@@ -9,7 +9,7 @@ from .._progress import Progress
 from ..capture import open_reader
 from ..interrupt import interrupt as flag
 from ..units import si
-from ._common import add_capture_hints
+from ._common import add_capture_hints, add_raw_format
 
 BLOCK = 1 << 16
 STATUS = {"eof": 0, "timeout": 3, "interrupted": 130}
@@ -28,9 +28,12 @@ def add_parser(subparsers) -> None:
                     "marker), no new samples arrive within --timeout, or Ctrl-C / SIGTERM. "
                     "quennel render and gen put a capture under its name only once it is complete; "
                     "give them --live to write it in place for following (a GNU Radio capture_sink "
-                    "always writes in place). Exit status: 0 at the end of the capture, 3 after a timeout, 130 when stopped.")
+                    "always writes in place).",
+        exit_status="exit status:\n  0    the writer closed the capture\n  1    failure (the message says why)\n"
+                    "  2    usage error\n  3    no new samples within --timeout\n  130  stopped by Ctrl-C or SIGTERM")
     parser.add_argument("capture", metavar="CAPTURE", help="capture file being written")
     add_capture_hints(parser)
+    add_raw_format(parser)
     parser.add_argument("--timeout", type=int, default=0, metavar="MS",
                         help="give up when no samples arrive for MS milliseconds (default 0: wait for ever)")
     parser.add_argument("--grace", type=int, default=500, metavar="MS",
@@ -69,7 +72,7 @@ class _SignalGuard:
 def run(args) -> int:
     received = 0
     start = time.monotonic()
-    with open_reader(args.capture, args.sample_type, args.endian) as reader:
+    with open_reader(args.capture, args.sample_type, args.endian, args.in_format) as reader:
         reader.follow_timeout_ms = max(args.timeout, 0)
         reader.follow_grace_ms = max(args.grace, 0)
         status = Progress(f"follow {args.capture}:", None)
@@ -92,5 +95,6 @@ def run(args) -> int:
         status.finish()
     elapsed = time.monotonic() - start
     rate = f", {si(received / elapsed, 'sample/s')}" if elapsed > 0 else ""
-    print(f"{ending}: {_ENDINGS[ending]}; {received} samples in {elapsed:.2f} s{rate}")
+    if not args.quiet:
+        print(f"{ending}: {_ENDINGS[ending]}; {received} samples in {elapsed:.2f} s{rate}")
     return STATUS[ending]

@@ -4,12 +4,12 @@ import datetime
 import json
 import math
 
-from ..capture import input_capture, open_reader
+from ..capture import input_capture, open_reader, payload_shortfall
 from ..recipe import NoRecipe, RecipeError, blue_recipe_tags
 from ..recipe import recipe as read_recipe
 from ..scene import scene_sources
 from ..units import si
-from ._common import add_capture_hints
+from ._common import add_capture_hints, add_raw_format
 
 _FIELDS = ("file_type", "sample_type", "mode", "endian", "fs", "fs_source", "fc", "fc_source", "t0", "t0_source",
            "num_samples", "trailing_bytes")
@@ -24,18 +24,24 @@ def add_parser(subparsers) -> None:
                     "fields.")
     parser.add_argument("capture", metavar="CAPTURE", help="capture file (raw, CSV, BLUE or SigMF)")
     add_capture_hints(parser)
+    add_raw_format(parser)
     parser.add_argument("--recipe", metavar="FILE", help="the recipe file of a raw or CSV capture")
     parser.add_argument("--json", action="store_true", help="print the facts as one JSON object")
     parser.set_defaults(run=run)
 
 
-def capture_facts(path: str, sample_type: str = "cf32", endian: str = "le", recipe_file: str | None = None) -> dict:
+def capture_facts(path: str, sample_type: str | None = None, endian: str = "le", recipe_file: str | None = None,
+                  fmt: str | None = None) -> dict:
     """Everything the reader knows of a capture, by property name, and its recipe: a dict,
-    None when it has none, or the reason it cannot be used."""
-    with open_reader(path, sample_type, endian) as reader:
+    None when it has none, or the reason it cannot be used. A capture whose data holds
+    fewer samples than it declares has them as "declared_samples" beside "num_samples"."""
+    with open_reader(path, sample_type, endian, fmt) as reader:
         facts = {name: getattr(reader, name) for name in _FIELDS}
         facts["keywords"] = reader.keywords
         facts["header"] = reader.header
+        shortfall = payload_shortfall(input_capture(path), reader)
+    if shortfall:
+        facts["declared_samples"], facts["num_samples"] = shortfall
     if recipe_file is None and facts["file_type"] in ("raw", "csv"):
         facts["recipe"] = None
     else:
@@ -118,7 +124,7 @@ def _value(value) -> str:
 
 
 def run(args) -> None:
-    facts = capture_facts(args.capture, args.sample_type, args.endian, args.recipe)
+    facts = capture_facts(args.capture, args.sample_type, args.endian, args.recipe, args.in_format)
     if args.json:
         print(json.dumps(facts, default=str))
         return
@@ -135,6 +141,8 @@ def run(args) -> None:
     count = facts["num_samples"]
     duration = f"  ({count / fs:.6g} s)" if fs > 0 and math.isfinite(fs) else ""
     lines.append(("samples", f"{count}{duration}"))
+    if "declared_samples" in facts:
+        lines.append(("truncated", f"declares {facts['declared_samples']} samples, holds {count}"))
     lines.append(("trailing", f"{facts['trailing_bytes']} bytes"
                   + ("  (a partial sample: wrong --sample-type, or a cut capture)" if facts["trailing_bytes"] else "")))
     lines.extend(("recipe" if i == 0 else "", text) for i, text in enumerate(recipe_lines(facts["recipe"])))

@@ -13,7 +13,7 @@ from ..errors import QuennelError, UsageError
 from ..outputs import Outputs
 from ..scene import SYMBOL_TYPES, TYPE_NAMES, Composer
 from ..units import si
-from ._common import add_capture_hints, read_text
+from ._common import add_capture_hints, add_raw_format, read_text
 
 MAX_SCATTER = 20000
 MAX_SPANS_SEARCHED = 1 << 16
@@ -59,6 +59,7 @@ def add_parser(subparsers) -> None:
     parser.add_argument("--rrc-beta", type=float,
                         help="the capture's symbols are RRC-shaped with this roll-off (default rectangular)")
     add_capture_hints(parser)
+    add_raw_format(parser)
     parser.set_defaults(run=run)
 
 
@@ -95,7 +96,8 @@ def run(args) -> None:
             draw(signal, symbols, image, size, args.nfft)
         except OSError as error:
             raise QuennelError(f"{args.output}: {error.strerror or error}") from None
-    print(f"wrote {args.output} ({size[0]}x{size[1]})")
+    if not args.quiet:
+        print(f"wrote {args.output} ({size[0]}x{size[1]})")
 
 
 def _signal_and_symbols(args) -> tuple[Signal, SymbolSource | None]:
@@ -163,7 +165,7 @@ def _annotated_symbol_source(path: str, signal: Signal, rrc_beta: float | None) 
 
 
 def _capture_signal(args) -> Signal:
-    with open_reader(args.input, args.sample_type, args.endian) as reader:
+    with open_reader(args.input, args.sample_type, args.endian, args.in_format) as reader:
         fs = reader.fs if reader.fs_source != "none" else 0.0
         fc = reader.fc if reader.fc_source != "none" else 0.0
         blocks, count = [], 0

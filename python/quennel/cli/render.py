@@ -5,7 +5,7 @@ import json
 import math
 import time
 
-from ..capture import FORMATS, format_from_name, input_capture, output_capture
+from ..capture import FORMATS, format_from_name, input_capture, output_capture, written_sample_type
 from ..errors import UsageError
 from ..recipe import OPTION_DEFAULTS, dumps
 from ..recipe import recipe as read_recipe
@@ -88,7 +88,6 @@ def add_parser(subparsers) -> None:
                                 "\"snr\", \"seed\" (--snr and --seed replace its keys)")
     parser.add_argument("--recipe", metavar="FILE",
                         help="also write the recipe as JSON to FILE (the only record a raw or CSV capture has)")
-    parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
     # None marks an option not given, which --from then takes from the recipe.
     parser.set_defaults(run=run, sample_type=None, endian=None, fc=None, t0=None, atten=None, detached=None)
 
@@ -113,6 +112,8 @@ def capture_options(args, recorded: dict | None = None) -> tuple[str, dict]:
     options = {name: recorded[name] if value is None else value for name, value in given.items()}
     options["format"] = args.format or format_from_name(args.output) or recorded["format"]
     path, options["format"] = output_capture(args.output, options["format"])
+    options["sample_type"] = written_sample_type(path, options["format"], given["sample_type"],
+                                                 recorded["sample_type"])
     if options["detached"] and options["format"] != "blue":
         if args.detached:
             raise UsageError("--detached is for BLUE captures")

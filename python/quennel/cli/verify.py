@@ -20,7 +20,9 @@ def add_parser(subparsers) -> None:
                     "compare sample for sample; check the recorded checksum of the data. Prints "
                     "\"bit-identical\" and exits 0, or lists the differences and exits 1. A capture "
                     "without a usable recipe exits 2.",
-        epilog="example: quennel verify capture.sigmf-data; quennel verify capture.iq --recipe capture.json")
+        epilog="example: quennel verify capture.sigmf-data; quennel verify capture.iq --recipe capture.json",
+        exit_status="exit status:\n  0    bit-identical\n  1    different (the differences are listed)\n"
+                    "  2    cannot verify: no usable recipe, or an option that cannot be used")
     parser.add_argument("capture", metavar="CAPTURE", help="capture written by quennel render")
     parser.add_argument("--recipe", metavar="FILE", help="the recipe file of a raw or CSV capture")
     parser.set_defaults(run=run)
@@ -30,7 +32,7 @@ def run(args) -> int:
     path = input_capture(args.capture)
     recorded = read_recipe(path, args.recipe)
     options = recorded["options"]
-    with open_reader(path, options["sample_type"], options["endian"]) as reader:
+    with open_reader(path, options["sample_type"], options["endian"], options["format"]) as reader:
         held = reader.num_samples
     # One sample more than the capture holds tells a longer rendering, whatever the
     # recipe asks for (a damaged one may ask for a scene that repeats for ever).
@@ -40,16 +42,18 @@ def run(args) -> int:
         again_format = "csv" if options["format"] == "csv" else "raw"
         again = os.path.join(folder, f"again.{again_format}")
         _render_again(recorded["scene"], {**options, "samples": bound}, again, again_format)
-        report = compare(path, again, options["sample_type"], options["endian"])
+        report = compare(path, again, options["sample_type"], options["endian"], options["format"])
     lines = report.lines()
     checksum_ok = recorded["sha512"] is None or data_sha512(path) == recorded["sha512"]
     if not checksum_ok:
         lines.append("checksum: the data differs from the checksum recorded when it was written")
     if report.identical and checksum_ok:
         checksum = ", checksum matches" if recorded["sha512"] else ""
-        print(f"bit-identical: {report.samples} samples{checksum}")
+        if not args.quiet:
+            print(f"bit-identical: {report.samples} samples{checksum}")
         return 0
-    print("\n".join(lines))
+    if not args.quiet:
+        print("\n".join(lines))
     return 1
 
 
@@ -109,10 +113,11 @@ class Comparison:
         return lines
 
 
-def compare(capture: str, again: str, sample_type: str, endian: str) -> Comparison:
+def compare(capture: str, again: str, sample_type: str, endian: str, fmt: str) -> Comparison:
     """Compares the samples of a capture with those rendered again, block by block."""
     result = Comparison()
-    with open_reader(capture, sample_type, endian) as recorded, open_reader(again, sample_type, endian) as rendered:
+    with (open_reader(capture, sample_type, endian, fmt) as recorded,
+          open_reader(again, sample_type, endian) as rendered):
         totals = [0, 0]
         while True:
             a, b = recorded.read(BLOCK), rendered.read(BLOCK)
