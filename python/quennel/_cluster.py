@@ -10,7 +10,7 @@ from __future__ import annotations
 import hashlib
 import threading
 from collections import OrderedDict
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import Any
 
 _worker_objects: OrderedDict[str, Any] = OrderedDict()
@@ -26,21 +26,41 @@ def map_batches(client: Any, shared: bytes, build: Callable[[bytes], Any],
     functools.partial of them); ``shared`` is broadcast to every worker before the tasks
     are submitted, and each worker process builds its object from it once.
     """
-    shared_id = hashlib.sha256(shared).hexdigest()
-    shipped = client.scatter(shared, broadcast=True)
-    futures = client.map(_run_remote, batches, shared=shipped, shared_id=shared_id, build=build, work=work,
-                         pure=False)
+    futures = _submit(client, shared, build, work, batches)
     if progress:
         from distributed import progress as dask_progress
-        dask_progress(futures)
+        dask_progress(futures)  # type: ignore[no-untyped-call]
     results: list[Any] = client.gather(futures)
     return results
+
+
+def iter_batches(client: Any, shared: bytes, build: Callable[[bytes], Any], work: Callable[[Any, Any], Any],
+                 batches: Sequence[Any]) -> Iterator[tuple[int, Any]]:
+    """(index, result) of each batch as map_batches makes them, in the order they finish,
+    so that the caller keeps only the results in flight."""
+    from distributed import as_completed
+
+    futures = _submit(client, shared, build, work, batches)
+    index = {future.key: k for k, future in enumerate(futures)}
+    for future in as_completed(futures):  # type: ignore[no-untyped-call]
+        yield index[future.key], future.result()
+        future.release()
+
+
+def _submit(client: Any, shared: bytes, build: Callable[[bytes], Any], work: Callable[[Any, Any], Any],
+            batches: Sequence[Any]) -> list[Any]:
+    shared_id = hashlib.sha256(shared).hexdigest()
+    shipped = client.scatter(shared, broadcast=True)
+    futures: list[Any] = client.map(_run_remote, batches, shared=shipped, shared_id=shared_id, build=build,
+                                    work=work, pure=False)
+    return futures
 
 
 def batch_count(client: Any, tasks_per_worker: int = 2) -> int:
     """How many batches keep every worker thread of the cluster busy: few, as each costs a
     round trip through the scheduler."""
-    return max(1, tasks_per_worker * sum(client.nthreads().values()))
+    threads: int = sum(client.nthreads().values())
+    return max(1, tasks_per_worker * threads)
 
 
 def _run_remote(batch: Any, *, shared: bytes, shared_id: str, build: Callable[[bytes], Any],

@@ -118,6 +118,7 @@ _KETTARA = [
     ("wfm_compose_from_json", VOID, [c_char_p]),
     ("wfm_compose_execute", c_uint64, [VOID, VOID, c_uint64]),
     ("wfm_compose_destroy", None, [VOID]),
+    ("wfm_snr_over_fs", c_double, [c_uint32, c_uint32, c_int32, c_uint64, c_double, c_double]),
     ("wfm_compose_segments", POINTER(SegmentSpec),
      [VOID, POINTER(c_uint64), POINTER(c_int32), POINTER(c_int32)]),
     ("wfm_compose_seed_advance", c_uint32, [VOID]),

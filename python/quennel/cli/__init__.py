@@ -27,6 +27,7 @@ SUBCOMMANDS = (
     "quennel.cli.convert",
     "quennel.cli.plot",
     "quennel.cli.sweep",
+    "quennel.cli.dataset",
 )
 
 
