@@ -29,12 +29,9 @@ from typing import Any
 
 from ..errors import UsageError
 from ..scene import TYPE_NAMES
+from .templates import INTEGER_KEYS, Drawer, compile_template, is_range
+from .templates import is_number as _is_number
 
-# Keys whose values are whole numbers: their ranges draw integers.
-INTEGER_KEYS = frozenset({"seed", "sps", "pn_length", "pn_poly", "rs_depth", "rrc_span", "acq_reps",
-                          "samples", "symbols", "start", "bursts"})
-# Keys whose arrays are values in their own right, never ranges.
-LITERAL_KEYS = frozenset({"symbols"})
 CLASS_KEYS = frozenset({"name", "weight", "source", "samples", "symbols", "start"})
 TOP_KEYS = frozenset({"$schema", "seed", "examples", "length", "fs", "classes", "background", "per_example"})
 PER_EXAMPLE_KEYS = frozenset({"bursts", "overlap", "classes"})
@@ -53,6 +50,23 @@ class DatasetClass:
     symbols: Any = None
     start: Any = None
 
+    def __post_init__(self) -> None:
+        drawers = {"draw_source": compile_template(self.source)}
+        for key in ("samples", "symbols", "start"):
+            value = getattr(self, key)
+            drawers[f"draw_{key}"] = compile_template(value, "samples") if value is not None else _none
+        for name, drawer in drawers.items():
+            object.__setattr__(self, name, drawer)
+
+    draw_source: Drawer = field(init=False, repr=False, compare=False)
+    draw_samples: Drawer = field(init=False, repr=False, compare=False)
+    draw_symbols: Drawer = field(init=False, repr=False, compare=False)
+    draw_start: Drawer = field(init=False, repr=False, compare=False)
+
+
+def _none(draws: Any, path: str) -> None:
+    return None
+
 
 @dataclass(frozen=True)
 class Description:
@@ -66,6 +80,13 @@ class Description:
     overlap: bool = False
     burst_classes: tuple[int, ...] = ()
     text: str = field(default="", compare=False)
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "draw_bursts", compile_template(self.bursts, "bursts"))
+        object.__setattr__(self, "draw_background", tuple(compile_template(s) for s in self.background))
+
+    draw_bursts: Drawer = field(init=False, repr=False, compare=False)
+    draw_background: tuple[Drawer, ...] = field(init=False, repr=False, compare=False)
 
     def to_json(self) -> dict[str, Any]:
         """The description as given (it is the dataset's recipe)."""
@@ -207,11 +228,6 @@ def _check_value(value: Any, where: str, key: str) -> None:
             raise DatasetError(f"{where}: {key} takes whole numbers")
 
 
-def is_range(value: Any, key: str) -> bool:
-    return (isinstance(value, list) and len(value) == 2 and key not in LITERAL_KEYS
-            and all(_is_number(v) for v in value))
-
-
 def _choices_of(value: Any) -> list[Any]:
     if isinstance(value, dict) and "choice" in value:
         return [v for option in value["choice"] for v in _choices_of(option)]
@@ -244,5 +260,3 @@ def _no_unknown_keys(obj: dict[str, Any], known: frozenset[str], where: str) -> 
         raise DatasetError(f"{where}: unknown key \"{unknown[0]}\" (known: " + ", ".join(sorted(known)) + ")")
 
 
-def _is_number(value: Any) -> bool:
-    return isinstance(value, (int, float)) and not isinstance(value, bool)

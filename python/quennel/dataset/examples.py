@@ -20,7 +20,7 @@ and each burst's own samples (and so its measured power) come for free.
 
 from __future__ import annotations
 
-import ctypes
+import functools
 import json
 import math
 import threading
@@ -32,7 +32,7 @@ import numpy as np
 from .._native import kettara_lib
 from ..errors import SceneError
 from ..scene import MODE_NAMES, TYPE_NAMES, Composer, diagnose
-from .description import INTEGER_KEYS, DatasetError, Description, is_range
+from .description import DatasetError, Description
 from .draws import Draws
 from .labels import burst_labels, db
 
@@ -61,22 +61,6 @@ class Example:
     segments: list[Segment]
 
 
-def resolve(template: Any, draws: Draws, path: str, key: str = "") -> Any:
-    """A template value with its ranges and choices drawn."""
-    if isinstance(template, dict) and "choice" in template:
-        options = template["choice"]
-        pick = draws.index(path + "/choice", len(options))
-        return resolve(options[pick], draws, f"{path}/{pick}", key)
-    if is_range(template, key):
-        lo, hi = template
-        if key in INTEGER_KEYS:
-            return draws.integer(path, int(lo), int(hi))
-        return draws.real(path, float(lo), float(hi))
-    if isinstance(template, dict):
-        return {k: resolve(v, draws, f"{path}/{k}", k) for k, v in template.items()}
-    return template
-
-
 def draw_example(description: Description, index: int) -> Example:
     """Example `index`: its bursts, background and scene, drawn from the seed and index alone."""
     if not 0 <= index < description.examples:
@@ -84,8 +68,8 @@ def draw_example(description: Description, index: int) -> Example:
     draws = Draws(description.seed, index)
     length, fs = description.length, description.fs
     bursts = _draw_bursts(description, draws)
-    background = [_seeded(resolve(source, draws, f"background/{k}"), draws, f"background/{k}/seed")
-                  for k, source in enumerate(description.background)]
+    background = [_seeded(draw(draws, f"background/{k}"), draws, f"background/{k}/seed")
+                  for k, draw in enumerate(description.draw_background)]
     floor_source = next((s for s in background if s["type"] == "noise"), None)
     if floor_source is not None:
         background.remove(floor_source)
@@ -106,22 +90,22 @@ def draw_example(description: Description, index: int) -> Example:
 
 def _draw_bursts(description: Description, draws: Draws) -> list[Burst]:
     length = description.length
-    count = int(resolve(description.bursts, draws, "bursts/count", "bursts"))
+    count = int(description.draw_bursts(draws, "bursts/count"))
     weights = [description.classes[k].weight for k in description.burst_classes]
     bursts = []
     for k in range(count):
         path = f"bursts/{k}"
         entry = description.classes[description.burst_classes[draws.weighted(path + "/class", weights)]]
-        source = _seeded(resolve(entry.source, draws, path + "/source"), draws, path + "/seed")
+        source = _seeded(entry.draw_source(draws, path + "/source"), draws, path + "/seed")
         if entry.samples is not None:
-            samples = int(resolve(entry.samples, draws, path + "/samples", "samples"))
+            samples = int(entry.draw_samples(draws, path + "/samples"))
         elif entry.symbols is not None:
-            symbols = int(resolve(entry.symbols, draws, path + "/symbols", "samples"))
+            symbols = int(entry.draw_symbols(draws, path + "/symbols"))
             samples = symbols * max(int(source.get("sps", 8)), 1)
         else:
             samples = length
         samples = _played_count(entry.name, source, min(samples, length), description)
-        start = None if entry.start is None else int(resolve(entry.start, draws, path + "/start", "start"))
+        start = None if entry.start is None else int(entry.draw_start(draws, path + "/start"))
         bursts.append(Burst(entry.name, source, -1 if start is None else start, samples, None, 0.0))
     if description.overlap:
         for k, burst in enumerate(bursts):
@@ -136,13 +120,20 @@ def _played_count(class_name: str, source: dict[str, Any], count: int, descripti
     """The burst's length as the scene library plays it: a framed source lasts its frame."""
     if source["type"] not in FRAMED_TYPES:
         return count
-    text = json.dumps({"segments": [{**source, "num_samples": count, "fs": description.fs}]})
-    with Composer(text, f"class {class_name}") as composer:
-        played = int(composer.segments()[0].num_samples)
+    unseeded = json.dumps({k: v for k, v in source.items() if k != "seed"}, sort_keys=True)
+    played = _frame_length(unseeded, count, description.fs)
     if played > description.length:
         raise DatasetError(f"class {class_name}: its frame lasts {played} samples, more than the example's "
                            f"length {description.length}")
     return played
+
+
+@functools.lru_cache(maxsize=1 << 10)
+def _frame_length(source_text: str, count: int, fs: float) -> int:
+    """Samples a source plays in a segment of count samples (its seed does not matter)."""
+    text = json.dumps({"segments": [{**json.loads(source_text), "num_samples": count, "fs": fs}]})
+    with Composer(text, "a drawn source") as composer:
+        return int(composer.segments()[0].num_samples)
 
 
 def _placed_apart(bursts: list[Burst], length: int, draws: Draws) -> list[Burst]:
@@ -271,7 +262,7 @@ def compose_into(text: str, out: np.ndarray) -> None:
     if not handle:
         raise diagnose(text, "the drawn scene")
     try:
-        written = lib.wfm_compose_execute(handle, out.ctypes.data_as(ctypes.c_void_p), out.size)
+        written = lib.wfm_compose_execute(handle, out.ctypes.data, out.size)
     finally:
         lib.wfm_compose_destroy(handle)
     if written != out.size:
