@@ -25,6 +25,7 @@ import concurrent.futures
 import hashlib
 import json
 import os
+import re
 from collections.abc import Iterator
 from typing import Any
 
@@ -67,6 +68,7 @@ def write(description: Any, out: str, fmt: str = "zarr", threads: int = 1, clien
     chunks = [(start, min(chunk, d.examples - start)) for start in range(0, d.examples, chunk)]
     wanted = recipe(d, fmt, chunk)
     _claim(out, wanted)
+    _remove_leftovers(out)
     sink: _Sink = _ZarrSink(out, d, chunk) if fmt == "zarr" else _SigmfSink(out, d)
     todo = [k for k in range(len(chunks)) if not sink.finished(k, *chunks[k])]
     bar = Progress("dataset", d.examples * d.length)
@@ -99,6 +101,17 @@ def _claim(out: str, wanted: dict[str, Any]) -> None:
         replace_file(recipe_path, json.dumps(wanted, indent=2) + "\n")
     except OSError as error:
         raise StoreError(f"{out}: cannot create the dataset ({error.strerror})") from None
+
+
+_LEFTOVER = re.compile(r"\.(tmp\d+(_\d+)?|[0-9a-f]{32}\.partial)$")
+
+
+def _remove_leftovers(out: str) -> None:
+    """Removes the temporary files of a run that was stopped while writing them."""
+    for folder, _, names in os.walk(out):
+        for name in names:
+            if _LEFTOVER.search(name):
+                os.unlink(os.path.join(folder, name))
 
 
 def _dataset_from_text(text: bytes) -> Dataset:
@@ -230,7 +243,7 @@ class _SigmfSink(_Sink):
 
 
 def _replace_bytes(path: str, data: bytes) -> None:
-    temp = f"{path}.tmp{os.getpid()}"
+    temp = f"{path}.tmp{os.getpid()}"  # a leftover of a stopped run is removed by the next one
     with open(temp, "wb") as file:
         file.write(data)
     os.replace(temp, path)
