@@ -4,6 +4,7 @@
 #define WFM_SPEC_H
 
 #include "qn_api.h"
+#include "wfm_channel_spec.h"
 
 QN_EXTERN_C_BEGIN
 
@@ -84,6 +85,7 @@ typedef struct SourceSpec {
     uint32_t randomise;
     uint32_t asm_; /* "asm": attach the CCSDS sync marker (asm is a C++ keyword) */
     uint32_t conv;
+    WfmChannelSpec *channel; /* owned; null: no impairments */
 } SourceSpec;
 
 /* One segment: its summed sources (owned) and its timing. */
@@ -100,6 +102,7 @@ typedef struct SegmentSpec {
     uint64_t delay_samples;
     uint64_t delay_samples_hi;
     uint32_t gap_noise_off;
+    WfmFrontendSpec *frontend; /* owned; null: an ideal receiver */
 } SegmentSpec;
 
 QN_EXTERN_C_END

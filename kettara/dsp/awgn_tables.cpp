@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "det_math.hpp"
 #include "lo_core.h"
 #include "lo_core.hpp"
 
@@ -15,20 +16,6 @@ constexpr uint32_t kQuarterTurn = 16384;
 constexpr double kLn2Hi = 0x1.62e42fee00000p-1;  // exact times any exponent below 2^21
 constexpr double kLn2Lo = 0x1.a39ef35793c76p-33;
 
-// ln(2^e f) for f in [sqrt(1/2), sqrt(2)] by 2 atanh((f - 1) / (f + 1)), within 2^-57
-// relative: used only to fill the table.
-double ln_by_atanh(double f, double e) {
-    constexpr double c[] = {0.3333333333333335,  0.19999999999949095, 0.14285714313285103, 0.11111105518908294,
-                            0.09091448091741543, 0.07665743617932867, 0.07309671726756307};
-    const double s = (f - 1.0) / (f + 1.0);
-    const double z = s * s;
-    const double z2 = z * z;
-    const double z4 = z2 * z2;
-    const double q = ((c[0] + z * c[1]) + z2 * (c[2] + z * c[3])) + z4 * ((c[4] + z * c[5]) + z2 * c[6]);
-    const double two_s = s + s;
-    return e * kLn2Hi + (two_s + (two_s * z * q + e * kLn2Lo));
-}
-
 // c_i, 1 / (1 + i / 128) in 10 significant bits, and -ln c_i.
 std::pair<double, double> log_step(uint32_t i) {
     if (i == 0) return {1.0, 0.0};
@@ -36,7 +23,7 @@ std::pair<double, double> log_step(uint32_t i) {
     const double c =
         std::bit_cast<double>((std::bit_cast<uint64_t>(exact) + (uint64_t{1} << 42)) & ~((uint64_t{1} << 43) - 1));
     const bool low = c < 0.7071067811865476;
-    return {c, -ln_by_atanh(low ? 2.0 * c : c, low ? -1.0 : 0.0)};
+    return {c, -det_log_reduced(low ? 2.0 * c : c, low ? -1.0 : 0.0)};
 }
 
 }  // namespace

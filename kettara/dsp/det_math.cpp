@@ -218,6 +218,29 @@ void det_phasors(SimdLevel level, const float *angle, cf32 *out, std::size_t n) 
 
 void det_phasors(const float *angle, cf32 *out, std::size_t n) { det_phasors(best_simd_level(), angle, out, n); }
 
+double det_log_reduced(double f, double e) {
+    constexpr double c[] = {0.3333333333333335,  0.19999999999949095, 0.14285714313285103, 0.11111105518908294,
+                            0.09091448091741543, 0.07665743617932867, 0.07309671726756307};
+    const double s = (f - 1.0) / (f + 1.0);
+    const double z = s * s;
+    const double z2 = z * z;
+    const double z4 = z2 * z2;
+    const double q = ((c[0] + z * c[1]) + z2 * (c[2] + z * c[3])) + z4 * ((c[4] + z * c[5]) + z2 * c[6]);
+    const double two_s = s + s;
+    return e * kLn2Hi + (two_s + (two_s * z * q + e * kLn2Lo));
+}
+
+double det_log(double x) {
+    if (!(x > 0.0) || std::isinf(x)) return x == 0.0 ? -HUGE_VAL : (x > 0.0 ? x : NAN);
+    int e = 0;
+    double f = std::frexp(x, &e);  // x = f 2^e, f in [1/2, 1)
+    if (f < 0.7071067811865476) {
+        f *= 2.0;
+        --e;
+    }
+    return det_log_reduced(f, e);
+}
+
 double det_exp(double x) {
     if (std::isnan(x)) return x;
     if (x > 709.8) return HUGE_VAL;

@@ -30,6 +30,11 @@ void det_phasors(SimdLevel level, const float *angle, cf32 *out, std::size_t n);
 // e^x within about one unit in the last place; overflows to infinity, underflows to 0.
 [[nodiscard]] double det_exp(double x);
 
+// ln(2^e f) for f in [sqrt(1/2), sqrt(2)] by 2 atanh((f - 1) / (f + 1)), within 2^-57 relative.
+[[nodiscard]] double det_log_reduced(double f, double e);
+// ln x within about one unit in the last place: -inf at 0, NaN below 0 and for NaN.
+[[nodiscard]] double det_log(double x);
+
 // Single-precision e^x: the double result rounded once to float.
 [[nodiscard]] inline float det_expf(float x) { return static_cast<float>(det_exp(x)); }
 

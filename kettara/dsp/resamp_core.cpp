@@ -262,6 +262,10 @@ void builtin_bank(float *bank) {
     }
 }
 
+void set_ctrl_phase(Resamp *r, uint32_t phase) {
+    if (r) r->ctrl_acc = phase;
+}
+
 }  // namespace qn
 
 extern "C" {

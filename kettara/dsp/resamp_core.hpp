@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "qn_api.h"
+#include "resamp_core.h"
 #include "simd_level.hpp"
 
 namespace qn {
@@ -17,5 +18,9 @@ namespace qn {
 inline constexpr std::size_t kBuiltinPhases = 4096;
 inline constexpr std::size_t kBuiltinTaps = 19;
 void builtin_bank(float *bank);
+
+// Sets the variable-ratio mode's fractional phase (units of 2^-32 of an input), so that its
+// outputs start a chosen fraction of a sample late.
+void set_ctrl_phase(Resamp *r, uint32_t phase);
 
 }  // namespace qn

@@ -20,6 +20,7 @@
 #include "kettara_plan.hpp"
 #include "memory_limit.hpp"
 #include "qn_parallel.hpp"
+#include "source_channel.hpp"
 #include "wfm_compose.h"
 #include "wfm_resolve.h"
 #include "wfm_scene.hpp"
@@ -42,6 +43,10 @@ OwnedSource::OwnedSource(const SourceSpec &src) : spec_(src) {
     own(spec_.data_code, spec_.data_code_len, data_code_);
     own(spec_.sync, spec_.sync_len, sync_);
     own(spec_.symbols, spec_.n_symbols, symbols_);
+    if (spec_.channel) {
+        channel_ = std::make_unique<WfmChannelSpec>(*spec_.channel);
+        spec_.channel = channel_.get();
+    }
 }
 
 // Buffers of several megabytes start on a huge-page boundary and are advised as huge pages:
@@ -85,7 +90,8 @@ struct SceneReference {
 
 SceneReference reference_of(const SegmentSpec &seg) {
     SceneReference ref;
-    if (seg.n_sources < 2) return ref;
+    // Noise resolution gives a lone source behind a channel a floor of its own.
+    if (seg.n_sources == 0 || (seg.n_sources == 1 && !seg.sources[0].channel)) return ref;
     for (uint64_t i = 0; i < seg.n_sources; ++i) {
         const SourceSpec &s = seg.sources[i];
         if (is_noise(s)) ref.explicit_floor = true;
@@ -135,6 +141,10 @@ std::optional<std::string> unplannable(const SegmentSpec *segs, uint64_t n, int3
             return reason("segment %llu has an empty on-part (\"num_samples\" 0) and a plan caches on-parts: "
                           "give it a length, %s", segment, kRenderInstead);
         }
+        if (const char *key = channel::ranged_frontend_key(seg)) {
+            return reason("segment %llu has a ranged front-end \"%s\" ([lo, hi]) and a plan caches fixed values: "
+                          "give it one value, %s", segment, key, kRenderInstead);
+        }
         if (!(seg.fs == segs[0].fs)) {
             return reason("segment %llu has another sample rate (\"fs\") than segment 1 and a plan has one rate: "
                           "give every segment the same fs, %s", segment, kRenderInstead);
@@ -147,6 +157,10 @@ std::optional<std::string> unplannable(const SegmentSpec *segs, uint64_t n, int3
                 return reason("segment %llu, source %llu has a ranged \"%s\" ([lo, hi]) and a plan caches fixed "
                               "values: give it one value, %s", segment, source, ranged_key(s.range_flags),
                               kRenderInstead);
+            }
+            if (const char *key = channel::ranged_channel_key(s)) {
+                return reason("segment %llu, source %llu has a ranged channel \"%s\" ([lo, hi]) and a plan caches "
+                              "fixed values: give it one value, %s", segment, source, key, kRenderInstead);
             }
             if (is_noise(s)) {
                 if (i + 1 != seg.n_sources) {
@@ -240,13 +254,17 @@ PlanSegment describe_segment(const SegmentSpec &seg, const SceneReference &ref) 
     return p;
 }
 
-// A source's waveform without its noise (snr 100), as the composer's first instance makes it.
+// A source's waveform without its noise (snr 100), through its channel, as the composer's
+// first instance makes it.
+// (A plan takes fixed channel values only, so the draw key of the channel does not matter.)
 bool synthesise(const SourceSpec &src, double snr, uint64_t n, double fs, cf32 *out) {
     Synth *synth = wfm_compose_build_synth(&src, n, 0, 0, 0, fs, src.freq, snr, src.f_end);
     if (!synth) return false;
-    wfm_synth_steps(synth, out, n);
+    std::unique_ptr<channel::ChannelStage> stage;
+    const bool built = channel::build_source_channel(src, 0, 0, 0, 0, 0, fs, nullptr, stage);
+    if (built) channel::source_steps(stage.get(), synth, out, n);
     wfm_synth_destroy(synth);
-    return true;
+    return built;
 }
 
 // The snr a cache's own source is synthesised at: without its noise when the noise is the
@@ -389,9 +407,13 @@ private:
 std::string uncomposable(const wfm::Scene &scene) {
     for (uint64_t k = 0; k < scene.segments.size(); ++k) {
         const SegmentSpec &seg = scene.segments[k];
+        if (const char *message = channel::frontend_refusal(seg))
+            return reason("segment %llu, \"frontend\": %s", k + 1ull, message);
         for (uint64_t i = 0; i < seg.n_sources; ++i) {
             if (const char *message = wfm_source_frame_error(&seg.sources[i]))
                 return reason("segment %llu, source %llu: %s", k + 1ull, i + 1ull, message);
+            if (const char *message = channel::source_channel_refusal(seg.sources[i]))
+                return reason("segment %llu, source %llu, \"channel\": %s", k + 1ull, i + 1ull, message);
         }
         wfm::Segments copy = wfm::Segments::copy_of(&seg, 1);
         if (!copy.empty() && wfm_resolve_noise(copy.data(), 1) != 0) {
@@ -482,6 +504,7 @@ Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_
         const auto total = segment_len ? checked_add(plan->len, *segment_len) : std::nullopt;
         if (!total) return nullptr;
         plan->len = *total;
+        p.frontend = channel::build_frontend(o->segs[k], 0, 0, k);
         const bool built = streaming ? builder.record_segment(o->segs[k], p, o->layouts[k])
                                      : builder.build_segment(o->segs[k], p, o->layouts[k]);
         if (!built) return nullptr;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend.hpp"
 #include "kettara.h"
 #include "wfm_spec.h"
 
@@ -29,6 +30,7 @@ private:
     SourceSpec spec_{};
     std::vector<uint8_t> pattern_, acq_code_, data_code_, sync_;
     std::vector<cf32> symbols_;
+    std::unique_ptr<WfmChannelSpec> channel_;
 };
 
 struct PlanSegment {
@@ -57,6 +59,7 @@ struct PlanSegment {
     int32_t ref_sps = 0;
     uint64_t ref_code_len = 0;
     double ref_samples_per_symbol = 0.0;
+    channel::Frontend frontend;  // the receiver's effects, applied after the noise
 };
 
 // How a streaming plan makes one cache's samples while it renders, instead of storing them:

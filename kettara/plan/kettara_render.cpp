@@ -17,6 +17,7 @@
 #include "checked.hpp"
 #include "kettara.h"
 #include "kettara_plan.hpp"
+#include "source_channel.hpp"
 #include "wfm_compose.h"
 #include "wfm_draw.h"
 #include "wfm_resolve.h"
@@ -125,16 +126,20 @@ public:
         for (uint64_t j = 0; j < seg.n_cached; ++j) {
             const CacheRecipe &recipe = plan.recipes[seg.first_cache + j];
             std::vector<SynthPtr> synths;
+            std::vector<std::unique_ptr<channel::ChannelStage>> stages;
             for (std::size_t i = 0; i < recipe.sources.size(); ++i) {
                 const SourceSpec &src = recipe.sources[i].spec();
                 synths.emplace_back(wfm_compose_build_synth(&src, seg.num_samples, 0, 0, 0, plan.fs, src.freq,
                                                             recipe.snrs[i], src.f_end));
-                if (!synths.back()) {
+                stages.emplace_back();
+                if (!synths.back() ||
+                    !channel::build_source_channel(src, 0, 0, 0, 0, 0, plan.fs, nullptr, stages.back())) {
                     built_ = false;
                     return;
                 }
             }
             synths_.push_back(std::move(synths));
+            stages_.push_back(std::move(stages));
             blocks_.emplace_back(kBlock);
         }
         if (!blocks_.empty()) scratch_.resize(kBlock);
@@ -148,11 +153,11 @@ public:
             const CacheRecipe &recipe = plan_.recipes[seg_.first_cache + j];
             cf32 *block = blocks_[j].data();
             if (!recipe.fold) {
-                wfm_synth_steps(synths_[j][0].get(), block, m);
+                channel::source_steps(stages_[j][0].get(), synths_[j][0].get(), block, m);
                 continue;
             }
             for (std::size_t i = 0; i < synths_[j].size(); ++i) {  // the fold's order of sums
-                wfm_synth_steps(synths_[j][i].get(), scratch_.data(), m);
+                channel::source_steps(stages_[j][i].get(), synths_[j][i].get(), scratch_.data(), m);
                 const float g = recipe.gains[i];
                 const cf32 *x = scratch_.data();
                 if (i == 0) {
@@ -175,6 +180,7 @@ private:
     const PlanSegment &seg_;
     bool built_ = true;
     std::vector<std::vector<SynthPtr>> synths_;
+    std::vector<std::vector<std::unique_ptr<channel::ChannelStage>>> stages_;  // null without a channel
     std::vector<std::vector<cf32>> blocks_;
     std::vector<cf32> scratch_;
 };
@@ -320,6 +326,7 @@ public:
             } else {
                 renderer.gap(gap_synth_.get(), out + written, m);
             }
+            seg.frontend.steps(out + written, m);  // the receiver's own, after the noise
             left_ -= m;
             written += m;
             pos_ += m;
@@ -382,6 +389,7 @@ private:
         case Part::done:
             return;
         }
+        seg.frontend.steps(out + segment_start, pos - segment_start);
     }
 
     const Plan &plan_;

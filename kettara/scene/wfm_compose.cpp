@@ -4,8 +4,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "checked.hpp"
+#include "source_channel.hpp"
 #include "wfm_draw.h"
 #include "wfm_frame.h"
 #include "wfm_resolve.h"
@@ -82,6 +84,8 @@ struct Composer {
     uint64_t n_built = 0;
     uint64_t max_sources = 1;
     std::unique_ptr<cf32[]> scratch;
+    std::vector<std::unique_ptr<qn::channel::ChannelStage>> channels;  // per source, null without one
+    qn::channel::Frontend frontend;                                    // of the current instance
 
     bool lengths_vary = false;  // some segment draws a length from several values
     bool pass_produced = false;
@@ -90,7 +94,10 @@ struct Composer {
     ~Composer() { destroy_synths(); }
 
     void destroy_synths() {
-        for (uint64_t i = 0; i < n_built; ++i) wfm_synth_destroy(synths[i]);
+        for (uint64_t i = 0; i < n_built; ++i) {
+            wfm_synth_destroy(synths[i]);
+            channels[i].reset();
+        }
         n_built = 0;
     }
 
@@ -109,6 +116,7 @@ void Composer::start_instance() {
     cur_off_samples = len.off;
     cur_delay_samples = len.delay;
     n_built = 0;
+    frontend = qn::channel::build_frontend(s, pass, instance, segment_index);
     state = kOff;
     remaining = qn::saturating_add(cur_delay_samples, cur_off_samples);
     if (cur_num_samples == 0 || s.n_sources == 0) return;
@@ -120,6 +128,11 @@ void Composer::start_instance() {
         synths[i] = wfm_compose_build_synth(&src, cur_num_samples, pass,
                                             static_cast<int32_t>(seed_advance), instance, s.fs,
                                             v.freq, v.snr, v.f_end);
+        if (synths[i] && !qn::channel::build_source_channel(src, pass, static_cast<int32_t>(seed_advance), instance,
+                                                            segment_index, i, s.fs, nullptr, channels[i])) {
+            wfm_synth_destroy(synths[i]);
+            synths[i] = nullptr;
+        }
         if (!synths[i]) {
             destroy_synths();  // this instance has no on part and silent gaps
             // Built from the same sources, the segment's later instances would fail alike;
@@ -170,8 +183,10 @@ void Composer::next_instance() {
 
 namespace {
 
-void step(Synth *s, cf32 *out, uint64_t n, bool on) {
-    if (on) wfm_synth_steps(s, out, n);
+// A source's samples: through its channel in the on part; its own noise alone in the gaps.
+void step(Synth *s, qn::channel::ChannelStage *channel, cf32 *out, uint64_t n, bool on) {
+    if (on && channel) channel->steps(s, out, n);
+    else if (on) wfm_synth_steps(s, out, n);
     else wfm_synth_noise_steps(s, out, n);
 }
 
@@ -184,7 +199,7 @@ uint64_t Composer::play(cf32 *out, uint64_t n) {
     if (!on && (n_built == 0 || segments[segment_index].gap_noise_off)) {
         std::memset(out, 0, chunk * sizeof(cf32));
     } else if (n_built == 1) {
-        step(synths[0], out, chunk, on);
+        step(synths[0], channels[0].get(), out, chunk, on);
         const float g = gains[0];
         if (g != 1.0f) {
             for (uint64_t k = 0; k < chunk; ++k) {
@@ -196,14 +211,14 @@ uint64_t Composer::play(cf32 *out, uint64_t n) {
         // Sum in source order, one multiply and one add per component.
         chunk = std::min(chunk, kBlock);
         cf32 *const tmp = scratch.get();
-        step(synths[0], tmp, chunk, on);
+        step(synths[0], channels[0].get(), tmp, chunk, on);
         const float g0 = gains[0];
         for (uint64_t k = 0; k < chunk; ++k) {
             out[k].re = tmp[k].re * g0;
             out[k].im = tmp[k].im * g0;
         }
         for (uint64_t j = 1; j < n_built; ++j) {
-            step(synths[j], tmp, chunk, on);
+            step(synths[j], channels[j].get(), tmp, chunk, on);
             const float g = gains[j];
             for (uint64_t k = 0; k < chunk; ++k) {
                 out[k].re = tmp[k].re * g + out[k].re;
@@ -211,6 +226,7 @@ uint64_t Composer::play(cf32 *out, uint64_t n) {
             }
         }
     }
+    frontend.steps(out, chunk);
     remaining -= chunk;
     pass_produced = true;
     return chunk;
@@ -254,8 +270,10 @@ Composer *wfm_compose_create(const SegmentSpec *segments, uint64_t n, int32_t re
     if (!segments || n == 0) return nullptr;
     for (uint64_t i = 0; i < n; ++i) {
         const SegmentSpec &g = segments[i];
+        if (qn::channel::frontend_refusal(g)) return nullptr;
         for (uint64_t k = 0; g.sources && k < g.n_sources; ++k)
-            if (wfm_source_frame_error(&g.sources[k])) return nullptr;
+            if (wfm_source_frame_error(&g.sources[k]) || qn::channel::source_channel_refusal(g.sources[k]))
+                return nullptr;
     }
     std::unique_ptr<Composer> c(new (std::nothrow) Composer);
     if (!c) return nullptr;
@@ -272,6 +290,11 @@ Composer *wfm_compose_create(const SegmentSpec *segments, uint64_t n, int32_t re
     c->gains.reset(new (std::nothrow) float[c->max_sources]());
     c->scratch.reset(new (std::nothrow) cf32[kBlock]);
     if (!c->synths || !c->gains || !c->scratch) return nullptr;
+    try {
+        c->channels.resize(c->max_sources);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 
     c->repeat = repeat;
     c->continuous = continuous != 0;

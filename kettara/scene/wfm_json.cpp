@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include "channel_json.hpp"
 #include "checked.hpp"
 #include "wfm_scene.hpp"
 #include "wfm_synth_bridge.h"
@@ -31,8 +32,10 @@ void free_src_bits(SourceSpec *sources, uint64_t n) {
         std::free(s.acq_code);
         std::free(s.data_code);
         std::free(s.sync);
+        std::free(s.channel);
         s.pattern = s.acq_code = s.data_code = s.sync = nullptr;
         s.symbols = nullptr;
+        s.channel = nullptr;
     }
 }
 
@@ -40,6 +43,7 @@ void Segments::reset() {
     for (uint64_t i = 0; i < size_; ++i) {
         free_src_bits(data_[i].sources, data_[i].n_sources);
         std::free(data_[i].sources);
+        std::free(data_[i].frontend);
     }
     std::free(data_);
     data_ = nullptr;
@@ -73,7 +77,9 @@ bool copy_source(SourceSpec &dst, const SourceSpec &src) {
     dst = src;
     dst.pattern = dst.acq_code = dst.data_code = dst.sync = nullptr;
     dst.symbols = nullptr;
-    const bool ok = copy_array(dst.pattern, src.pattern, src.pattern_len) &&
+    dst.channel = nullptr;
+    const bool ok = copy_array(dst.channel, src.channel, src.channel ? 1 : 0) &&
+                    copy_array(dst.pattern, src.pattern, src.pattern_len) &&
                     copy_array(dst.symbols, src.symbols, src.n_symbols) &&
                     copy_array(dst.acq_code, src.acq_code, src.acq_code_len) &&
                     copy_array(dst.data_code, src.data_code, src.data_code_len) &&
@@ -97,6 +103,7 @@ Segments Segments::copy_of(const SegmentSpec *segments, uint64_t n) {
         dst = src;
         dst.sources = nullptr;
         dst.n_sources = 0;
+        if (!copy_array(dst.frontend, src.frontend, src.frontend ? 1 : 0)) return {};
         if (src.n_sources == 0 || !src.sources) continue;
         dst.sources = static_cast<SourceSpec *>(std::calloc(src.n_sources, sizeof(SourceSpec)));
         if (!dst.sources) return {};
@@ -268,7 +275,7 @@ bool parse_source_obj(const cJSON *obj, SourceSpec &out) {
         out.rrc_beta = number_or(obj, "rrc_beta", 0.35);
         out.rrc_span = int32_or(obj, "rrc_span", 8);
     }
-    return true;
+    return parse_channel(obj, out.channel);
 }
 
 bool parse_segment(const cJSON *obj, SegmentSpec &seg) {
@@ -298,7 +305,7 @@ bool parse_segment(const cJSON *obj, SegmentSpec &seg) {
     seg.gap_noise_off = string_is(obj, "gap_noise", "off");
     seg.fs = number_or(obj, "fs", 1.0);
     seg.repeats = count_or(obj, "repeats", 1);
-    return true;
+    return parse_frontend(obj, seg.frontend);
 }
 
 }  // namespace
@@ -480,6 +487,7 @@ void add_source_tail(cJSON *obj, const SourceSpec &s) {
         cJSON_AddNumberToObject(obj, "rrc_beta", s.rrc_beta);
         cJSON_AddNumberToObject(obj, "rrc_span", s.rrc_span);
     }
+    wfm::add_channel(obj, s.channel);
 }
 
 void add_segment_timing(cJSON *obj, const SegmentSpec &g) {
@@ -495,6 +503,7 @@ void add_segment_timing(cJSON *obj, const SegmentSpec &g) {
                            static_cast<double>(g.delay_samples_hi),
                            g.range_flags & WFM_RANGE_DELAY_SAMPLES);
     if (g.gap_noise_off) cJSON_AddStringToObject(obj, "gap_noise", "off");
+    wfm::add_frontend(obj, g.frontend);
 }
 
 cJSON *segment_object(const SegmentSpec &g) {

@@ -83,7 +83,8 @@ int place_above_floor(SegmentSpec &seg, double floor, const SourceSpec *except) 
 }
 
 int resolve_segment(SegmentSpec &seg) {
-    if (seg.n_sources <= 1 || !seg.sources) return QN_OK;
+    // A lone source keeps its own noise, unless a channel stands between it and the noise.
+    if (seg.n_sources == 0 || !seg.sources || (seg.n_sources == 1 && !seg.sources[0].channel)) return QN_OK;
     SourceSpec *const begin = seg.sources;
     SourceSpec *const end = begin + seg.n_sources;
     for (SourceSpec *s = begin; s != end; ++s)

@@ -29,6 +29,7 @@ class SourceSpec(ctypes.Structure):
         ("sync", POINTER(c_uint8)), ("sync_len", c_uint64), ("crc", c_uint32),
         ("symbol_rate", c_double), ("data_none", c_uint32), ("rs_depth", c_int32),
         ("randomise", c_uint32), ("asm_", c_uint32), ("conv", c_uint32),
+        ("channel", ctypes.c_void_p),  # the parsed "channel" record, read only by the libraries
     ]
 
 
@@ -40,6 +41,7 @@ class SegmentSpec(ctypes.Structure):
         ("num_samples", c_uint64), ("off_samples", c_uint64), ("range_flags", c_uint32),
         ("num_samples_hi", c_uint64), ("off_samples_hi", c_uint64), ("repeats", c_uint64),
         ("delay_samples", c_uint64), ("delay_samples_hi", c_uint64), ("gap_noise_off", c_uint32),
+        ("frontend", ctypes.c_void_p),  # the parsed "frontend" record, read only by the libraries
     ]
 
 
@@ -126,6 +128,7 @@ _KETTARA = [
     ("wfm_spec_template_json", VOID, []),
     ("wfm_spec_headroom", c_double, [c_char_p]),
     ("wfm_spec_frame_error", c_char_p, [c_char_p]),
+    ("kettara_refusal", SIZE, [c_char_p, VOID, SIZE]),
     ("wfm_spec_normalise", VOID, [c_char_p]),
     ("wfm_source_frame_error", c_char_p, [POINTER(SourceSpec)]),
     ("wfm_rrc_taps", None, [c_int, c_int, VOID, c_double]),

@@ -29,6 +29,12 @@ class FramingError(SceneError):
     status = 2
 
 
+class ImpairmentError(SceneError):
+    """A channel or front-end value the scene library refuses; the message is the library's own."""
+
+    status = 2
+
+
 class InputRefused(QuennelError):
     """Input that cannot be used as given (a damaged recipe, a scene a plan refuses)."""
 

@@ -9,7 +9,7 @@ import numpy as np
 
 from ._native import (RANGE_DELAY_SAMPLES, RANGE_NUM_SAMPLES, RANGE_OFF_SAMPLES, ComposeSpan, SegmentSpec,
                       SourceSpec, kettara_lib, names, take_text)
-from .errors import FramingError, SceneError, UsageError
+from .errors import FramingError, ImpairmentError, SceneError, UsageError
 
 TYPE_NAMES = names("TYPE_NAMES")
 SYMBOL_TYPES = ("pn", "bpsk", "qpsk", "bits", "symbols", "dsss")
@@ -60,6 +60,19 @@ def frame_error(text: str) -> str | None:
     """The library's message for the first source of the scene text whose framing it refuses."""
     message = kettara_lib().wfm_spec_frame_error(text.encode())
     return message.decode() if message else None
+
+
+def impairment_refusal(text: str) -> str | None:
+    """The library's reason for refusing a "channel" or "frontend" value of the scene text."""
+    lib = kettara_lib()
+    data = text.encode()
+    size = lib.kettara_refusal(data, None, 0)
+    if size == 0:
+        return None
+    buffer = ctypes.create_string_buffer(size + 1)
+    lib.kettara_refusal(data, buffer, size + 1)
+    reason = buffer.value.decode()
+    return reason if '"channel"' in reason or '"frontend"' in reason else None
 
 
 def one_source_scene_json(source: dict, fs: float, num_samples: int, off_samples: int = 0,
@@ -121,6 +134,9 @@ def diagnose(text: str, name: str) -> SceneError:
             if source.get("type") not in TYPE_NAMES:
                 return SceneError(f"{name}: segment {index + 1}: a source needs \"type\", one of "
                                   + ", ".join(TYPE_NAMES))
+    reason = impairment_refusal(text)
+    if reason:
+        return ImpairmentError(f"{name}: {reason}")
     return SceneError(f"{name}: the scene cannot be composed (in a sum, only the first source "
                       "with an snr may have a level other than 0)")
 

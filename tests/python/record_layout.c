@@ -24,13 +24,14 @@ static void scene_records(void) {
     MEMBER(SourceSpec, acq_reps); MEMBER(SourceSpec, data_code); MEMBER(SourceSpec, data_code_len);
     MEMBER(SourceSpec, sync); MEMBER(SourceSpec, sync_len); MEMBER(SourceSpec, crc); MEMBER(SourceSpec, symbol_rate);
     MEMBER(SourceSpec, data_none); MEMBER(SourceSpec, rs_depth); MEMBER(SourceSpec, randomise);
-    MEMBER(SourceSpec, asm_); MEMBER(SourceSpec, conv);
+    MEMBER(SourceSpec, asm_); MEMBER(SourceSpec, conv); MEMBER(SourceSpec, channel);
 
     RECORD(SegmentSpec);
     MEMBER(SegmentSpec, sources); MEMBER(SegmentSpec, n_sources); MEMBER(SegmentSpec, fs);
     MEMBER(SegmentSpec, num_samples); MEMBER(SegmentSpec, off_samples); MEMBER(SegmentSpec, range_flags);
     MEMBER(SegmentSpec, num_samples_hi); MEMBER(SegmentSpec, off_samples_hi); MEMBER(SegmentSpec, repeats);
     MEMBER(SegmentSpec, delay_samples); MEMBER(SegmentSpec, delay_samples_hi); MEMBER(SegmentSpec, gap_noise_off);
+    MEMBER(SegmentSpec, frontend);
 
     RECORD(ComposeSpan);
     MEMBER(ComposeSpan, segment); MEMBER(ComposeSpan, instance); MEMBER(ComposeSpan, start);
