@@ -4,8 +4,14 @@
 #define PY_ARRAY_UNIQUE_SYMBOL tolvane_ARRAY_API
 #include <numpy/arrayobject.h>
 
-#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "capture_format.hpp"
 #include "qn_interrupt.h"
 #include "tolvane_core.h"
 
@@ -40,6 +46,7 @@ struct ReaderObject {
     Reader *reader;
     Reader *detached;  // closed while a follow-read was using it
     int following;     // 1 while a follow-read runs on another thread
+    PyObject *path;    // the capture's path as str, for the errors that name it
 };
 
 void close_reader(ReaderObject *self) {
@@ -72,6 +79,46 @@ int parse_name(const char *value, const char *const *names, int count) {
     return -1;
 }
 
+// Why the file system would refuse the reader the file at path, as an errno, or 0.
+int file_refusal(const char *path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    return access(path, R_OK) != 0 ? errno : 0;
+}
+
+// Raises the OSError subclass of errno `code` naming `filename`, with `text` after the
+// system's words for the code; null.
+PyObject *raise_os_error(int code, PyObject *filename, const char *text = "") {
+    PyObject *error = PyObject_CallFunction(PyExc_OSError, "isO", code, (std::strerror(code) + std::string(text)).c_str(),
+                                            filename);
+    if (error) {
+        PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error)), error);
+        Py_DECREF(error);
+    }
+    return nullptr;
+}
+
+PyObject *fs_name(const std::string &path) {
+    return PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size()));
+}
+
+// Raises the error of a file the reader could not open, naming the file the file system
+// refused: the capture itself, or the metadata file of a SigMF data file. False when
+// the file system has no objection.
+bool refused_by_file_system(const std::string &path, PyObject *name) {
+    if (const int code = file_refusal(path.c_str())) return raise_os_error(code, name), true;
+    if (!tolvane::is_sigmf_data_path(path)) return false;
+    const std::string meta = tolvane::base_of(path) + std::string(tolvane::kSigmfMetaSuffix);
+    const int code = file_refusal(meta.c_str());
+    if (code == 0) return false;
+    PyObject *meta_name = fs_name(meta);
+    if (!meta_name) return true;
+    raise_os_error(code, meta_name, " (the metadata of this SigMF data file)");
+    Py_DECREF(meta_name);
+    return true;
+}
+
 int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
     static const char *kwlist[] = {"path", "sample_type", "endian", nullptr};
     PyObject *path = nullptr;
@@ -92,21 +139,35 @@ int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
         Py_DECREF(path);
         return -1;
     }
-    Reader *reader = tolvane_create(PyBytes_AS_STRING(path), stype, big);
+    const std::string file(PyBytes_AS_STRING(path), static_cast<size_t>(PyBytes_GET_SIZE(path)));
     Py_DECREF(path);
+    PyObject *name = fs_name(file);
+    if (!name) return -1;
+    if (refused_by_file_system(file, name)) {
+        Py_DECREF(name);
+        return -1;
+    }
+    int32_t error = 0;
+    Reader *reader = tolvane_open(file.c_str(), stype, big, &error);
     if (!reader) {
-        PyErr_SetString(PyExc_ValueError, kOpenFailed);
+        if (error != 0)
+            raise_os_error(error, name);
+        else
+            PyErr_SetString(PyExc_ValueError, kOpenFailed);
+        Py_DECREF(name);
         return -1;
     }
     tolvane_set_stop_fn(reader, qn_interrupted);
     close_reader(self);
     self->reader = reader;
+    Py_XSETREF(self->path, name);
     return 0;
 }
 
 void Reader_dealloc(ReaderObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     close_reader(self);
+    Py_CLEAR(self->path);
     type->tp_free(reinterpret_cast<PyObject *>(self));
     Py_DECREF(type);
 }
@@ -128,17 +189,41 @@ PyArrayObject *output_array(PyObject *out) {
                         NPY_ARRAY_CARRAY | NPY_ARRAY_WRITEABLE, nullptr));
 }
 
-using ReadFn = size_t (*)(Reader *, size_t, cf32 *, size_t);
+// The read error a reader keeps: its errno (0 for none) and the sample it stopped at.
+struct ReadError {
+    int code = 0;
+    unsigned long long sample = 0;
+};
 
-// Runs one read into `data` (capacity `cap`), the follow-read without the interpreter lock.
-size_t run_read(ReaderObject *self, Reader *reader, bool follow, size_t count, cf32 *data, size_t cap) {
-    if (!follow) return tolvane_read(reader, count, data, cap);
-    self->following = 1;
+// Raises the OSError of a read error, naming the capture and the sample; null.
+PyObject *raise_read_error(ReaderObject *self, const ReadError &failure) {
+    const std::string text = " (reading sample " + std::to_string(failure.sample) + ")";
+    PyObject *name = self->path ? self->path : Py_None;
+    raise_os_error(failure.code, name, text.c_str());
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyObject *sample = PyLong_FromUnsignedLongLong(failure.sample);
+    if (value && sample) PyObject_SetAttrString(value, "sample", sample);
+    Py_XDECREF(sample);
+    PyErr_Restore(type, value, traceback);
+    return nullptr;
+}
+
+// Runs one read into `data` (capacity `cap`), the follow-read without the interpreter lock,
+// and takes the read error the reader then keeps.
+size_t run_read(ReaderObject *self, Reader *reader, bool follow, size_t count, cf32 *data, size_t cap,
+                ReadError &failure) {
     size_t got;
-    Py_BEGIN_ALLOW_THREADS
-    got = tolvane_read_follow(reader, count, data, cap);
-    Py_END_ALLOW_THREADS
-    self->following = 0;
+    if (!follow) {
+        got = tolvane_read(reader, count, data, cap);
+    } else {
+        self->following = 1;
+        Py_BEGIN_ALLOW_THREADS
+        got = tolvane_read_follow(reader, count, data, cap);
+        Py_END_ALLOW_THREADS
+        self->following = 0;
+    }
+    failure = {tolvane_get_error(reader), tolvane_get_error_sample(reader)};
     if (self->detached) {
         tolvane_destroy(self->detached);
         self->detached = nullptr;
@@ -166,8 +251,13 @@ PyObject *read_samples(ReaderObject *self, PyObject *args, PyObject *kwargs, boo
         PyObject *result = PyArray_SimpleNew(1, &size, NPY_COMPLEX64);
         if (!result) return nullptr;
         auto *array = reinterpret_cast<PyArrayObject *>(result);
+        ReadError failure;
         const size_t got = run_read(self, reader, follow, wanted,
-                                    static_cast<cf32 *>(PyArray_DATA(array)), wanted);
+                                    static_cast<cf32 *>(PyArray_DATA(array)), wanted, failure);
+        if (failure.code != 0) {
+            Py_DECREF(result);
+            return raise_read_error(self, failure);
+        }
         if (got < wanted) {
             npy_intp shrunk = static_cast<npy_intp>(got);
             PyArray_Dims dims{&shrunk, 1};
@@ -190,7 +280,12 @@ PyObject *read_samples(ReaderObject *self, PyObject *args, PyObject *kwargs, boo
         return nullptr;
     }
     cf32 *data = static_cast<cf32 *>(PyArray_DATA(array));
-    npy_intp got = static_cast<npy_intp>(run_read(self, reader, follow, wanted, data, elements));
+    ReadError failure;
+    npy_intp got = static_cast<npy_intp>(run_read(self, reader, follow, wanted, data, elements, failure));
+    if (failure.code != 0) {
+        Py_DECREF(array);
+        return raise_read_error(self, failure);
+    }
     PyObject *view = PyArray_New(&PyArray_Type, 1, &got, NPY_COMPLEX64, nullptr, data, 0,
                                  NPY_ARRAY_CARRAY, nullptr);
     if (!view) {

@@ -45,11 +45,11 @@ std::optional<Container> container_by_content(const std::string &path, const uns
 bool open_reader(Reader &r, const std::string &path) {
     if (const auto named = container_by_name(path))
         return *named == Container::sigmf ? open_sigmf(r, path) : open_detached_blue(r, path);
-    FilePtr file = open_file(path, "rb");
+    FilePtr file = r.open_for_reading(path);
     if (!file) return false;
     unsigned char head[blue::kHcbSize];
-    const size_t n = std::fread(head, 1, sizeof head, file.get());
-    if (std::ferror(file.get())) return false;  // a directory, or a device that fails
+    const size_t n = r.read_head(file.get(), head, sizeof head);
+    if (r.error != 0) return false;  // a directory, or a device that fails
     const auto container = container_by_content(path, head, n);
     if (!container) return false;
     switch (*container) {

@@ -94,7 +94,8 @@ Poll poll_csv_rows(Reader &r, size_t n, cf32 *out) {
     const auto length = file_length(f);
     if (at < 0 || !length || *length <= static_cast<uint64_t>(at)) return poll;
     std::vector<char> text(static_cast<size_t>(std::min<uint64_t>(*length - at, kCsvChunk)) + 1);
-    const size_t got = read_at(f, static_cast<uint64_t>(at), text.data(), text.size() - 1);
+    int failure = 0;
+    const size_t got = r.io->read_at(f, static_cast<uint64_t>(at), text.data(), text.size() - 1, failure);
     text[got] = '\0';
     const double scale = r.csv_scale();
     size_t used = 0;
@@ -118,6 +119,9 @@ Poll poll_csv_rows(Reader &r, size_t n, cf32 *out) {
         used = static_cast<size_t>(line - text.data());
     }
     fseeko(f, at + static_cast<off_t>(used), SEEK_SET);
+    r.csv_rows_read += poll.produced;
+    // A row cut by the error is no row: the error stops reading where the whole rows end.
+    if (failure != 0 && poll.produced < n) r.keep_error(failure, r.csv_rows_read);
     return poll;
 }
 
@@ -155,11 +159,11 @@ size_t tolvane_read_follow(Reader *r, size_t count, cf32 *out, size_t capacity) 
     if (!r) return 0;
     r->ending = TOLVANE_END_NONE;
     const size_t n = std::min(count, capacity);
-    if (n == 0 || out == nullptr) return 0;
+    if (n == 0 || out == nullptr || r->error != 0) return 0;
     Budget budget{r->follow_timeout_ms};
     for (;;) {
         const Poll poll = r->file_type == TOLVANE_FTYPE_CSV ? poll_csv_rows(*r, n, out) : poll_samples(*r, n, out);
-        if (poll.produced > 0) return poll.produced;
+        if (poll.produced > 0 || r->error != 0) return poll.produced;
         if (poll.ended) {
             r->ending = TOLVANE_END_EOF;
             return 0;

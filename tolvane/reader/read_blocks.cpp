@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <new>
+#include <tuple>
 
 #include "qn_parallel.hpp"
 #include "tolvane_core.hpp"
@@ -42,6 +44,22 @@ struct Stripes {
     }
 };
 
+// The read error nearest the start of a shared read, whichever thread met it.
+class FirstError {
+public:
+    void note(size_t at, int code) {
+        std::lock_guard lock(mutex_);
+        if (at < at_) std::tie(at_, code_) = std::pair{at, code};
+    }
+    // The error code when the samples read stop at `done` because of it, else 0.
+    int stopping_at(size_t done) const { return at_ == done ? code_ : 0; }
+
+private:
+    std::mutex mutex_;
+    size_t at_ = SIZE_MAX;
+    int code_ = 0;
+};
+
 // Lowers value to bound when that is smaller, whatever the other threads store meanwhile.
 void lower_to(std::atomic<size_t> &value, size_t bound) {
     size_t now = value.load(std::memory_order_relaxed);
@@ -71,8 +89,10 @@ void Reader::convert_wire(const unsigned char *wire, size_t n, cf32 *out) const 
 
 size_t Reader::read_wire(void *dst, size_t n) {
     const size_t s = stride();
-    const size_t got = std::fread(dst, 1, n * s, file.get());
+    int failure = 0;
+    const size_t got = io->read(file.get(), dst, n * s, failure);
     if (const size_t partial = got % s; partial != 0) fseeko(file.get(), -static_cast<off_t>(partial), SEEK_CUR);
+    if (failure != 0) keep_error(failure, next_sample());
     return got / s;
 }
 
@@ -120,18 +140,22 @@ std::optional<size_t> Reader::read_shared(size_t n, cf32 *out) {
 
     const Stripes stripes(out, n);
     std::atomic<size_t> end{n};  // where the whole samples read so far stop
+    FirstError first_error;
     auto read_stripe = [&](uint64_t k) {
         const auto [first, last] = stripes.bounds(k);
         for (size_t pos = first; pos < last && pos < end.load(std::memory_order_relaxed); pos += kBlockSamples) {
             const size_t want = std::min(last - pos, kBlockSamples);
             unsigned char *wire = wire_slot(out + pos, want, nullptr);
-            const size_t whole = read_at(file.get(), start + pos * s, wire, want * s) / s;
+            int failure = 0;
+            const size_t whole = io->read_at(file.get(), start + pos * s, wire, want * s, failure) / s;
             convert_wire(wire, whole, out + pos);
             if (whole < want) lower_to(end, pos + whole);
+            if (failure != 0) first_error.note(pos + whole, failure);
         }
     };
     qn::run_jobs(stripes.count, threads, read_stripe);
     const size_t done = end.load();
     fseeko(file.get(), static_cast<off_t>(start + done * s), SEEK_SET);
+    if (const int code = first_error.stopping_at(done)) keep_error(code, next_sample());
     return done;
 }

@@ -2,6 +2,7 @@
 // payload, metadata and the keywords of the header.
 #include "tolvane_core.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "container_readers.hpp"
@@ -25,26 +26,64 @@ std::optional<uint64_t> Reader::consumed_bytes() const {
     return pos > payload_start ? pos - payload_start : 0;
 }
 
+void Reader::keep_error(int code, uint64_t at) {
+    if (error != 0) return;
+    error = code;
+    error_sample = at;
+}
+
+bool Reader::failed_io(int code) {
+    error = code != 0 ? code : EIO;
+    return false;
+}
+
+FilePtr Reader::open_for_reading(const std::string &path) {
+    FilePtr f = open_file(path, "rb");
+    if (!f) failed_io(errno);
+    return f;
+}
+
+size_t Reader::read_head(FILE *f, void *dst, size_t len) {
+    int failure = 0;
+    const size_t got = system_io().read(f, dst, len, failure);
+    if (failure != 0) failed_io(failure);
+    return got;
+}
+
+uint64_t Reader::next_sample() const {
+    if (file_type == TOLVANE_FTYPE_CSV) return csv_rows_read;
+    return consumed_bytes().value_or(0) / stride();
+}
+
 extern "C" {
 
-Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian) {
+Reader *tolvane_open(const char *path, int32_t sample_type, int32_t endian, int32_t *error) {
+    if (error != nullptr) *error = 0;
     if (path == nullptr || !valid_sample_type(sample_type)) return nullptr;
     try {
         auto r = std::make_unique<Reader>();
         r->sample_type = sample_type;
         r->endian = endian != 0 ? TOLVANE_ENDIAN_BE : TOLVANE_ENDIAN_LE;
-        if (!open_reader(*r, path)) return nullptr;
+        if (!open_reader(*r, path)) {
+            if (error != nullptr) *error = r->error;
+            return nullptr;
+        }
+        r->error = 0;
         return r.release();
     } catch (const std::exception &) {
         return nullptr;
     }
 }
 
+Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian) {
+    return tolvane_open(path, sample_type, endian, nullptr);
+}
+
 void tolvane_destroy(Reader *reader) { delete reader; }
 
 size_t tolvane_read(Reader *r, size_t count, cf32 *out, size_t capacity) {
     size_t n = std::min(count, capacity);
-    if (r == nullptr || n == 0 || out == nullptr) return 0;
+    if (r == nullptr || n == 0 || out == nullptr || r->error != 0) return 0;
     if (r->file_type == TOLVANE_FTYPE_CSV) return r->read_csv_rows(n, out);
     if (r->payload_limited) {
         const auto consumed = r->consumed_bytes();
@@ -59,6 +98,9 @@ size_t tolvane_read_max_out(const Reader *r, size_t n) { return r ? n : 0; }
 
 void tolvane_reset(Reader *r) {
     if (r == nullptr || !r->file) return;
+    r->error = 0;
+    r->error_sample = 0;
+    r->csv_rows_read = 0;
     std::clearerr(r->file.get());
     fseeko(r->file.get(), static_cast<off_t>(r->payload_start), SEEK_SET);
 }
@@ -74,6 +116,8 @@ int32_t tolvane_get_fs_source(const Reader *r) { return r ? r->fs_source : 0; }
 int32_t tolvane_get_fc_source(const Reader *r) { return r ? r->fc_source : 0; }
 int32_t tolvane_get_t0_source(const Reader *r) { return r ? r->t0_source : 0; }
 uint64_t tolvane_get_trailing_bytes(const Reader *r) { return r ? r->trailing_bytes : 0; }
+int32_t tolvane_get_error(const Reader *r) { return r ? r->error : 0; }
+uint64_t tolvane_get_error_sample(const Reader *r) { return r ? r->error_sample : 0; }
 
 uint64_t tolvane_get_num_samples(Reader *r) {
     if (r == nullptr) return 0;

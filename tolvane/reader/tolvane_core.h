@@ -58,15 +58,27 @@ typedef int (*tolvane_stop_fn)(void);
 /* Opens the capture at path. sample_type (TOLVANE_STYPE_*) and endian (TOLVANE_ENDIAN_*)
  * are hints for captures that do not declare them (raw, CSV). Null on any failure. */
 QN_API Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian);
+/* tolvane_create that also tells why an open failed: *error (when error is not null) is
+ * the errno of the failure to open or read a file that stopped it, or 0 when the capture
+ * was refused for what it holds (or it opened). */
+QN_API Reader *tolvane_open(const char *path, int32_t sample_type, int32_t endian, int32_t *error);
 QN_API void tolvane_destroy(Reader *reader);
 
-/* Converts up to min(count, capacity) samples into out; 0 at the end of the capture. A read
- * of a million samples or more from a regular file runs on up to four threads (no more than
- * the process may use), all joined before it returns. */
+/* Converts up to min(count, capacity) samples into out; 0 at the end of the capture, and
+ * after a read error (tolvane_get_error tells the two apart). A read of a million samples
+ * or more from a regular file runs on up to four threads (no more than the process may
+ * use), all joined before it returns. */
 QN_API size_t tolvane_read(Reader *reader, size_t count, cf32 *out, size_t capacity);
 QN_API size_t tolvane_read_max_out(const Reader *reader, size_t n);
-/* Back to the first sample; metadata stays. */
+/* Back to the first sample, clearing a read error; metadata stays. */
 QN_API void tolvane_reset(Reader *reader);
+
+/* The errno of the read error that stopped reading, 0 when there was none (reads then end
+ * only at the end of the capture), and the index of the first sample it kept from being
+ * read. The samples before it were all returned; from the error on, reads and follow-reads
+ * return 0 until tolvane_reset. */
+QN_API int32_t tolvane_get_error(const Reader *reader);
+QN_API uint64_t tolvane_get_error_sample(const Reader *reader);
 
 QN_API int32_t tolvane_get_file_type(const Reader *reader);
 QN_API int32_t tolvane_get_sample_type(const Reader *reader);
@@ -96,7 +108,8 @@ QN_API const KeywordEntry *tolvane_find_keyword(const Reader *reader, const char
 QN_API const KeywordEntry *tolvane_find_header_field(const Reader *reader, const char *tag);
 
 /* Follow mode: returns the whole samples that have arrived, waiting (polling every
- * 100 ms) while none have. 0 only when the capture ended: see tolvane_get_ending. */
+ * 100 ms) while none have. 0 only when the capture ended (see tolvane_get_ending) or a
+ * read error stopped the reading (see tolvane_get_error; the ending is then "none"). */
 QN_API size_t tolvane_read_follow(Reader *reader, size_t count, cf32 *out, size_t capacity);
 QN_API size_t tolvane_read_follow_max_out(const Reader *reader, size_t n);
 QN_API int32_t tolvane_get_ending(const Reader *reader);

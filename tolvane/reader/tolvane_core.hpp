@@ -26,8 +26,19 @@ inline FilePtr open_file(const std::string &path, const char *mode) { return Fil
 
 // Length of an open file, or nothing when it has none (pipes, errors).
 std::optional<uint64_t> file_length(FILE *f);
-// Reads up to len bytes at offset without moving the stream; bytes read.
-size_t read_at(FILE *f, uint64_t offset, void *dst, size_t len);
+// Reads up to len bytes at offset without moving the stream; bytes read. A read that
+// fails (rather than reaching the end) leaves its errno in *error when that is given.
+size_t read_at(FILE *f, uint64_t offset, void *dst, size_t len, int *error = nullptr);
+
+// The reads of the payload: from the stream position, moving it, and at an offset, not
+// moving it. Each returns the bytes read and sets error to the errno of a read that
+// failed (left alone when it stopped at the end). A reader uses the system's; tests hand
+// it one that fails where they want.
+struct ReaderIo {
+    size_t (*read)(FILE *f, void *dst, size_t len, int &error);
+    size_t (*read_at)(FILE *f, uint64_t offset, void *dst, size_t len, int &error);
+};
+const ReaderIo &system_io();
 
 // A KeywordEntry that frees its value buffer.
 class OwnedEntry {
@@ -62,8 +73,9 @@ struct HcbSummary {
 std::optional<HcbSummary> parse_blue_hcb(const unsigned char *hcb);
 // The 26 header fields as entries; false when an allocation fails.
 bool header_entries(const unsigned char *hcb, bool big_endian, Entries &out);
-// Keywords of the keyword area, then of the extended header read from f.
-bool hcb_keywords(const unsigned char *hcb, const HcbSummary &s, FILE *f, Entries &out);
+// Keywords of the keyword area, then of the extended header read from f; false when an
+// allocation fails or the read fails (its errno then in error).
+bool hcb_keywords(const unsigned char *hcb, const HcbSummary &s, FILE *f, Entries &out, int &error);
 // Centre frequency from the keywords: value and source, or nothing.
 std::optional<std::pair<double, int32_t>> keyword_fc(const Entries &keywords);
 
@@ -103,6 +115,13 @@ struct Reader {
     double t0 = 0.0;
     int32_t t0_source = TOLVANE_T0_NONE;
     std::string marker_path;  // detached BLUE: the header file holding the end-of-capture marker
+    const tolvane::ReaderIo *io = &tolvane::system_io();
+    // The errno of the read error that stopped reading, and the sample it stopped at. Kept
+    // until a reset: reads return nothing meanwhile, so no sample after the gap is taken
+    // for the one that follows the last returned.
+    int error = 0;
+    uint64_t error_sample = 0;
+    uint64_t csv_rows_read = 0;  // CSV: rows read since the last reset
 
     uint32_t stride() const { return tolvane::ELEM[sample_type] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }
     // Bytes of the payload consumed so far, or nothing when the position is unknown.
@@ -119,4 +138,14 @@ struct Reader {
     void convert_wire(const unsigned char *wire, size_t n, cf32 *out) const;
     size_t read_csv_rows(size_t n, cf32 *out);
     double csv_scale() const;
+    // Keeps the read error code that stopped reading at sample `at`.
+    void keep_error(int code, uint64_t at);
+    // Keeps the errno of a failure to open or read a file while opening; false.
+    bool failed_io(int code);
+    // The file at path opened for reading, or null with the failure kept.
+    tolvane::FilePtr open_for_reading(const std::string &path);
+    // Up to len bytes of f from its position, while opening; a failed read is kept.
+    size_t read_head(FILE *f, void *dst, size_t len);
+    // The index of the next binary sample, from the stream position.
+    uint64_t next_sample() const;
 };

@@ -33,6 +33,7 @@ bool adopting_null_keeps_the_state() {
 std::vector<NullCall> reader_calls() {
     return {
         RETURNS_ZERO(tolvane_create, nullptr, TOLVANE_STYPE_CF32, TOLVANE_ENDIAN_LE),
+        RETURNS_ZERO(tolvane_open, nullptr, TOLVANE_STYPE_CF32, TOLVANE_ENDIAN_LE, nullptr),
         DOES_NOTHING(tolvane_destroy, nullptr),
         RETURNS_ZERO(tolvane_find_header_field, nullptr, "FREQ"),
         RETURNS_ZERO(tolvane_find_keyword, nullptr, "FREQ"),
@@ -51,6 +52,8 @@ std::vector<NullCall> reader_calls() {
         RETURNS_ZERO(tolvane_get_t0, nullptr),
         RETURNS_ZERO(tolvane_get_t0_source, nullptr),
         RETURNS_ZERO(tolvane_get_trailing_bytes, nullptr),
+        RETURNS_ZERO(tolvane_get_error, nullptr),
+        RETURNS_ZERO(tolvane_get_error_sample, nullptr),
         RETURNS_ZERO(tolvane_header_field, nullptr, 0),
         RETURNS_ZERO(tolvane_header_tag, nullptr, 0),
         DOES_NOTHING(tolvane_info, nullptr, out<ReaderInfo>()),

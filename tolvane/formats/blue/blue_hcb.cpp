@@ -91,13 +91,14 @@ bool keyword_area(const unsigned char *hcb, bool big, Entries &out) {
 
 // Keyword records of the extended header, read without moving the stream. Its length is
 // capped at what the file holds past its start; a record that does not validate ends it.
-bool extended_header(FILE *f, const HcbSummary &s, Entries &out) {
+bool extended_header(FILE *f, const HcbSummary &s, Entries &out, int &error) {
     if (s.ext_offset == 0 || s.ext_length <= 7) return true;
     const auto length = file_length(f);
     if (!length || *length <= s.ext_offset) return true;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(s.ext_length, *length - s.ext_offset));
     std::vector<unsigned char> buf(want);
-    const size_t got = read_at(f, s.ext_offset, buf.data(), want);
+    const size_t got = read_at(f, s.ext_offset, buf.data(), want, &error);
+    if (error != 0) return false;
     for (size_t at = 0; got - at >= 8;) {
         KeywordEntry e{};
         size_t consumed = 0;
@@ -184,8 +185,8 @@ bool header_entries(const unsigned char *hcb, bool big_endian, Entries &out) {
     return true;
 }
 
-bool hcb_keywords(const unsigned char *hcb, const HcbSummary &s, FILE *f, Entries &out) {
-    return keyword_area(hcb, s.big_endian, out) && extended_header(f, s, out);
+bool hcb_keywords(const unsigned char *hcb, const HcbSummary &s, FILE *f, Entries &out, int &error) {
+    return keyword_area(hcb, s.big_endian, out) && extended_header(f, s, out, error);
 }
 
 std::optional<std::pair<double, int32_t>> keyword_fc(const Entries &keywords) {

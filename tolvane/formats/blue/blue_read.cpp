@@ -23,7 +23,9 @@ void apply_hcb(Reader &r, const HcbSummary &s) {
 }
 
 bool load_hcb_metadata(Reader &r, const unsigned char *hcb, const HcbSummary &s, FILE *header_file) {
-    if (!header_entries(hcb, s.big_endian, r.header) || !hcb_keywords(hcb, s, header_file, r.keywords)) return false;
+    int failure = 0;
+    if (!header_entries(hcb, s.big_endian, r.header) || !hcb_keywords(hcb, s, header_file, r.keywords, failure))
+        return failure != 0 ? r.failed_io(failure) : false;
     apply_hcb(r, s);
     return true;
 }
@@ -46,7 +48,7 @@ void set_blue_limit(Reader &r, const HcbSummary &s, bool ext_in_payload_file) {
     compute_trailing(r);
 }
 
-bool read_hcb(FILE *f, unsigned char *hcb) { return std::fread(hcb, 1, blue::kHcbSize, f) == blue::kHcbSize; }
+bool read_hcb(Reader &r, FILE *f, unsigned char *hcb) { return r.read_head(f, hcb, blue::kHcbSize) == blue::kHcbSize; }
 
 // Header files searched beside a ".det" payload, in this order.
 constexpr const char *HDR_EXT[] = {".hdr", ".prm", ".tmp"};
@@ -60,10 +62,10 @@ bool open_detached_blue(Reader &r, const std::string &path) {
         FilePtr header = open_file(base + ext, "rb");
         if (!header) continue;
         unsigned char hcb[blue::kHcbSize];
-        if (!read_hcb(header.get(), hcb)) return false;
+        if (!read_hcb(r, header.get(), hcb)) return false;
         const auto s = parse_blue_hcb(hcb);
         if (!s || !load_hcb_metadata(r, hcb, *s, header.get())) return false;
-        r.file = open_file(path, "rb");
+        r.file = r.open_for_reading(path);
         if (!r.file) return false;
         r.marker_path = base + ext;
         set_blue_limit(r, *s, false);
@@ -77,7 +79,7 @@ bool open_blue(Reader &r, const std::string &path, FilePtr file, const unsigned 
     const auto s = parse_blue_hcb(hcb);
     if (!s || !load_hcb_metadata(r, hcb, *s, file.get())) return false;
     if (s->detached != 0) {
-        r.file = open_file(base_of(path) + ".det", "rb");
+        r.file = r.open_for_reading(base_of(path) + ".det");
         if (!r.file) return false;
         r.marker_path = path;
         set_blue_limit(r, *s, false);

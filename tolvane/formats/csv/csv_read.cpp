@@ -1,4 +1,5 @@
 // Reading CSV captures: one "re,im" row per sample, integer types at their full scale.
+#include <cerrno>
 #include <cstring>
 
 #include "container_readers.hpp"
@@ -61,11 +62,14 @@ size_t Reader::read_csv_rows(size_t n, cf32 *out) {
         // A row that does not parse is put back whole: later calls stop at it as well,
         // instead of resuming in the middle of it.
         const off_t row_start = ftello(f);
+        errno = 0;
         if (!scan_csv_row(f, a, b)) {
+            if (std::ferror(f)) keep_error(errno != 0 ? errno : EIO, csv_rows_read + i);
             if (row_start >= 0) fseeko(f, row_start, SEEK_SET);
             break;
         }
         out[i] = {static_cast<float>(a * s), static_cast<float>(b * s)};
     }
+    csv_rows_read += i;
     return i;
 }

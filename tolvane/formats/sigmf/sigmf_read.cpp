@@ -26,12 +26,12 @@ std::optional<std::pair<int, bool>> sigmf_datatype(const char *t) {
 }  // namespace
 
 bool open_sigmf(Reader &r, const std::string &path) {
-    FilePtr meta_file = open_file(base_of(path) + std::string(kSigmfMetaSuffix), "rb");
+    FilePtr meta_file = r.open_for_reading(base_of(path) + std::string(kSigmfMetaSuffix));
     if (!meta_file) return false;
     const auto length = file_length(meta_file.get());
     if (!length || *length == 0) return false;
     std::string text(static_cast<size_t>(*length), '\0');
-    if (std::fread(text.data(), 1, text.size(), meta_file.get()) != text.size()) return false;
+    if (r.read_head(meta_file.get(), text.data(), text.size()) != text.size()) return false;
     std::unique_ptr<cJSON, JsonDeleter> meta(cJSON_ParseWithLength(text.data(), text.size()));
     const cJSON *global = cJSON_GetObjectItemCaseSensitive(meta.get(), "global");
     const cJSON *datatype = cJSON_GetObjectItemCaseSensitive(global, "core:datatype");
@@ -51,7 +51,7 @@ bool open_sigmf(Reader &r, const std::string &path) {
         r.fc = freq->valuedouble;
         r.fc_source = TOLVANE_FC_SIGMF;
     }
-    r.file = open_file(path, "rb");
+    r.file = r.open_for_reading(path);
     if (!r.file) return false;
     r.num_samples = samples_in_file(r);
     compute_trailing(r);
