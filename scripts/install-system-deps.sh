@@ -2,6 +2,8 @@
 # Installs the Debian packages the build needs, only when one is missing.
 set -euo pipefail
 packages=(g++ make libcjson-dev libgtest-dev ccache pkgconf)
+# The FUSE library the read-error tests mount their failing file system with.
+packages+=(libfuse2)
 # Fuzzing: clang with its sanitizer and libFuzzer runtimes.
 packages+=(clang libclang-rt-14-dev)
 # The GNU Radio blocks are tested in real flowgraphs under Debian's GNU Radio 3.10 (its

@@ -9,7 +9,7 @@ import struct
 import numpy as np
 
 from ._native import libc, names, take_text, tolvane_lib
-from .errors import CaptureError, UsageError
+from .errors import CaptureError, UsageError, os_error_text
 
 FORMATS = names("_enum_Reader_ftype")  # index = file type code of the capture library
 SAMPLE_TYPES = names("_enum_Reader_stype")  # index = sample type code
@@ -148,7 +148,9 @@ def open_reader(path: str, sample_type: str | None = None, endian: str = "le", f
     sample_type = read_sample_type(path, sample_type)
     try:
         reader = tolvane.Reader(path, sample_type=sample_type, endian=endian)
-    except (ValueError, OSError) as error:
+    except OSError as error:
+        raise CaptureError(os_error_text(error)) from None
+    except ValueError as error:
         raise CaptureError(f"{path}: {error}") from None
     if reader.file_type == "raw" and fmt != "raw" and _extension(path) not in RAW_EXTENSIONS:
         reader.close()

@@ -43,3 +43,10 @@ class InputRefused(QuennelError):
 
 class CaptureError(QuennelError, OSError):
     """A capture that cannot be opened, created, written or finished."""
+
+
+def os_error_text(error: OSError) -> str:
+    """An OSError in one line: the file it names, then what went wrong with it."""
+    if error.filename is not None and error.strerror:
+        return f"{error.filename}: {error.strerror}"
+    return str(error)

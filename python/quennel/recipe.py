@@ -172,7 +172,7 @@ def recipe(path, recipe_file=None) -> dict:
     try:
         with tolvane.Reader(path) as reader:
             file_type = reader.file_type
-    except (ValueError, OSError) as error:
+    except ValueError as error:  # file system errors stay what they are
         raise RecipeError(f"{path}: {error}") from None
     if file_type == "sigmf":
         return _sigmf_recipe(os.path.splitext(path)[0] + ".sigmf-meta")

@@ -231,7 +231,7 @@ def test_a_follow_that_waits_on_a_capture_that_never_grows_ends_promptly(tmp_pat
      "--rs-depth must be 1, 2, 3, 4, 5 or 8"),
     (lambda d: scene_source('{"segments": [{"type": "tone", "num_samples": [10, 20]}]}', snr=3), RuntimeError,
      "kettara_prepare failed"),
-    (lambda d: capture_source(str(d / "missing.blue")), ValueError, "cannot open capture"),
+    (lambda d: capture_source(str(d / "missing.blue")), FileNotFoundError, "missing.blue"),
     (lambda d: capture_source(str(d / "missing.iq"), sample_type="CF32"), ValueError, "sample_type"),
     (lambda d: capture_sink(str(d / "x.unknown")), ValueError, "cannot tell the capture format"),
     (lambda d: capture_sink(str(d / "x.blue"), sample_type="cf16"), ValueError, "sample_type must be one of"),

@@ -371,7 +371,7 @@ def junk(tmp_path):
     (["render", "ok.json", "-o", "x.iq", "--format", "sigmf"], "a SigMF capture is named"),
     (["render", "ok.json", "-o", "nofolder/x.iq"], "cannot create the capture"),
     (["info", "missing.blue"], "missing.blue: no such file"),
-    (["info", "orphan.sigmf-data"], "cannot open capture"),
+    (["info", "orphan.sigmf-data"], "orphan.sigmf-meta: No such file or directory"),
     (["convert", "missing.iq", "x.iq"], "no such file"),
     (["follow", "."], "is a folder"),
     (["plot", "ok.json", "-o", "x.png", "--size", "big"], "--size must be"),

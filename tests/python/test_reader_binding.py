@@ -1,4 +1,5 @@
 import gc
+import os
 import signal
 import struct
 import subprocess
@@ -43,9 +44,44 @@ def test_hint_errors(raw_path, kwargs, message):
     assert str(err.value) == message
 
 
-def test_missing_file(tmp_path):
+def _unreadable(tmp_path):
+    folder = tmp_path / "open"
+    folder.mkdir(mode=0o755)
+    (folder / "secret.iq").write_bytes(bytes(8))
+    (folder / "secret.iq").chmod(0)
+    return folder / "secret.iq"
+
+
+def _sigmf_without_meta(tmp_path):
+    (tmp_path / "lone.sigmf-data").write_bytes(bytes(8))
+    return tmp_path / "lone.sigmf-data"
+
+
+@pytest.mark.parametrize("make, error, names", [
+    (lambda d: d / "absent.bin", FileNotFoundError, lambda d: d / "absent.bin"),
+    (lambda d: d, IsADirectoryError, lambda d: d),
+    (_unreadable, PermissionError, lambda d: d / "open" / "secret.iq"),
+    (_sigmf_without_meta, FileNotFoundError, lambda d: d / "lone.sigmf-meta"),
+])
+def test_files_the_file_system_refuses_raise_its_oserror(tmp_path, make, error, names):
+    """The error of the file system, naming the file it refused (for a SigMF data file, its
+    metadata file); an unreadable file is tried without root's privileges."""
+    path, expected = make(tmp_path), names(tmp_path)
+    if error is PermissionError and os.geteuid() == 0:
+        code = (f"import os, tolvane\nos.setuid(65534)\ntry:\n    tolvane.Reader({str(path)!r})\n"
+                f"except PermissionError as e:\n    print(e.filename)")
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+        assert done.stdout.strip() == str(expected), done.stderr
+        return
+    with pytest.raises(error) as raised:
+        tolvane.Reader(path)
+    assert raised.value.filename == str(expected)
+
+
+def test_captures_refused_for_what_they_hold_keep_the_library_text(tmp_path):
+    (tmp_path / "short.blue").write_bytes(b"BLUE and no whole header")
     with pytest.raises(ValueError, match="^cannot open capture: no such file"):
-        tolvane.Reader(tmp_path / "absent.bin")
+        tolvane.Reader(tmp_path / "short.blue")
 
 
 def test_read_whole_raw_capture_by_path_types(raw_path):

@@ -493,6 +493,10 @@ PyMethodDef reader_methods[] = {
      "Float wire types are reinterpreted, integer types divided by their full scale. Fewer\n"
      "samples come back at the end and an empty array once the capture is exhausted, so a\n"
      "loop on the length terminates. Never returns bytes past the declared payload.\n\n"
+     "A read error is not the end: it raises OSError with the errno, the capture's path as\n"
+     "filename and the index of the first sample it kept from being read as `sample` (every\n"
+     "sample before it was returned, by earlier calls or, with `out`, into `out`). Later\n"
+     "reads raise it again until reset().\n\n"
      "Parameters\n----------\ncount : int\n    Samples wanted (not negative).\n"
      "out : numpy.ndarray, optional\n    A writable, C-contiguous complex64 array of at least `count` elements;\n"
      "    the result is then a view of its first elements.\n\n"
@@ -507,7 +511,8 @@ PyMethodDef reader_methods[] = {
      "like read; never consumes a partial sample. An empty result means the capture ended, and\n"
      "`ending` says how: \"eof\" once the writer closed and said so, \"timeout\" or \"interrupted\"\n"
      "when a bounded wait expired. With the default budgets (0) it waits forever. Closing the\n"
-     "Reader from another thread meanwhile takes effect when this call returns."},
+     "Reader from another thread meanwhile takes effect when this call returns. A read error\n"
+     "raises OSError as in read."},
     {"read_follow_max_out", reinterpret_cast<PyCFunction>(ReaderObj_read_follow_max_out), METH_O,
      "read_follow_max_out(n)\n--\n\nThe per-call bound of read_follow for a request of n samples: n."},
     {"close", reinterpret_cast<PyCFunction>(ReaderObj_close), METH_NOARGS,
@@ -586,7 +591,11 @@ constexpr const char *kReaderDoc =
     "or the writer's <base>.hdr) whose detached field points at <base>.det; passing the .det\n"
     "directly also works. A .sigmf-data path resolves its .sigmf-meta. sample_type and endian\n"
     "are hints for headerless files only; a wrong hint does not fail (see trailing_bytes).\n\n"
-    "Raises\n------\nValueError\n    For an unknown sample_type or endian, or a capture that cannot be opened.";
+    "Raises\n------\nFileNotFoundError, IsADirectoryError, PermissionError\n"
+    "    When the file system refuses the file, with its path as filename: the capture, or the\n"
+    "    .sigmf-meta of a .sigmf-data path.\n"
+    "OSError\n    When reading the capture's headers or metadata fails (its errno, the path).\n"
+    "ValueError\n    For an unknown sample_type or endian, or a capture refused for what it holds.";
 
 PyType_Slot reader_slots[] = {
     {Py_tp_doc, const_cast<char *>(kReaderDoc)},

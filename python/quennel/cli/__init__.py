@@ -15,7 +15,7 @@ import signal
 import sys
 import threading
 
-from ..errors import FramingError, QuennelError
+from ..errors import FramingError, QuennelError, os_error_text
 
 SUBCOMMANDS = (
     "quennel.cli.template",
@@ -148,4 +148,8 @@ def main(argv=None) -> int:
     except BrokenPipeError:
         # The reader of our output went away (quennel template | head); say nothing more.
         sys.stderr.close()
+        return 1
+    except OSError as error:
+        # A file that failed under the command, such as a read error in a capture.
+        print(f"quennel {args.command}: {os_error_text(error)}", file=sys.stderr)
         return 1
