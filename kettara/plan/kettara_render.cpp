@@ -389,7 +389,6 @@ private:
         case Part::done:
             return;
         }
-        seg.frontend.steps(out + segment_start, pos - segment_start);
     }
 
     const Plan &plan_;
