@@ -174,6 +174,12 @@ _KETTARA = [
     ("kettara_save_bytes", c_uint64, [VOID]),
     ("kettara_save", c_uint64, [VOID, VOID]),
     ("kettara_destroy", None, [VOID]),
+    ("kettara_stream_create", VOID, [c_char_p, c_char_p]),
+    ("kettara_stream_refusal", SIZE, [c_char_p, VOID, SIZE]),
+    ("kettara_stream_read", c_uint64, [VOID, VOID, c_uint64]),
+    ("kettara_stream_failed", c_int32, [VOID]),
+    ("kettara_stream_len", c_uint64, [VOID]),
+    ("kettara_stream_destroy", None, [VOID]),
     ("cJSON_free", None, [VOID]),
     _SPANS,
 ]

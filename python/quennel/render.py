@@ -11,7 +11,7 @@ from .capture import BYTES_PER_SAMPLE, Writer, capture_bytes, capture_companions
 from .errors import CaptureError, InputRefused, QuennelError, SceneError, UsageError
 from .outputs import Outputs, check_space
 from .recipe import blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
-from .scene import Composer, refusal_reason
+from .scene import Composer, PlanStream
 
 BLOCK = 1 << 16
 
@@ -69,9 +69,13 @@ def scene_stream(composer: Composer, options: dict, name: str):
     is created."""
     limit = options["samples"]
     if options["overrides"]:
-        samples = plan_render(composer.text, options["overrides"])
-        samples = samples if limit is None else samples[:limit]
-        return (lambda writer: writer.write(samples)), samples.size
+        stream = plan_stream(composer.text, options["overrides"])
+        goal = stream.length() if limit is None else min(limit, stream.length())
+
+        def write_overridden(writer: Writer) -> None:
+            with stream:
+                _stream(stream, writer, goal)
+        return write_overridden, goal  # at most goal: ranged gaps may draw shorter
     if composer.repeats_forever and limit is None:
         raise UsageError(f"{name} repeats for ever: give --samples N")
     length = None if composer.repeats_forever else composer.pass_length()
@@ -89,17 +93,12 @@ def scene_composer(text: str, name: str, recorded: bool) -> Composer:
         raise InputRefused(f"the recorded scene cannot be rendered: {error}") from None
 
 
-def plan_render(text: str, overrides: dict) -> np.ndarray:
-    """The scene rendered through a plan with the overrides, exactly as Plan.render."""
-    import kettara
-
+def plan_stream(text: str, overrides: dict) -> PlanStream:
+    """The scene rendered through a plan with the overrides, exactly as Plan.render, as a stream."""
     try:
-        plan = kettara.Plan(text)
-    except (RuntimeError, ValueError) as error:
-        reason = refusal_reason(error) if isinstance(error, RuntimeError) else str(error)
-        raise InputRefused(f"overrides need a render plan, and the scene cannot have one: {reason}") from None
-    with plan:
-        return plan.render(dumps(overrides))
+        return PlanStream(text, dumps(overrides))
+    except SceneError as error:
+        raise InputRefused(str(error)) from None
 
 
 def _record_in_blue(writer: Writer, recipe: dict) -> None:
@@ -122,7 +121,7 @@ def _write_recipe_file(path: str, name: str, recipe: dict) -> None:
         raise QuennelError(f"{name}: cannot write the recipe: {error.strerror}") from None
 
 
-def _stream(composer: Composer, writer: Writer, goal: int | None) -> None:
+def _stream(composer: Composer | PlanStream, writer: Writer, goal: int | None) -> None:
     """Writes goal samples of the scene, or all of it when goal is None."""
     progress = Progress("render", goal)
     block = np.empty(BLOCK if goal is None else min(BLOCK, max(goal, 1)), dtype=np.complex64)

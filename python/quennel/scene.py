@@ -151,6 +151,55 @@ def refusal_reason(error: RuntimeError) -> str:
     return "; ".join(getattr(error, "__notes__", ())) or "the plan could not be built"
 
 
+class PlanStream:
+    """The render of scene text through a plan with overrides, as Plan.render gives it, read
+    block by block: the plan's sources are synthesised as the render reaches them, so memory
+    does not grow with the scene's length."""
+
+    def __init__(self, text: str, overrides: str):
+        self._lib = kettara_lib()
+        self._handle = self._lib.kettara_stream_create(text.encode(), overrides.encode())
+        if not self._handle:
+            raise SceneError(f"overrides need a render plan, and the scene cannot have one: {stream_refusal(text)}")
+
+    def length(self) -> int:
+        """The render's length with every ranged gap at its upper bound."""
+        return self._lib.kettara_stream_len(self._handle)
+
+    def read(self, out: np.ndarray) -> int:
+        """Fills out (complex64) with the next samples; fewer only at the end of the render."""
+        produced = self._lib.kettara_stream_read(self._handle, out.ctypes.data, out.size)
+        if produced < out.size and self._lib.kettara_stream_failed(self._handle):
+            raise MemoryError("the render ran out of memory for a source's synthesiser")
+        return produced
+
+    def close(self) -> None:
+        if self._handle:
+            self._lib.kettara_stream_destroy(self._handle)
+            self._handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+
+def stream_refusal(text: str) -> str:
+    """Why a streaming plan refuses the scene text."""
+    lib = kettara_lib()
+    data = text.encode()
+    size = lib.kettara_stream_refusal(data, None, 0)
+    if size == 0:
+        return "the plan could not be built"
+    out = ctypes.create_string_buffer(size + 1)
+    lib.kettara_stream_refusal(data, out, size + 1)
+    return out.value.decode()
+
+
 class Composer:
     """A streaming composition of scene text."""
 

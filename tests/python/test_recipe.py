@@ -247,3 +247,41 @@ def test_verify_reports_other_lengths_and_never_renders_past_the_capture(tmp_pat
             ("c.iq", "loop.json", f"the capture holds {LENGTH} samples, the recipe makes more")]:
         status, out, _ = quennel("verify", capture, "--recipe", recipe_file, cwd=tmp_path)
         assert status == 1 and out.splitlines()[0] == line, out
+
+
+def _render_under_limit(tmp_path, num_samples, *options):
+    """The cf32 samples `quennel render` writes for a tone under a bpsk with its own noise,
+    rendered in a process whose address space is limited to 4 GB."""
+    import resource
+    import subprocess
+    import sys
+
+    scene = tmp_path / f"s{num_samples}.json"
+    scene.write_text(json.dumps({"segments": [{"num_samples": num_samples, "delay_samples": [0, 90], "sum": [
+        {"type": "tone", "freq": 0.1, "background": True}, {"type": "bpsk", "snr": 6, "sps": 8}]}]}))
+    out = tmp_path / f"s{num_samples}.iq"
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+
+    done = subprocess.run([sys.executable, "-m", "quennel", "render", str(scene), "-o", str(out), *options],
+                          preexec_fn=limit, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    return np.fromfile(out, np.complex64), scene.read_text()
+
+
+# An overridden render is the plan's render bit for bit, and streams: a 10^12-sample scene
+# (8 TB of plan caches) renders its first samples under a 4 GB address-space limit.
+@pytest.mark.parametrize("overrides", [["--snr", "5"], ["--seed", "12", "--overrides", '{"gains": [-1, 2]}'],
+                                       ["--overrides", '{"phases": [0.5, 0], "enable": [1, 0]}']])
+def test_overridden_renders_stream_the_plans_samples(tmp_path, overrides):
+    whole, text = _render_under_limit(tmp_path, 20000, *overrides)
+    head, _ = _render_under_limit(tmp_path, 10 ** 12, "--samples", "5000", *overrides)
+    arguments = dict(zip(overrides[::2], overrides[1::2]))
+    given = json.loads(arguments.get("--overrides", "{}"))
+    given.update({key: float(value) if key == "snr" else int(value)
+                  for key, value in (("snr", arguments.get("--snr")), ("seed", arguments.get("--seed"))) if value})
+    with kettara.Plan(text) as plan:
+        expected = plan.render(json.dumps(given))
+    assert whole.tobytes() == expected.tobytes()
+    assert head.tobytes() == expected[:5000].tobytes()
