@@ -151,7 +151,30 @@ def refusal_reason(error: RuntimeError) -> str:
     return "; ".join(getattr(error, "__notes__", ())) or "the plan could not be built"
 
 
-class PlanStream:
+class _NativeHandle:
+    """A handle of the scene library, released by close, on leaving a with-block or when collected."""
+
+    _handle = None
+
+    def _destroy(self, handle) -> None:
+        raise NotImplementedError
+
+    def close(self) -> None:
+        if self._handle:
+            self._destroy(self._handle)
+            self._handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+
+class PlanStream(_NativeHandle):
     """The render of scene text through a plan with overrides, as Plan.render gives it, read
     block by block: the plan's sources are synthesised as the render reaches them, so memory
     does not grow with the scene's length."""
@@ -173,19 +196,8 @@ class PlanStream:
             raise MemoryError("the render ran out of memory for a source's synthesiser")
         return produced
 
-    def close(self) -> None:
-        if self._handle:
-            self._lib.kettara_stream_destroy(self._handle)
-            self._handle = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        self.close()
+    def _destroy(self, handle) -> None:
+        self._lib.kettara_stream_destroy(handle)
 
 
 def stream_refusal(text: str) -> str:
@@ -200,7 +212,7 @@ def stream_refusal(text: str) -> str:
     return out.value.decode()
 
 
-class Composer:
+class Composer(_NativeHandle):
     """A streaming composition of scene text."""
 
     def __init__(self, text: str, name: str = "scene"):
@@ -275,16 +287,5 @@ class Composer:
             keep.append(sources)
         return segments, keep
 
-    def close(self) -> None:
-        if self._handle:
-            self._lib.wfm_compose_destroy(self._handle)
-            self._handle = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        self.close()
+    def _destroy(self, handle) -> None:
+        self._lib.wfm_compose_destroy(handle)
