@@ -292,3 +292,34 @@ def test_sigint_ends_a_follow_after_the_grace_and_reaches_the_previous_handler(r
     out, _ = child.communicate(timeout=20)
     assert child.returncode == 0
     assert out.splitlines() == ["0 interrupted", "previous handler ran"]
+
+
+FIFO_CHILD = """
+import sys, tolvane
+try:
+    print("opening", flush=True)
+    tolvane.Reader(sys.argv[1])
+    print("opened")
+except KeyboardInterrupt:
+    print("KeyboardInterrupt")
+"""
+
+
+# Opening a FIFO waits for a writer, detection for its first bytes: SIGINT ends either wait
+# with KeyboardInterrupt, as it ends any blocking call in Python.
+@pytest.mark.parametrize("writer", [False, True], ids=["no writer", "a writer that never writes"])
+def test_sigint_while_opening_a_silent_fifo_raises_keyboard_interrupt(tmp_path, writer):
+    import os
+
+    fifo = tmp_path / "capture.iq"
+    os.mkfifo(fifo)
+    child = subprocess.Popen([sys.executable, "-c", FIFO_CHILD, str(fifo)], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    assert child.stdout.readline().strip() == "opening"
+    held = os.open(fifo, os.O_WRONLY) if writer else None  # waits for the child's open
+    time.sleep(0.3)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=20)
+    if held is not None:
+        os.close(held)
+    assert (child.returncode, out, err) == (0, "KeyboardInterrupt\n", "")

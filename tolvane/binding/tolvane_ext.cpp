@@ -119,6 +119,20 @@ bool refused_by_file_system(const std::string &path, PyObject *name) {
     return true;
 }
 
+// tolvane_open without the interpreter lock: opening a FIFO waits for its writer, and
+// detection for its first bytes. A signal that breaks the wait runs its Python handler: an
+// exception it raises (KeyboardInterrupt) is the result, otherwise the open is tried again.
+Reader *open_interruptibly(const char *path, int stype, int big, int32_t *error) {
+    for (;;) {
+        Reader *reader = nullptr;
+        Py_BEGIN_ALLOW_THREADS
+        reader = tolvane_open(path, stype, big, error);
+        Py_END_ALLOW_THREADS
+        if (reader || *error != EINTR) return reader;
+        if (PyErr_CheckSignals() != 0) return nullptr;
+    }
+}
+
 int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
     static const char *kwlist[] = {"path", "sample_type", "endian", nullptr};
     PyObject *path = nullptr;
@@ -148,12 +162,15 @@ int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
         return -1;
     }
     int32_t error = 0;
-    Reader *reader = tolvane_open(file.c_str(), stype, big, &error);
+    Reader *reader = open_interruptibly(file.c_str(), stype, big, &error);
     if (!reader) {
-        if (error != 0)
+        if (PyErr_Occurred()) {
+            // the signal handler's exception stands
+        } else if (error != 0) {
             raise_os_error(error, name);
-        else
+        } else {
             PyErr_SetString(PyExc_ValueError, kOpenFailed);
+        }
         Py_DECREF(name);
         return -1;
     }
