@@ -47,7 +47,7 @@ typedef struct WfmChannelSpec {
     double pn_offset;
     uint32_t pn_has_floor;
     double pn_floor_dbc_hz;
-    /* frequency: drift and a piecewise-linear profile of (time s, offset fs units) */
+    /* frequency: drift and a piecewise-linear profile of (time s, offset), in the unit of fs */
     WfmChannelValue freq_drift;
     uint64_t n_profile;
     double profile_t[WFM_CHANNEL_MAX_PROFILE];

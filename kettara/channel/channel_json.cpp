@@ -121,7 +121,7 @@ void parse_phase_noise(Reader &r, const cJSON *pn, WfmChannelSpec &c) {
     if (!item(pn, "dbc_hz") || !item(pn, "offset"))
         return r.refuse("\"phase_noise\" needs \"dbc_hz\" and \"offset\"");
     c.pn_dbc_hz = r.value(pn, "dbc_hz", -100.0, -300.0, 0.0, "\"phase_noise\" \"dbc_hz\" must be a number in [-300, 0]");
-    c.pn_offset = r.number(pn, "offset", 0.01, 1e-9, 0.5, "\"phase_noise\" \"offset\" must be a number in (0, 0.5) (fs units)", true);
+    c.pn_offset = r.number(pn, "offset", 0.01, 1e-300, kHuge, "\"phase_noise\" \"offset\" must be a positive number");
     if (item(pn, "floor_dbc_hz")) {
         c.pn_has_floor = 1;
         c.pn_floor_dbc_hz = r.number(pn, "floor_dbc_hz", -300.0, -300.0, 0.0,
@@ -166,8 +166,8 @@ void parse_fading(Reader &r, const cJSON *f, WfmChannelSpec &c) {
     if (model && std::strcmp(model, "rayleigh") == 0) c.fading_model = WFM_FADING_RAYLEIGH;
     else if (model && std::strcmp(model, "rician") == 0) c.fading_model = WFM_FADING_RICIAN;
     else return r.refuse("\"fading\" \"model\" must be \"rayleigh\" or \"rician\"");
-    if (!item(f, "doppler")) return r.refuse("\"fading\" needs \"doppler\" (fs units)");
-    c.doppler = r.value(f, "doppler", 0.0, 0.0, 0.5, "\"fading\" \"doppler\" must be a number in [0, 0.5) (fs units)", true);
+    if (!item(f, "doppler")) return r.refuse("\"fading\" needs \"doppler\"");
+    c.doppler = r.value(f, "doppler", 0.0, 0.0, kHuge, "\"fading\" \"doppler\" must be a number of 0 or more");
     c.k_db = r.value(f, "k_db", 0.0, -100.0, 100.0, "\"fading\" \"k_db\" must be a number in [-100, 100]");
     c.sinusoids = static_cast<uint32_t>(
         r.number(f, "sinusoids", 16.0, 1.0, 1024.0, "\"fading\" \"sinusoids\" must be a whole number in [1, 1024]"));
@@ -197,7 +197,7 @@ bool parse_channel(const cJSON *source, WfmChannelSpec *&out) {
     }
     if (const cJSON *pa = r.object(obj, "pa", "\"pa\" must be an object")) parse_pa(r, pa, c);
     if (const cJSON *pn = r.object(obj, "phase_noise", "\"phase_noise\" must be an object")) parse_phase_noise(r, pn, c);
-    c.freq_drift = r.value(obj, "freq_drift", 0.0, -1e12, 1e12, "\"freq_drift\" must be a finite number (fs units per second)");
+    c.freq_drift = r.value(obj, "freq_drift", 0.0, -kHuge, kHuge, "\"freq_drift\" must be a finite number");
     if (const cJSON *profile = item(obj, "freq_profile")) parse_profile(r, profile, c);
     c.clock_ppm = r.value(obj, "clock_ppm", 0.0, -1000.0, 1000.0, "\"clock_ppm\" must be a number in [-1000, 1000]");
     c.timing_offset = r.value(obj, "timing_offset", 0.0, 0.0, 1.0, "\"timing_offset\" must be a number in [0, 1) (samples)", true);

@@ -81,12 +81,19 @@ uint64_t channel_stream_seed(uint32_t seed, uint32_t tag) {
 ChannelStage::ChannelStage(double fs, const ChannelValues &v, const WfmChannelSpec &spec)
     : freq_(fs, v.freq_drift, profile_of(spec)) {}
 
+namespace {
+
+double rate_or_one(double fs) { return fs > 0.0 && std::isfinite(fs) ? fs : 1.0; }
+
+}  // namespace
+
 std::unique_ptr<ChannelStage> ChannelStage::create(const WfmChannelSpec &spec, const ChannelValues &v, double fs,
                                                    uint32_t seed, uint32_t fading_seed) {
+    fs = rate_or_one(fs);
     std::unique_ptr<ChannelStage> s(new ChannelStage(fs, v, spec));
     if (spec.pa_model != WFM_PA_NONE) s->amplifier_ = std::make_unique<Amplifier>(amplifier_params(spec, v.drive_db));
     if (spec.has_phase_noise) {
-        s->phase_noise_ = PhaseNoise::create(channel_stream_seed(seed, 1), v.dbc_hz, spec.pn_offset,
+        s->phase_noise_ = PhaseNoise::create(channel_stream_seed(seed, 1), fs, v.dbc_hz, spec.pn_offset,
                                              spec.pn_has_floor != 0, spec.pn_floor_dbc_hz);
         if (!s->phase_noise_) return nullptr;
     }
@@ -103,7 +110,7 @@ std::unique_ptr<ChannelStage> ChannelStage::create(const WfmChannelSpec &spec, c
         const std::size_t processes = std::max<std::size_t>(paths.size(), 1);
         for (std::size_t p = 0; p < processes; ++p)
             s->fading_.emplace_back(channel_stream_seed(fading_seed, static_cast<uint32_t>(2 + p)),
-                                    spec.fading_model == WFM_FADING_RICIAN, v.doppler, v.k_db, spec.sinusoids);
+                                    spec.fading_model == WFM_FADING_RICIAN, v.doppler / fs, v.k_db, spec.sinusoids);
     }
     // Every buffer at its largest now: a step never allocates.
     for (std::vector<cf32> *v : {&s->pulled_, &s->moved_, &s->path_out_, &s->gains_, &s->sum_, &s->ready_, &s->phasors_})

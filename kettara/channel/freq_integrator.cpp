@@ -18,14 +18,14 @@ FreqIntegrator::FreqIntegrator(double fs, double drift, std::vector<ProfilePoint
 
 double FreqIntegrator::offset_at(uint64_t n) const {
     const double t = static_cast<double>(n) / fs_;
-    double df = drift_ * t;
-    if (profile_.empty()) return df;
-    if (t <= profile_.front().t) return df + profile_.front().df;
-    if (t >= profile_.back().t) return df + profile_.back().df;
+    const double drift = drift_ * t;
+    if (profile_.empty()) return drift / fs_;
+    if (t <= profile_.front().t) return (drift + profile_.front().df) / fs_;
+    if (t >= profile_.back().t) return (drift + profile_.back().df) / fs_;
     std::size_t i = 1;
     while (profile_[i].t < t) ++i;
     const ProfilePoint &a = profile_[i - 1], &b = profile_[i];
-    return df + (a.df + (b.df - a.df) * ((t - a.t) / (b.t - a.t)));
+    return (drift + (a.df + (b.df - a.df) * ((t - a.t) / (b.t - a.t)))) / fs_;
 }
 
 void FreqIntegrator::add_angles(double *angle, std::size_t n) {

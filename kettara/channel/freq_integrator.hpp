@@ -1,7 +1,7 @@
-// A carrier offset that moves over time: df(t) = drift t + profile(t) in fs units, t = n / fs
-// seconds, the profile piecewise linear between its points and held at its ends. The phase
-// is the running sum of df over the samples so far, in cycles, in double precision; its
-// state carries it across chunks.
+// A carrier offset that moves over time: df(t) = drift t + profile(t), t = n / fs seconds, in
+// the unit of fs (drift per second), the profile piecewise linear between its points and held
+// at its ends. The phase is the running sum of df / fs over the samples so far, in cycles, in
+// double precision; its state carries it across chunks.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,7 @@ namespace qn::channel {
 
 struct ProfilePoint {
     double t;   // seconds
-    double df;  // fs units
+    double df;  // in the unit of fs
 };
 
 class FreqIntegrator {
@@ -20,7 +20,7 @@ public:
     FreqIntegrator(double fs, double drift, std::vector<ProfilePoint> profile);
 
     bool active() const { return drift_ != 0.0 || !profile_.empty(); }
-    // The frequency offset at sample n, in fs units.
+    // The frequency offset at sample n, in cycles per sample.
     double offset_at(uint64_t n) const;
     // Adds 2 pi times the phase (cycles) of the next n samples to angle[0 .. n).
     void add_angles(double *angle, std::size_t n);

@@ -15,13 +15,13 @@ double power_of_db(double db) { return det_exp(2.302585092994046 * (db * 0.1)); 
 
 }  // namespace
 
-std::unique_ptr<PhaseNoise> PhaseNoise::create(uint64_t seed, double dbc_hz, double offset, bool has_floor,
-                                               double floor_dbc_hz) {
+std::unique_ptr<PhaseNoise> PhaseNoise::create(uint64_t seed, double fs, double dbc_hz, double offset,
+                                               bool has_floor, double floor_dbc_hz) {
     std::unique_ptr<PhaseNoise> p(new PhaseNoise);
     p->draws_.reset(awgn_create(seed, 1.0f));
     if (!p->draws_) return nullptr;
-    p->step_ = std::sqrt(power_of_db(dbc_hz)) * (kTwoPi * offset);
-    p->floor_ = has_floor ? std::sqrt(power_of_db(floor_dbc_hz)) : 0.0;
+    p->step_ = std::sqrt(power_of_db(dbc_hz) / fs) * (kTwoPi * offset);
+    p->floor_ = has_floor ? std::sqrt(power_of_db(floor_dbc_hz) * fs) : 0.0;
     return p;
 }
 

@@ -1,8 +1,9 @@
 // Oscillator phase noise: a Wiener phase phi[n + 1] = phi[n] + s w[n] whose spectrum
-// L(f) = s^2 / (4 pi^2 f^2) (dBc per unit of fs, the single-sideband convention: half the
+// L(f) = s^2 fs / (4 pi^2 f^2) (dBc per unit of fs, the single-sideband convention: half the
 // one-sided phase spectrum) is the requested density at the offset f0 and falls 20 dB per
-// decade, plus an optional white phase floor of that density, each from its own Gaussian
-// draws (the real and imaginary parts of one noise stream).
+// decade, so s^2 = 10^(L / 10) (2 pi f0)^2 / fs; plus an optional white phase floor of that
+// density (variance 10^(F / 10) fs), each from its own Gaussian draws (the real and imaginary
+// parts of one noise stream). Offsets and densities are in the unit of fs.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +18,8 @@ namespace qn::channel {
 class PhaseNoise {
 public:
     // Null when the generator cannot be allocated.
-    static std::unique_ptr<PhaseNoise> create(uint64_t seed, double dbc_hz, double offset, bool has_floor,
-                                              double floor_dbc_hz);
+    static std::unique_ptr<PhaseNoise> create(uint64_t seed, double fs, double dbc_hz, double offset,
+                                              bool has_floor, double floor_dbc_hz);
 
     // Adds the phase (radians) of the next n samples to angle[0 .. n).
     void add_angles(double *angle, std::size_t n);

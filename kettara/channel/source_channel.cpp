@@ -1,12 +1,24 @@
 #include "source_channel.hpp"
 
+#include <cmath>
 #include <new>
 
 #include "wfm_draw.h"
 
 namespace qn::channel {
 
-const char *source_channel_refusal(const SourceSpec &src) { return src.channel ? src.channel->refusal : nullptr; }
+const char *source_channel_refusal(const SourceSpec &src, double fs) {
+    if (!src.channel) return nullptr;
+    const WfmChannelSpec &c = *src.channel;
+    if (c.refusal) return c.refusal;
+    const double nyquist = (fs > 0.0 && std::isfinite(fs) ? fs : 1.0) * 0.5;
+    auto beyond = [&](const WfmChannelValue &v) { return !(v.lo < nyquist) || (v.ranged && !(v.hi < nyquist)); };
+    if (c.fading_model != WFM_FADING_NONE && beyond(c.doppler))
+        return "\"fading\" \"doppler\" must be below half the sample rate (0.5 fs)";
+    if (c.has_phase_noise && !(c.pn_offset < nyquist))
+        return "\"phase_noise\" \"offset\" must be below half the sample rate (0.5 fs)";
+    return nullptr;
+}
 
 const char *frontend_refusal(const SegmentSpec &seg) { return seg.frontend ? seg.frontend->refusal : nullptr; }
 

@@ -11,9 +11,9 @@
 
 namespace qn::channel {
 
-// Why a source's channel or a segment's front end cannot be built as written (static
-// text), or null.
-const char *source_channel_refusal(const SourceSpec &src);
+// Why a source's channel (at the segment's rate fs) or a segment's front end cannot be built
+// as written (static text), or null.
+const char *source_channel_refusal(const SourceSpec &src, double fs);
 const char *frontend_refusal(const SegmentSpec &seg);
 
 // The channel of source `source` of segment `segment` for one instance, its ranged values

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "checked.hpp"
+#include "det_math.hpp"
 #include "kettara.h"
 #include "kettara_plan.hpp"
 #include "source_channel.hpp"
@@ -41,6 +42,7 @@ struct RenderParams {
     double snr = 0.0;
     bool has_seed = false;
     uint32_t seed = 0;
+    const double *freq_offsets = nullptr;  // per cache, fs units; null: no carrier offsets
 };
 
 struct SynthFree {
@@ -75,6 +77,19 @@ SynthPtr build_gap_synth(const PlanSegment &seg, bool snr_overridden, uint32_t s
     const double s = seg.own_noise && snr_overridden ? snr : src.snr;
     return SynthPtr(
         wfm_compose_build_synth(&src, seg.num_samples, 0, 0, instance, fs, src.freq, s, src.f_end));
+}
+
+// x[k] exp(j 2 pi df (at + k)) for k < m (at most kBlock): a carrier offset of df over the
+// on part, its phase taken in double precision from the sample's index.
+void turn(const cf32 *x, double df, uint64_t at, uint64_t m, cf32 *out) {
+    float angle[kBlock];
+    for (uint64_t k = 0; k < m; ++k) {
+        const double t = df * static_cast<double>(at + k);
+        angle[k] = static_cast<float>(6.283185307179586 * (t - std::nearbyint(t)));
+    }
+    det_phasors(angle, out, m);
+    for (uint64_t k = 0; k < m; ++k)
+        out[k] = cf32{x[k].re * out[k].re - x[k].im * out[k].im, x[k].re * out[k].im + x[k].im * out[k].re};
 }
 
 // One cache scaled by g (and rotated) into out: assigned when it is the first contribution.
@@ -241,9 +256,19 @@ public:
         }
     }
 
-    // The segment's caches over [at, at + m) of its on part, in order, into o.
+    // The segment's caches over [at, at + m) of its on part (m at most kBlock), in order, into
+    // o; each turned by its carrier offset first, when it has one.
     void sum_caches(const OnPartSamples &caches, cf32 *o, uint64_t at, uint64_t m) const {
-        for (uint64_t j = 0; j < seg_.n_cached; ++j) term(j).apply(caches.samples(j, at), o, m, j == 0);
+        cf32 turned[kBlock];
+        for (uint64_t j = 0; j < seg_.n_cached; ++j) {
+            const cf32 *x = caches.samples(j, at);
+            const double df = r_.freq_offsets ? r_.freq_offsets[seg_.first_cache + j] / plan_.fs : 0.0;
+            if (df != 0.0 && std::isfinite(df)) {
+                turn(x, df, at, m, turned);
+                x = turned;
+            }
+            term(j).apply(x, o, m, j == 0);
+        }
     }
 
 private:
@@ -261,7 +286,7 @@ private:
 };
 
 // A render that takes every cache at its base gain, unrotated, can use the base sums.
-bool at_base_gains(const RenderParams &r) { return !r.gains && !r.phases && !r.enabled; }
+bool at_base_gains(const RenderParams &r) { return !r.gains && !r.phases && !r.enabled && !r.freq_offsets; }
 
 // Never throws: an exception leaving std::call_once can leave the flag unusable in some
 // runtimes. Without the room for the list, no segment has a sum.
@@ -435,7 +460,12 @@ public:
             params_.has_seed = true;
             params_.seed = seed_from_number(seed->valuedouble);
         }
+        // All zeros turn nothing: such a render stays the default one, fast path included.
+        if (read_numbers(root.get(), "freq_offsets", n, values) &&
+            std::any_of(values.begin(), values.end(), [](double df) { return df != 0.0; }))
+            freq_offsets_.assign(values.begin(), values.end());
         if (!gains_.empty()) params_.gains = gains_.data();
+        if (!freq_offsets_.empty()) params_.freq_offsets = freq_offsets_.data();
         if (!phases_.empty()) params_.phases = phases_.data();
         if (!enabled_.empty()) params_.enabled = enabled_.data();
     }
@@ -473,6 +503,7 @@ private:
     }
 
     std::vector<float> gains_, phases_;
+    std::vector<double> freq_offsets_;
     std::vector<uint8_t> enabled_;
     RenderParams params_;
 };

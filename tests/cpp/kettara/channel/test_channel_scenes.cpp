@@ -1,4 +1,5 @@
-// Impaired scenes end to end: composition in any chunks = plan = restored blob, the key
+// Impaired scenes end to end: composition in any chunks = plan = restored blob = streamed
+// render, the key
 // write-back, and the refusals of values a channel cannot take.
 #include <gtest/gtest.h>
 
@@ -64,6 +65,17 @@ TEST(ChannelScenes, CompositionInAnyChunksEqualsPlanAndBlob) {
         const PlanPtr restored(kettara_restore(blob.data(), blob.size()));
         ASSERT_NE(restored, nullptr);
         EXPECT_TRUE(identical(render(restored.get(), ""), whole)) << scene;
+
+        KettaraStream *stream = kettara_stream_create(scene, "");
+        ASSERT_NE(stream, nullptr) << scene;
+        Samples streamed(kettara_stream_len(stream));
+        std::mt19937 chunks(9);
+        for (uint64_t at = 0, n = 1; at < streamed.size() && n > 0; at += n)
+            n = kettara_stream_read(stream, streamed.data() + at,
+                                    std::min<uint64_t>(1 + chunks() % 7000, streamed.size() - at));
+        EXPECT_EQ(kettara_stream_failed(stream), 0);
+        kettara_stream_destroy(stream);
+        EXPECT_TRUE(identical(streamed, whole)) << scene;
     }
 }
 
@@ -106,7 +118,9 @@ TEST(ChannelScenes, ValuesOutOfRangeAreRefusedWithTheirReason) {
         {R"("channel": {"pa": {"model": "tube"}})", "\"model\" must be \"rapp\", \"saleh\" or \"cubic\""},
         {R"("channel": {"pa": {"model": "cubic"}})", "needs \"iip3_db\""},
         {R"("channel": {"freq_profile": [[0, 0.1], [0, 0.2]]})", "the times increasing"},
-        {R"("channel": {"fading": {"model": "rayleigh", "doppler": 0.5}})", "\"doppler\" must be a number in [0, 0.5)"},
+        {R"("channel": {"fading": {"model": "rayleigh", "doppler": 0.5}})", "\"doppler\" must be below half the sample rate"},
+        {R"("fs": 100, "channel": {"fading": {"model": "rayleigh", "doppler": [10, 60]}})", "below half the sample rate"},
+        {R"("channel": {"fading": {"model": "rayleigh", "doppler": -0.1}})", "\"doppler\" must be a number of 0 or more"},
         {R"("channel": {"multipath": {"delays": [0, 1], "gains_db": [0]}})", "must have the same length"},
         {R"("channel": {"timing_offset": 1})", "\"timing_offset\" must be a number in [0, 1)"},
         {R"("channel": {"timing_offset": -0.1})", "\"timing_offset\" must be a number in [0, 1)"},

@@ -30,9 +30,9 @@ TEST(FreqIntegrator, MeasuredFrequencyFollowsDriftAndProfile) {
         std::vector<qn::channel::ProfilePoint> profile;
     };
     const Case cases[] = {
-        {1000.0, 0.004, {}},                                          // 0 to 0.08 fs over 20 s
+        {1000.0, 4.0, {}},                                            // 0 to 80 (0.08 fs) over 20 s
         {1.0, 0.0, {{2000, 0.01}, {12000, -0.03}, {16000, -0.03}}},  // held, ramped, held
-        {50.0, -0.0002, {{0, 0.02}, {300, 0.0}}},
+        {50.0, -0.002, {{0, 1.0}, {300, 0.0}}},
     };
     constexpr std::size_t n = 20000, smooth = 64;
     for (const Case &c : cases) {

@@ -1,0 +1,43 @@
+// The render overrides of impaired scenes: carrier offsets per cache.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <string>
+
+#include "plan_testing.hpp"
+
+using namespace plan_testing;
+
+namespace {
+
+const std::string kTwoSources = R"({"segments": [{"num_samples": 6000, "off_samples": 100, "repeats": 2,
+    "sum": [{"type": "tone", "freq": 0.1}, {"type": "qpsk", "snr": 20, "sps": 4,
+             "channel": {"multipath": {"delays": [0, 1.5]}, "clock_ppm": 10}}]}]})";
+
+// The mean correlation of samples [from, to) with a unit tone at f.
+double tone_level(const Samples &x, double f, std::size_t from, std::size_t to) {
+    std::complex<double> sum = 0.0;
+    for (std::size_t n = from; n < to; ++n)
+        sum += std::complex<double>(x[n].re, x[n].im) * std::polar(1.0, -2.0 * M_PI * f * double(n - from));
+    return std::abs(sum) / double(to - from);
+}
+
+TEST(PlanChannel, CarrierOffsetsMoveEachCacheAndZerosChangeNothing) {
+    const PlanPtr plan = prepare(kTwoSources);
+    ASSERT_NE(plan, nullptr);
+    const Samples plain = render(plan.get(), "");
+    EXPECT_TRUE(identical(plain, compose(kTwoSources)));
+    EXPECT_TRUE(identical(render(plan.get(), R"({"freq_offsets": [0, 0]})"), plain));
+
+    const Samples moved = render(plan.get(), R"({"freq_offsets": [0.02, 0], "enable": [1, 0], "snr": 100})");
+    // Each instance's on part carries the tone at 0.12 from its own start.
+    for (std::size_t start : {0u, 6100u}) {
+        EXPECT_NEAR(tone_level(moved, 0.12, start, start + 6000), 1.0, 1e-4) << start;
+        EXPECT_LT(tone_level(moved, 0.1, start, start + 6000), 0.01) << start;
+    }
+    // A wrong length is ignored, as for the other per-cache arrays.
+    EXPECT_TRUE(identical(render(plan.get(), R"({"freq_offsets": [0.02]})"), plain));
+}
+
+}  // namespace
