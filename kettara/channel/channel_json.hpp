@@ -1,6 +1,5 @@
-// The "channel" object of a source and the "frontend" object of a segment in scene text:
-// parsed strictly (a value out of its range is refused with the reason, never clamped), and
-// written back so that parsing the text gives the same record.
+// The "channel" object of a source and the "frontend" object of a segment in scene text,
+// parsed strictly: a value out of its range is refused with the reason, never clamped.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -15,8 +14,5 @@ namespace wfm {
 bool parse_channel(const cJSON *source, WfmChannelSpec *&out);
 bool parse_frontend(const cJSON *segment, WfmFrontendSpec *&out);
 
-// Adds "channel" (or "frontend") to obj, nothing when the record is null.
-void add_channel(cJSON *obj, const WfmChannelSpec *channel);
-void add_frontend(cJSON *obj, const WfmFrontendSpec *frontend);
 
 }  // namespace wfm

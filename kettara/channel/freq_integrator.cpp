@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "state_blob.hpp"
+#include "wfm_channel_write.hpp"
 
 namespace qn::channel {
 namespace {
@@ -14,18 +15,16 @@ constexpr double kTwoPi = 6.283185307179586;
 }  // namespace
 
 FreqIntegrator::FreqIntegrator(double fs, double drift, std::vector<ProfilePoint> profile)
-    : fs_(fs > 0.0 ? fs : 1.0), drift_(drift), profile_(std::move(profile)) {}
+    : fs_(fs > 0.0 ? fs : 1.0), drift_(drift) {
+    for (const ProfilePoint &p : profile) {
+        times_.push_back(p.t);
+        offsets_.push_back(p.df);
+    }
+}
 
 double FreqIntegrator::offset_at(uint64_t n) const {
     const double t = static_cast<double>(n) / fs_;
-    const double drift = drift_ * t;
-    if (profile_.empty()) return drift / fs_;
-    if (t <= profile_.front().t) return (drift + profile_.front().df) / fs_;
-    if (t >= profile_.back().t) return (drift + profile_.back().df) / fs_;
-    std::size_t i = 1;
-    while (profile_[i].t < t) ++i;
-    const ProfilePoint &a = profile_[i - 1], &b = profile_[i];
-    return (drift + (a.df + (b.df - a.df) * ((t - a.t) / (b.t - a.t)))) / fs_;
+    return (drift_ * t + wfm::profile_offset(times_.data(), offsets_.data(), times_.size(), t)) / fs_;
 }
 
 void FreqIntegrator::add_angles(double *angle, std::size_t n) {

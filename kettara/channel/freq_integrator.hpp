@@ -19,7 +19,7 @@ class FreqIntegrator {
 public:
     FreqIntegrator(double fs, double drift, std::vector<ProfilePoint> profile);
 
-    bool active() const { return drift_ != 0.0 || !profile_.empty(); }
+    bool active() const { return drift_ != 0.0 || !times_.empty(); }
     // The frequency offset at sample n, in cycles per sample.
     double offset_at(uint64_t n) const;
     // Adds 2 pi times the phase (cycles) of the next n samples to angle[0 .. n).
@@ -32,7 +32,7 @@ public:
 
 private:
     double fs_, drift_;
-    std::vector<ProfilePoint> profile_;
+    std::vector<double> times_, offsets_;  // the profile's points
     uint64_t n_ = 0;
     double phase_ = 0.0;  // cycles, in [-0.5, 0.5)
 };

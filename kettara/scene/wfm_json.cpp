@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "channel_json.hpp"
+#include "wfm_channel_write.hpp"
 #include "checked.hpp"
 #include "wfm_scene.hpp"
 #include "wfm_synth_bridge.h"

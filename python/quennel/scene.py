@@ -87,6 +87,9 @@ def one_source_scene_json(source: dict, fs: float, num_samples: int, off_samples
     message = frame_error(text)
     if message:
         raise FramingError(message)
+    reason = impairment_refusal(text)
+    if reason:
+        raise ImpairmentError(reason)
     lib = kettara_lib()
     normalised = take_text(lib.wfm_spec_normalise(text.encode()), lib.cJSON_free)
     if normalised is None:

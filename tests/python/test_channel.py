@@ -80,3 +80,51 @@ def test_command_line_refuses_a_channel_value_with_its_reason(tmp_path):
                           capture_output=True, text=True, timeout=120)
     assert done.returncode == 2
     assert '"doppler" must be below half the sample rate' in done.stderr
+
+
+def test_gen_writes_the_impairment_options_into_the_scene():
+    done = subprocess.run([sys.executable, "-m", "quennel", "gen", "--type", "qpsk", "--fs", "1000", "--freq-drift", "2",
+                           "--clock-ppm=-15", "--phase-noise=-70,5", "--fading", "rician,3,6",
+                           "--iq-imbalance", "0.5,2"], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    segment = json.loads(done.stdout)["segments"][0]
+    assert segment["channel"] == {"phase_noise": {"dbc_hz": -70, "offset": 5}, "freq_drift": 2, "clock_ppm": -15,
+                                  "fading": {"model": "rician", "doppler": 3, "k_db": 6, "sinusoids": 16}}
+    assert segment["frontend"] == {"iq_imbalance": {"gain_db": 0.5, "phase_deg": 2}}
+    refused = subprocess.run([sys.executable, "-m", "quennel", "gen", "--fs", "1000", "--fading", "rayleigh,600"],
+                             capture_output=True, text=True, timeout=120)
+    assert refused.returncode == 2
+    assert '"doppler" must be below half the sample rate' in refused.stderr
+
+
+def test_sigmf_annotations_record_the_impairments_and_the_band_a_drift_covers():
+    import ctypes
+    import warnings
+
+    from sigmf.validate import validate
+
+    from quennel._native import kettara_lib, libc, tolvane_lib
+
+    channel = {"freq_drift": 5000, "multipath": {"delays": [0, 2]}}
+    scene = {"segments": [{"type": "tone", "fs": 1e6, "freq": 1000, "num_samples": 200000, "channel": channel,
+                           "frontend": {"dc_offset": [0.5, 0]}}]}
+    kettara = kettara_lib()
+    composer = kettara.wfm_compose_from_json(json.dumps(scene).encode())
+    assert composer
+    try:
+        n = ctypes.c_uint64()
+        segments = kettara.wfm_compose_segments(composer, ctypes.byref(n), None, None)
+        text = tolvane_lib().wfm_sigmf_meta_json(0, 0, segments, n.value, 0.0, 0.0, 0.0)
+        doc = json.loads(ctypes.string_at(text).decode())
+        libc().free(text)
+    finally:
+        kettara.wfm_compose_destroy(composer)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        validate(doc)
+    tone = doc["annotations"][0]
+    assert tone["quennel:channel"] == {"freq_drift": 5000, "multipath": {"delays": [0, 2]}}
+    assert tone["quennel:frontend"] == {"dc_offset": [0.5, 0]}
+    # 5 kHz per second over 0.2 s: the tone sweeps from 1 kHz to 2 kHz.
+    assert (tone["core:freq_lower_edge"], tone["core:freq_upper_edge"]) == pytest.approx((1000, 2000))
+    assert {"name": "quennel", "version": "1.0.0", "optional": True} in doc["global"]["core:extensions"]

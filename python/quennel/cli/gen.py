@@ -28,6 +28,33 @@ def _symbols(text: str) -> list[float]:
     return values
 
 
+def _numbers(count_from: int, count_to: int, what: str):
+    """An option of count_from to count_to comma-separated numbers."""
+
+    def parse(text: str) -> list[float]:
+        try:
+            values = [float(v) for v in text.split(",")]
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not {what}: {text!r}") from None
+        if not count_from <= len(values) <= count_to:
+            raise argparse.ArgumentTypeError(f"give {what}: {text!r}")
+        return values
+
+    return parse
+
+
+def _fading(text: str) -> dict:
+    """MODEL,DOPPLER[,K_DB]: rayleigh or rician fading."""
+    model, _, rest = text.partition(",")
+    if model not in ("rayleigh", "rician") or not rest:
+        raise argparse.ArgumentTypeError(f"give rayleigh,DOPPLER or rician,DOPPLER,K_DB: {text!r}")
+    values = _numbers(1, 2, "DOPPLER[,K_DB]")(rest)
+    fading = {"model": model, "doppler": values[0]}
+    if len(values) == 2:
+        fading["k_db"] = values[1]
+    return fading
+
+
 def add_parser(subparsers) -> None:
     parser = subparsers.add_parser(
         "gen", help="build a one-source scene from options",
@@ -64,6 +91,16 @@ def add_parser(subparsers) -> None:
     frame.add_argument("--conv", action="store_true", help="rate-1/2 convolutional code")
     frame.add_argument("--data-code", metavar="CHIPS", type=_bits, help="dsss spreading code chips")
     frame.add_argument("--symbol-rate", metavar="RATE", type=float, help="dsss data rate (continuous spreading)")
+    channel = parser.add_argument_group("impairments (in the unit of --fs, as --freq)")
+    channel.add_argument("--freq-drift", metavar="RATE", type=float, help="carrier drift per second")
+    channel.add_argument("--clock-ppm", metavar="PPM", type=float, help="the emitter's sample clock runs fast by PPM")
+    channel.add_argument("--phase-noise", metavar="DBC_HZ,OFFSET", type=_numbers(2, 2, "DBC_HZ,OFFSET"),
+                         help="Wiener phase noise of DBC_HZ dBc/Hz at OFFSET, falling 20 dB per decade "
+                              "(negative values need the = form: --phase-noise=-80,1000)")
+    channel.add_argument("--fading", metavar="MODEL,DOPPLER[,K_DB]", type=_fading,
+                         help="rayleigh or rician fading of that Doppler (and K factor)")
+    channel.add_argument("--iq-imbalance", metavar="GAIN_DB,PHASE_DEG", type=_numbers(2, 2, "GAIN_DB,PHASE_DEG"),
+                         help="the receiver's IQ gain and phase imbalance")
     segment = parser.add_argument_group("segment")
     segment.add_argument("--fs", metavar="FS", type=float, default=1e6, help="sample rate (default 1e6)")
     segment.add_argument("--samples", metavar="N", type=int, default=10000, help="samples of the on part (default 10000)")
@@ -92,6 +129,19 @@ def source_keys(args) -> dict:
         source["asm"] = True
     if args.conv:
         source["conv"] = True
+    channel = {}
+    if args.freq_drift is not None:
+        channel["freq_drift"] = args.freq_drift
+    if args.clock_ppm is not None:
+        channel["clock_ppm"] = args.clock_ppm
+    if args.phase_noise is not None:
+        channel["phase_noise"] = {"dbc_hz": args.phase_noise[0], "offset": args.phase_noise[1]}
+    if args.fading is not None:
+        channel["fading"] = args.fading
+    if channel:
+        source["channel"] = channel
+    if args.iq_imbalance is not None:
+        source["frontend"] = {"iq_imbalance": {"gain_db": args.iq_imbalance[0], "phase_deg": args.iq_imbalance[1]}}
     return source
 
 

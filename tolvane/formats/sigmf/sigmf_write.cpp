@@ -17,6 +17,7 @@
 
 #include "capture_format.hpp"
 #include "checked.hpp"
+#include "wfm_channel_write.hpp"
 #include "wfm_draw.h"
 #include "writer.hpp"
 
@@ -57,16 +58,20 @@ double scene_sample_rate(const SegmentSpec *segments, uint64_t count) {
     return fs;
 }
 
-void frequency_edges(const SourceSpec &src, double segment_fs, double fc, double &lower, double &upper) {
+// The band the source occupies over an on part of n samples, its channel's carrier
+// excursion (drift, profile, Doppler, clock) included.
+void frequency_edges(const SourceSpec &src, double segment_fs, double fc, uint64_t n, double &lower, double &upper) {
+    double moved_lo, moved_hi;
+    wfm::channel_frequency_span(src.channel, src.freq, segment_fs, n, moved_lo, moved_hi);
     if (src.type == WFM_TYPE_CHIRP) {
-        lower = std::min(src.freq, src.f_end) + fc;
-        upper = std::max(src.freq, src.f_end) + fc;
+        lower = std::min(src.freq, src.f_end) + fc + moved_lo;
+        upper = std::max(src.freq, src.f_end) + fc + moved_hi;
         return;
     }
     const bool has_bandwidth = src.type != WFM_TYPE_TONE && src.type != WFM_TYPE_NOISE && src.sps > 0;
     const double half = has_bandwidth ? segment_fs / src.sps / 2.0 : 0.0;
-    lower = src.freq + fc - half;
-    upper = src.freq + fc + half;
+    lower = src.freq + fc - half + moved_lo;
+    upper = src.freq + fc + half + moved_hi;
 }
 
 // One annotation of a source occurrence; true when it carries "sondrel:" keys.
@@ -80,7 +85,7 @@ bool add_annotation(cJSON *annotations, const SourceSpec &src, const SegmentSpec
     add_number(a, "core:sample_start", static_cast<double>(first_on));
     add_number(a, "core:sample_count", static_cast<double>(span.num));
     double lower, upper;
-    frequency_edges(src, seg.fs, fc, lower, upper);
+    frequency_edges(src, seg.fs, fc, span.num, lower, upper);
     add_number(a, "core:freq_lower_edge", lower);
     add_number(a, "core:freq_upper_edge", upper);
     if (src.type < WFM_TYPE_COUNT) cJSON_AddStringToObject(a, "core:label", TYPE_NAMES[src.type]);
@@ -94,8 +99,20 @@ bool add_annotation(cJSON *annotations, const SourceSpec &src, const SegmentSpec
         add_number(a, "sondrel:symbol_rate", src.symbol_rate);
         if (src.data_none) cJSON_AddStringToObject(a, "sondrel:data", "none");
     }
+    // The impairments, as the scene states them.
+    wfm::add_channel(a, src.channel, "quennel:channel");
+    wfm::add_frontend(a, seg.frontend, "quennel:frontend");
     cJSON_AddItemToArray(annotations, a);
     return true;
+}
+
+bool impaired(const SegmentSpec *segments, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i) {
+        if (segments[i].frontend) return true;
+        for (uint64_t s = 0; s < segments[i].n_sources; ++s)
+            if (segments[i].sources[s].channel) return true;
+    }
+    return false;
 }
 
 // One annotation per source of every instance; true when any was added.
@@ -114,18 +131,20 @@ bool add_scene_annotations(cJSON *annotations, const SegmentSpec *segments, uint
     return any;
 }
 
-// Extension namespaces must be declared; "sondrel" is optional so any reader accepts the file.
-void declare_sondrel_extension(cJSON *global) {
+// Extension namespaces must be declared; "sondrel" and "quennel" are optional so any reader
+// accepts the file.
+void declare_extensions(cJSON *global, bool with_quennel) {
     cJSON *extensions = cJSON_AddArrayToObject(global, "core:extensions");
-    cJSON *sondrel = cJSON_CreateObject();
-    if (!extensions || !sondrel) {
-        cJSON_Delete(sondrel);
-        return;
+    if (!extensions) return;
+    for (const char *name : {"sondrel", "quennel"}) {
+        if (std::strcmp(name, "quennel") == 0 && !with_quennel) continue;
+        cJSON *extension = cJSON_CreateObject();
+        if (!extension) return;
+        cJSON_AddStringToObject(extension, "name", name);
+        cJSON_AddStringToObject(extension, "version", "1.0.0");
+        cJSON_AddBoolToObject(extension, "optional", 1);
+        cJSON_AddItemToArray(extensions, extension);
     }
-    cJSON_AddStringToObject(sondrel, "name", "sondrel");
-    cJSON_AddStringToObject(sondrel, "version", "1.0.0");
-    cJSON_AddBoolToObject(sondrel, "optional", 1);
-    cJSON_AddItemToArray(extensions, sondrel);
 }
 
 std::string sidecar_name(const std::string &data_path) {
@@ -192,7 +211,8 @@ char *build_meta_json(int32_t sample_type, bool big_endian, const SegmentSpec *s
     if (t0 != 0.0 && format_datetime(t0, datetime)) cJSON_AddStringToObject(capture, "core:datetime", datetime);
     if (fc != 0.0) add_number(capture, "core:frequency", fc);
 
-    if (scene && add_scene_annotations(annotations, segments, count, fc)) declare_sondrel_extension(global);
+    if (scene && add_scene_annotations(annotations, segments, count, fc))
+        declare_extensions(global, impaired(segments, count));
     return cJSON_PrintUnformatted(root.get());
 }
 
