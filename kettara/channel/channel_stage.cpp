@@ -78,8 +78,8 @@ uint64_t channel_stream_seed(uint32_t seed, uint32_t tag) {
     return splitmix_finish(((uint64_t{seed} << 8) | tag) + 0x63686E6C00000000ull);
 }
 
-ChannelStage::ChannelStage(double fs, const ChannelValues &v, const WfmChannelSpec &spec)
-    : freq_(fs, v.freq_drift, profile_of(spec)) {}
+ChannelStage::ChannelStage(double fs, const ChannelValues &v, const WfmChannelSpec &spec, bool frequency)
+    : freq_(fs, frequency ? v.freq_drift : 0.0, frequency ? profile_of(spec) : std::vector<ProfilePoint>{}) {}
 
 namespace {
 
@@ -88,25 +88,27 @@ double rate_or_one(double fs) { return fs > 0.0 && std::isfinite(fs) ? fs : 1.0;
 }  // namespace
 
 std::unique_ptr<ChannelStage> ChannelStage::create(const WfmChannelSpec &spec, const ChannelValues &v, double fs,
-                                                   uint32_t seed, uint32_t fading_seed) {
+                                                   uint32_t seed, uint32_t fading_seed, Parts parts) {
     fs = rate_or_one(fs);
-    std::unique_ptr<ChannelStage> s(new ChannelStage(fs, v, spec));
-    if (spec.pa_model != WFM_PA_NONE) s->amplifier_ = std::make_unique<Amplifier>(amplifier_params(spec, v.drive_db));
-    if (spec.has_phase_noise) {
+    const bool before = parts != Parts::paths, after = parts != Parts::before_paths;
+    std::unique_ptr<ChannelStage> s(new ChannelStage(fs, v, spec, before));
+    if (before && spec.pa_model != WFM_PA_NONE)
+        s->amplifier_ = std::make_unique<Amplifier>(amplifier_params(spec, v.drive_db));
+    if (before && spec.has_phase_noise) {
         s->phase_noise_ = PhaseNoise::create(channel_stream_seed(seed, 1), fs, v.dbc_hz, spec.pn_offset,
                                              spec.pn_has_floor != 0, spec.pn_floor_dbc_hz);
         if (!s->phase_noise_) return nullptr;
     }
-    if (v.clock_ppm != 0.0 || v.timing_offset != 0.0) {
+    if (before && (v.clock_ppm != 0.0 || v.timing_offset != 0.0)) {
         s->timing_ = Timing::create(v.clock_ppm, v.timing_offset);
         if (!s->timing_) return nullptr;
     }
-    const std::vector<PathSpec> paths = paths_of(spec);
+    const std::vector<PathSpec> paths = after ? paths_of(spec) : std::vector<PathSpec>{};
     if (!paths.empty()) {
         s->multipath_ = std::make_unique<Multipath>(paths, spec.normalise != 0);
         s->latency_left_ = s->multipath_->latency();
     }
-    if (spec.fading_model != WFM_FADING_NONE) {
+    if (after && spec.fading_model != WFM_FADING_NONE) {
         const std::size_t processes = std::max<std::size_t>(paths.size(), 1);
         for (std::size_t p = 0; p < processes; ++p)
             s->fading_.emplace_back(channel_stream_seed(fading_seed, static_cast<uint32_t>(2 + p)),

@@ -42,10 +42,19 @@ uint64_t channel_stream_seed(uint32_t seed, uint32_t tag);
 
 class ChannelStage {
 public:
+    // Which parts a stage holds: all of them, those before the taps and fading (a plan keeps
+    // that waveform to fade afresh), or only the taps and fading (the fresh fading itself).
+    enum class Parts { all, before_paths, paths };
+
     // Null when a part cannot be allocated. fading_seed stands in for seed in the fading
     // streams (a plan's fresh fading); the scene's own is seed itself.
     static std::unique_ptr<ChannelStage> create(const WfmChannelSpec &spec, const ChannelValues &values, double fs,
-                                                uint32_t seed, uint32_t fading_seed);
+                                                uint32_t seed, uint32_t fading_seed, Parts parts = Parts::all);
+
+    // A paths-only stage: the taps and fading of the next x.size() samples, in place; the
+    // first path_latency() outputs of a stream are the filter's and belong to no sample.
+    void fade(std::vector<cf32> &x) { through_paths(x); }
+    uint64_t path_latency() const { return multipath_ ? multipath_->latency() : 0; }
 
     // The next n samples of the source through the channel.
     void steps(Synth *source, cf32 *out, std::size_t n);
@@ -58,7 +67,7 @@ public:
     static constexpr std::size_t kPull = 512;
 
 private:
-    ChannelStage(double fs, const ChannelValues &v, const WfmChannelSpec &spec);
+    ChannelStage(double fs, const ChannelValues &v, const WfmChannelSpec &spec, bool frequency);
     void refill(Synth *source);
     void rotate(std::vector<cf32> &x);
     void through_paths(std::vector<cf32> &x);

@@ -38,6 +38,31 @@ bool build_source_channel(const SourceSpec &src, uint32_t pass, int32_t seed_adv
     return out != nullptr;
 }
 
+bool fades(const SourceSpec &src) { return src.channel && src.channel->fading_model != WFM_FADING_NONE; }
+
+uint32_t refading_seed(const SourceSpec &src, uint32_t fading_seed, uint32_t base) {
+    return fading_seed + (src.seed - base);  // 32-bit wrap, as seeds wrap everywhere
+}
+
+bool build_unfaded_stage(const SourceSpec &src, double fs, std::unique_ptr<ChannelStage> &out) {
+    try {
+        out = ChannelStage::create(*src.channel, fixed_values(*src.channel), fs, src.seed, src.seed,
+                                   ChannelStage::Parts::before_paths);
+    } catch (const std::bad_alloc &) {
+        out.reset();
+    }
+    return out != nullptr;
+}
+
+std::unique_ptr<ChannelStage> build_refade_stage(const SourceSpec &src, double fs, uint32_t fading_seed) {
+    try {
+        return ChannelStage::create(*src.channel, fixed_values(*src.channel), fs, src.seed, fading_seed,
+                                    ChannelStage::Parts::paths);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
 void source_steps(ChannelStage *stage, Synth *synth, cf32 *out, std::size_t n) {
     if (stage) stage->steps(synth, out, n);
     else wfm_synth_steps(synth, out, n);

@@ -23,6 +23,18 @@ bool build_source_channel(const SourceSpec &src, uint32_t pass, int32_t seed_adv
                           uint64_t segment, uint64_t source, double fs, const uint32_t *fading_seed,
                           std::unique_ptr<ChannelStage> &out);
 
+// True when the source's channel fades it.
+bool fades(const SourceSpec &src);
+// The source's fading seed under a plan's "fading_seed" override: the override plus the
+// source's seed less `base`, the seed of the scene's first fading source, so that the
+// override base gives every source its own seed back.
+uint32_t refading_seed(const SourceSpec &src, uint32_t fading_seed, uint32_t base);
+// The waveform of a fading source before its taps and fading: n samples plus the taps'
+// latency (so that fading it gives n), into out; false when a part cannot be built.
+bool build_unfaded_stage(const SourceSpec &src, double fs, std::unique_ptr<ChannelStage> &out);
+// The taps and fading alone, faded from fading_seed; null when a part cannot be allocated.
+std::unique_ptr<ChannelStage> build_refade_stage(const SourceSpec &src, double fs, uint32_t fading_seed);
+
 // The next n samples of a source: through its stage when it has one.
 void source_steps(ChannelStage *stage, Synth *synth, cf32 *out, std::size_t n);
 

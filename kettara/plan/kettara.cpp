@@ -278,6 +278,14 @@ bool buildable(const SourceSpec &src, double snr, uint64_t n, double fs) {
     return synth != nullptr;
 }
 
+// The seed of the scene's first fading source: what "fading_seed" takes to fade as the scene does.
+uint32_t first_fading_seed(const SegmentSpec *segs, uint64_t n) {
+    for (uint64_t k = 0; k < n; ++k)
+        for (uint64_t i = 0; i < segs[k].n_sources; ++i)
+            if (channel::fades(segs[k].sources[i])) return segs[k].sources[i].seed;
+    return 0;
+}
+
 class Builder {
 public:
     Builder(Plan &plan, const PrebuiltCaches *prebuilt, unsigned max_threads)
@@ -295,6 +303,7 @@ public:
                           synthesise(src, cache_snr(src, p), seg.num_samples, plan_.fs, buf.get())))
                 return fail();
             plan_.caches[c] = std::move(buf);
+            if (channel::fades(src) && !keep_unfaded(src, cache_snr(src, p), seg.num_samples, c)) return fail();
         };
         run_jobs(layout.individual.size(), threads_for(seg.num_samples), job);
         return !failed_.load();
@@ -328,6 +337,30 @@ public:
 
 private:
     void fail() { failed_.exchange(true); }
+
+    // A fading source's waveform before its taps and fading, for renders that fade it afresh:
+    // synthesised even from a blob, which keeps only the faded cache.
+    bool keep_unfaded(const SourceSpec &src, double snr, uint64_t n, uint64_t c) {
+        std::unique_ptr<channel::ChannelStage> before;
+        if (!channel::build_unfaded_stage(src, plan_.fs, before)) return false;
+        const std::unique_ptr<channel::ChannelStage> paths = channel::build_refade_stage(src, plan_.fs, src.seed);
+        if (!paths) return false;
+        const uint64_t latency = paths->path_latency();
+        SampleBuffer unfaded = allocate_samples(n + latency);
+        Synth *synth = wfm_compose_build_synth(&src, n, 0, 0, 0, plan_.fs, src.freq, snr, src.f_end);
+        const bool made = unfaded && synth;
+        if (made) before->steps(synth, unfaded.get(), n + latency);
+        wfm_synth_destroy(synth);
+        if (!made) return false;
+        try {
+            plan_.refade[c].source = OwnedSource(src);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        plan_.refade[c].unfaded = std::move(unfaded);
+        plan_.refade[c].latency = latency;
+        return true;
+    }
 
     // Threads for jobs over caches of n samples: the online processors, at most max_threads_
     // unless that is 0; a single one for short caches.
@@ -493,6 +526,8 @@ Plan *build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_
     plan->caches.resize(o->n_cached);
     plan->base_gains.resize(o->n_cached);
     if (streaming) plan->recipes.resize(o->n_cached);
+    else plan->refade.resize(o->n_cached);
+    plan->fading_base = first_fading_seed(o->segs, o->n);
     Builder builder(*plan, prebuilt, max_threads);
     uint64_t first_cache = 0;
     for (uint64_t k = 0; k < o->n; ++k) {

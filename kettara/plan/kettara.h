@@ -43,7 +43,11 @@ QN_API uint64_t kettara_n_sources(const Plan *plan);
  *   "phases" [rad per cache]    rotates each cache,
  *   "enable" [value per cache]  true or a nonzero number keeps a cache, anything else mutes it,
  *   "snr"    dB                 moves the noise floor (or a lone source's own noise),
- *   "seed"   number             replaces every noise seed and timing-draw seed;
+ *   "seed"   number             replaces every noise seed and timing-draw seed,
+ *   "fading_seed" number        fades every fading source afresh, source k from this seed
+ *                               plus its seed less the first fading source's (so that seed
+ *                               itself renders the scene's own fading),
+ *   "freq_offsets" [per cache]  turns each cache by exp(j 2 pi df n / fs) over its on part;
  * arrays of the wrong length or type are ignored, as is text that does not parse.
  * Returns the number of samples rendered (at most kettara_len). */
 QN_API uint64_t kettara_render(const Plan *plan, const char *overrides_json, cf32 *out);

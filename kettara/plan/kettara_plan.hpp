@@ -85,6 +85,14 @@ using SampleBuffer = std::unique_ptr<cf32[], FreeSamples>;
 // Uninitialised room for n samples, or null when n is absurd or memory runs out.
 SampleBuffer allocate_samples(uint64_t n);
 
+// A cache whose own source fades: that source and its waveform before the taps and fading
+// (the on part plus the taps' latency), for renders that fade it afresh.
+struct RefadeCache {
+    OwnedSource source;
+    SampleBuffer unfaded;
+    uint64_t latency = 0;
+};
+
 // Builds a plan; max_threads 0 means every online processor. The result does not depend
 // on the thread count. Null on any failure.
 Plan *plan_build(const char *spec_json, const PrebuiltCaches *prebuilt, unsigned max_threads);
@@ -100,6 +108,8 @@ struct Plan {
     std::vector<qn::SampleBuffer> caches;  // one per cache, its segment's num_samples long
     std::vector<qn::CacheRecipe> recipes;  // a streaming plan's, one per cache (its caches stay null)
     std::vector<float> base_gains;
+    std::vector<qn::RefadeCache> refade;  // per cache: filled for a cache of a fading source
+    uint32_t fading_base = 0;             // the seed of the scene's first fading source
     double fs = 1.0;
     uint64_t len = 0;
     std::string spec_json;

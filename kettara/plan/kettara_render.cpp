@@ -43,6 +43,8 @@ struct RenderParams {
     bool has_seed = false;
     uint32_t seed = 0;
     const double *freq_offsets = nullptr;  // per cache, fs units; null: no carrier offsets
+    bool has_fading_seed = false;          // fading sources faded afresh from fading_seed
+    uint32_t fading_seed = 0;
 };
 
 struct SynthFree {
@@ -136,8 +138,11 @@ struct CacheTerm {
 // for the instance exactly as the caches were built.
 class OnPartSamples {
 public:
-    OnPartSamples(const Plan &plan, const PlanSegment &seg) : plan_(plan), seg_(seg) {
-        if (!plan.streaming()) return;
+    OnPartSamples(const Plan &plan, const PlanSegment &seg, const RenderParams &r) : plan_(plan), seg_(seg) {
+        if (!plan.streaming()) {
+            if (r.has_fading_seed) refade_caches(r.fading_seed);
+            return;
+        }
         for (uint64_t j = 0; j < seg.n_cached; ++j) {
             const CacheRecipe &recipe = plan.recipes[seg.first_cache + j];
             std::vector<SynthPtr> synths;
@@ -147,8 +152,10 @@ public:
                 synths.emplace_back(wfm_compose_build_synth(&src, seg.num_samples, 0, 0, 0, plan.fs, src.freq,
                                                             recipe.snrs[i], src.f_end));
                 stages.emplace_back();
-                if (!synths.back() ||
-                    !channel::build_source_channel(src, 0, 0, 0, 0, 0, plan.fs, nullptr, stages.back())) {
+                const uint32_t fading = channel::refading_seed(src, r.fading_seed, plan.fading_base);
+                if (!synths.back() || !channel::build_source_channel(src, 0, 0, 0, 0, 0, plan.fs,
+                                                                     r.has_fading_seed ? &fading : nullptr,
+                                                                     stages.back())) {
                     built_ = false;
                     return;
                 }
@@ -164,6 +171,12 @@ public:
 
     // Makes the next m (at most kBlock) samples of every cache ready.
     void advance(uint64_t m) {
+        for (Refaded &f : refaded_) {  // a cached plan's fading sources, faded afresh
+            std::copy_n(f.unfaded + f.at, m, f.block.begin());
+            f.block.resize(m);
+            f.paths->fade(f.block);
+            f.at += m;
+        }
         for (std::size_t j = 0; j < synths_.size(); ++j) {
             const CacheRecipe &recipe = plan_.recipes[seg_.first_cache + j];
             cf32 *block = blocks_[j].data();
@@ -187,10 +200,43 @@ public:
 
     // Cache j of the segment from on-part offset at, as far as the last advance reached.
     const cf32 *samples(uint64_t j, uint64_t at) const {
+        for (const Refaded &f : refaded_)
+            if (f.cache == j) return f.block.data();
         return plan_.streaming() ? blocks_[j].data() : plan_.caches[seg_.first_cache + j].get() + at;
     }
 
 private:
+    // A fading cache faded afresh: its unfaded waveform through new taps and fading.
+    struct Refaded {
+        uint64_t cache;  // within the segment
+        const cf32 *unfaded;
+        uint64_t at;     // the next unfaded sample
+        std::unique_ptr<channel::ChannelStage> paths;
+        std::vector<cf32> block;
+    };
+
+    void refade_caches(uint32_t fading_seed) {
+        for (uint64_t j = 0; j < seg_.n_cached; ++j) {
+            const uint64_t c = seg_.first_cache + j;
+            if (c >= plan_.refade.size() || !plan_.refade[c].unfaded) continue;
+            const RefadeCache &r = plan_.refade[c];
+            const SourceSpec &src = r.source.spec();
+            Refaded f{j, r.unfaded.get(), r.latency,
+                      channel::build_refade_stage(src, plan_.fs, channel::refading_seed(src, fading_seed, plan_.fading_base)),
+                      {}};
+            if (!f.paths) {
+                built_ = false;
+                return;
+            }
+            // The taps' latency: outputs that belong to no sample of the on part.
+            f.block.assign(r.unfaded.get(), r.unfaded.get() + r.latency);
+            f.paths->fade(f.block);
+            f.block.assign(kBlock, cf32{});
+            refaded_.push_back(std::move(f));
+        }
+    }
+
+    std::vector<Refaded> refaded_;
     const Plan &plan_;
     const PlanSegment &seg_;
     bool built_ = true;
@@ -286,7 +332,9 @@ private:
 };
 
 // A render that takes every cache at its base gain, unrotated, can use the base sums.
-bool at_base_gains(const RenderParams &r) { return !r.gains && !r.phases && !r.enabled && !r.freq_offsets; }
+bool at_base_gains(const RenderParams &r) {
+    return !r.gains && !r.phases && !r.enabled && !r.freq_offsets && !r.has_fading_seed;
+}
 
 // Never throws: an exception leaving std::call_once can leave the flag unusable in some
 // runtimes. Without the room for the list, no segment has a sum.
@@ -304,7 +352,7 @@ void build_base_sums(const Plan &plan) noexcept {
         SampleBuffer sum = allocate_samples(seg.num_samples);
         if (!sum) continue;
         const SegmentRenderer part(plan, seg, base, nullptr);
-        const OnPartSamples caches(plan, seg);
+        const OnPartSamples caches(plan, seg, base);
         for (uint64_t at = 0; at < seg.num_samples; at += kBlock)  // in blocks: the sum stays in cache
             part.sum_caches(caches, sum.get() + at, at, std::min(kBlock, seg.num_samples - at));
         sums[k] = std::move(sum);
@@ -394,7 +442,7 @@ private:
         const PlanSegment &seg = plan_.segments[segment_];
         switch (part_) {
         case Part::delay:
-            caches_.emplace(plan_, seg);
+            caches_.emplace(plan_, seg, r_);
             if (!caches_->built()) return fail();
             at_ = 0;
             enter(Part::on, seg.num_samples);
@@ -454,6 +502,11 @@ public:
         if (cJSON_IsNumber(snr)) {
             params_.has_snr = true;
             params_.snr = snr->valuedouble;
+        }
+        const cJSON *fading_seed = cJSON_GetObjectItemCaseSensitive(root.get(), "fading_seed");
+        if (cJSON_IsNumber(fading_seed)) {
+            params_.has_fading_seed = true;
+            params_.fading_seed = seed_from_number(fading_seed->valuedouble);
         }
         const cJSON *seed = cJSON_GetObjectItemCaseSensitive(root.get(), "seed");
         if (cJSON_IsNumber(seed)) {

@@ -1,4 +1,4 @@
-// The render overrides of impaired scenes: carrier offsets per cache.
+// The render overrides of impaired scenes: carrier offsets per cache and fresh fading.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,6 +38,41 @@ TEST(PlanChannel, CarrierOffsetsMoveEachCacheAndZerosChangeNothing) {
     }
     // A wrong length is ignored, as for the other per-cache arrays.
     EXPECT_TRUE(identical(render(plan.get(), R"({"freq_offsets": [0.02]})"), plain));
+}
+
+// Two fading sources (one with fractional taps) and one that does not fade.
+const std::string kFading = R"({"segments": [{"num_samples": 5000, "repeats": 2, "off_samples": 50,
+    "sum": [{"type": "qpsk", "sps": 4, "snr": 15, "seed": 11,
+             "channel": {"multipath": {"delays": [0, 2.5]}, "fading": {"model": "rayleigh", "doppler": 0.01}}},
+            {"type": "tone", "freq": 0.2, "seed": 30, "channel": {"fading": {"model": "rician", "doppler": 0.003}}},
+            {"type": "bpsk", "sps": 8, "freq": -0.1, "seed": 5}]}]})";
+
+TEST(PlanChannel, FreshFadingPerSeedAndTheScenesOwnIsTheDefault) {
+    const PlanPtr plan = prepare(kFading);
+    ASSERT_NE(plan, nullptr);
+    const Samples plain = render(plan.get(), "");
+    EXPECT_TRUE(identical(plain, compose(kFading)));
+    // The scene's own fading seed is its first fading source's.
+    EXPECT_TRUE(identical(render(plan.get(), R"({"fading_seed": 11})"), plain));
+    const Samples other = render(plan.get(), R"({"fading_seed": 12})");
+    ASSERT_EQ(other.size(), plain.size());
+    EXPECT_FALSE(identical(other, plain));
+    EXPECT_TRUE(identical(render(plan.get(), R"({"fading_seed": 12})"), other));
+    // Fresh fading keeps the power of the sources it fades, roughly: the gains have mean power 1.
+    EXPECT_NEAR(power_db(other), power_db(plain), 3.0);
+
+    // The same from a restored blob and from a streamed render.
+    std::vector<unsigned char> blob(kettara_save_bytes(plan.get()));
+    kettara_save(plan.get(), blob.data());
+    const PlanPtr restored(kettara_restore(blob.data(), blob.size()));
+    ASSERT_NE(restored, nullptr);
+    EXPECT_TRUE(identical(render(restored.get(), R"({"fading_seed": 12})"), other));
+    KettaraStream *stream = kettara_stream_create(kFading.c_str(), R"({"fading_seed": 12})");
+    ASSERT_NE(stream, nullptr);
+    Samples streamed(kettara_stream_len(stream));
+    streamed.resize(kettara_stream_read(stream, streamed.data(), streamed.size()));
+    kettara_stream_destroy(stream);
+    EXPECT_TRUE(identical(streamed, other));
 }
 
 }  // namespace
