@@ -153,9 +153,10 @@ public:
                                                             recipe.snrs[i], src.f_end));
                 stages.emplace_back();
                 const uint32_t fading = channel::refading_seed(src, r.fading_seed, plan.fading_base);
+                // A background fold keeps its fading, as a cached plan's fold does.
+                const bool refade = r.has_fading_seed && !recipe.fold;
                 if (!synths.back() || !channel::build_source_channel(src, 0, 0, 0, 0, 0, plan.fs,
-                                                                     r.has_fading_seed ? &fading : nullptr,
-                                                                     stages.back())) {
+                                                                     refade ? &fading : nullptr, stages.back())) {
                     built_ = false;
                     return;
                 }

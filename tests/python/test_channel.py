@@ -128,3 +128,17 @@ def test_sigmf_annotations_record_the_impairments_and_the_band_a_drift_covers():
     # 5 kHz per second over 0.2 s: the tone sweeps from 1 kHz to 2 kHz.
     assert (tone["core:freq_lower_edge"], tone["core:freq_upper_edge"]) == pytest.approx((1000, 2000))
     assert {"name": "quennel", "version": "1.0.0", "optional": True} in doc["global"]["core:extensions"]
+
+
+def test_a_recipe_with_impairment_overrides_verifies(tmp_path):
+    scene = tmp_path / "faded.json"
+    scene.write_text(json.dumps({"segments": [{"type": "qpsk", "snr": 10, "num_samples": 4000, "channel": {
+        "multipath": {"delays": [0, 1.5]}, "fading": {"model": "rayleigh", "doppler": 0.01}}}]}))
+    capture = tmp_path / "x.sigmf-data"
+    run = [sys.executable, "-m", "quennel"]
+    rendered = subprocess.run(run + ["render", str(scene), "-o", str(capture), "--overrides",
+                                     '{"fading_seed": 7, "freq_offsets": [0.01]}'],
+                              capture_output=True, text=True, timeout=120)
+    assert rendered.returncode == 0, rendered.stderr
+    verified = subprocess.run(run + ["verify", str(capture), "-q"], capture_output=True, text=True, timeout=120)
+    assert verified.returncode == 0, verified.stderr
