@@ -73,7 +73,7 @@ def numpy_chain():
 
 def override_costs():
     plan = kettara.Plan(scene(False))
-    out = np.empty(len(plan), np.complex64)
+    out = np.empty(plan.length(), np.complex64)
     seeds = iter(range(1, 1 << 30))
     best = best_interleaved({
         "at": lambda: plan.at(10.0, next(seeds), out=out),
