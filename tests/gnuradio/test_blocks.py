@@ -74,6 +74,28 @@ def test_scene_source_is_the_plan_render_with_tags_at_burst_starts(overrides):
         assert annotation["core:sample_count"] > 0 and offset < reference.size
 
 
+IMPAIRED = json.dumps({"segments": [{
+    "fs": 1e6, "type": "qpsk", "snr": 12, "num_samples": 5000, "off_samples": 200, "repeats": 2,
+    "channel": {"freq_drift": 2e6, "clock_ppm": 30, "multipath": {"delays": [0, 1.5]},
+                "fading": {"model": "rayleigh", "doppler": 500}},
+    "frontend": {"iq_imbalance": {"gain_db": 0.5, "phase_deg": 2}, "dc_offset": [0.01, 0]}}]})
+
+
+def test_an_impaired_scene_streams_as_it_composes_and_its_tags_name_the_channel():
+    composed = []
+    with Composer(IMPAIRED) as composer:
+        block = np.empty(3000, np.complex64)
+        while n := composer.read(block):
+            composed.append(block[:n].copy())
+    reference = kettara.Plan(IMPAIRED).render("")
+    assert np.concatenate(composed).tobytes() == reference.tobytes()
+    sink = run(scene_source(IMPAIRED), blocks.head(gr.sizeof_gr_complex, 10**6), blocks.vector_sink_c())
+    assert collected(sink).tobytes() == reference.tobytes()
+    first = burst_tags(sink)[0][1]
+    assert first["quennel:channel"]["fading"]["model"] == "rayleigh"
+    assert first["quennel:frontend"]["dc_offset"] == [0.01, 0]
+
+
 def test_a_scene_file_or_parsed_scene_streams_like_its_text(tmp_path):
     path = tmp_path / "scene.json"
     path.write_text(BURSTS)
