@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import concurrent.futures
 import functools
+import json
 import math
 import os
 import sys
@@ -60,22 +61,32 @@ def _samples_buffer(length: int) -> np.ndarray:
     return buffer
 
 
-def run_batch(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, int]]) -> list[Any]:
+def realisation(plan: kettara.Plan, snr: float, seed: int, out: np.ndarray, fresh_fading: bool = False) -> np.ndarray:
+    """One realisation into out: ``Plan.at(snr, seed)``, or with fresh_fading that render with
+    the fading sources faded afresh from the same seed."""
+    if fresh_fading:
+        return plan.render(json.dumps({"snr": snr, "seed": seed, "fading_seed": seed}), out=out)
+    return plan.at(snr, seed, out=out)
+
+
+def run_batch(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, int]],
+              fresh_fading: bool = False) -> list[Any]:
     """The metric of each realisation of a batch, in order; the realisations of one thread
     are rendered into one reused buffer."""
     out = _samples_buffer(plan.length())
-    return [fn(plan.at(snr, seed, out=out), snr) for snr, _, seed in batch]
+    return [fn(realisation(plan, snr, seed, out, fresh_fading), snr) for snr, _, seed in batch]
 
 
-def batch_columns(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, int]]) -> np.ndarray:
+def batch_columns(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, int, int]],
+                  fresh_fading: bool = False) -> np.ndarray:
     """The metric columns of a batch's realisations as one structured array: one object to
     bring back from a worker instead of one per realisation."""
-    return _columns(run_batch(plan, fn, batch))
+    return _columns(run_batch(plan, fn, batch, fresh_fading))
 
 
 def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], trials: int, *,
           base_seed: int = 0, threads: int | None = None, client: Any = None,
-          batch_size: int | None = None, progress: bool | None = None) -> np.ndarray:
+          batch_size: int | None = None, progress: bool | None = None, fresh_fading: bool = False) -> np.ndarray:
     """Run ``fn(samples, snr)`` over every (snr, trial) realisation of a scene.
 
     Parameters
@@ -103,6 +114,9 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
         worker thread).
     progress : bool, optional
         Show progress (default: when standard error is a terminal).
+    fresh_fading : bool
+        Fade the scene's fading sources afresh in every trial, from the trial's seed (the
+        render override "fading_seed"); by default every trial meets the scene's own fading.
 
     Returns
     -------
@@ -119,16 +133,17 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
     if client is None:
         workers = max(1, threads or os.cpu_count() or 1)
         batches = _batches(rows, batch_size or math.ceil(len(rows) / (4 * workers)))
-        results = _run_local(plan, fn, batches, workers, progress)
+        results = _run_local(plan, fn, batches, workers, progress, fresh_fading)
     else:
         batches = _batches(rows, batch_size or math.ceil(len(rows) / batch_count(client)))
         results = map_batches(client, plan.save(), kettara.PlanFromBlob,
-                              functools.partial(_metric_batch, fn), batches, progress)
+                              functools.partial(_metric_batch, fn, fresh_fading), batches, progress)
     return _table(rows, results)
 
 
-def _metric_batch(fn: Metric, plan: kettara.Plan, batch: Sequence[tuple[float, int, int]]) -> np.ndarray:
-    return batch_columns(plan, fn, batch)
+def _metric_batch(fn: Metric, fresh_fading: bool, plan: kettara.Plan,
+                  batch: Sequence[tuple[float, int, int]]) -> np.ndarray:
+    return batch_columns(plan, fn, batch, fresh_fading)
 
 
 def _batches(rows: list, size: int) -> list[list]:
@@ -136,10 +151,10 @@ def _batches(rows: list, size: int) -> list[list]:
     return [rows[i:i + size] for i in range(0, len(rows), size)]
 
 
-def _run_local(plan, fn, batches, workers, progress) -> list[np.ndarray]:
+def _run_local(plan, fn, batches, workers, progress, fresh_fading=False) -> list[np.ndarray]:
     bar = _ProgressBar(sum(len(b) for b in batches)) if progress else None
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
-        futures = [pool.submit(batch_columns, plan, fn, batch) for batch in batches]
+        futures = [pool.submit(batch_columns, plan, fn, batch, fresh_fading) for batch in batches]
         if bar:
             for future in concurrent.futures.as_completed(futures):
                 bar.advance(len(future.result()))

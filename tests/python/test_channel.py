@@ -142,3 +142,19 @@ def test_a_recipe_with_impairment_overrides_verifies(tmp_path):
     assert rendered.returncode == 0, rendered.stderr
     verified = subprocess.run(run + ["verify", str(capture), "-q"], capture_output=True, text=True, timeout=120)
     assert verified.returncode == 0, verified.stderr
+
+
+def test_a_sweep_fades_afresh_per_trial_when_asked():
+    from quennel.sweep import sweep
+
+    scene = json.dumps({"segments": [{"type": "tone", "snr": 20, "num_samples": 2000,
+                                      "channel": {"fading": {"model": "rayleigh", "doppler": 0.001}}}]})
+
+    def power(samples, snr):
+        return float(np.mean(np.abs(samples) ** 2))
+
+    same = sweep(scene, power, [100.0], 6, threads=2)
+    fresh = sweep(scene, power, [100.0], 6, threads=2, fresh_fading=True)
+    # Without fresh fading every trial meets the one fading of the scene: the same power.
+    assert np.ptp(same["value"]) < 1e-6
+    assert np.ptp(fresh["value"]) > 0.05
