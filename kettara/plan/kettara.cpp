@@ -162,6 +162,12 @@ std::optional<std::string> unplannable(const SegmentSpec *segs, uint64_t n, int3
                 return reason("segment %llu, source %llu has a ranged channel \"%s\" ([lo, hi]) and a plan caches "
                               "fixed values: give it one value, %s", segment, source, key, kRenderInstead);
             }
+            const double chips_per_bit = seg.fs / (s.symbol_rate * std::max<int32_t>(s.sps, 1));
+            if (s.type == WFM_TYPE_DSSS && s.symbol_rate > 0.0 && !(chips_per_bit >= 1.0)) {
+                return reason("segment %llu, source %llu is continuous DSSS at a \"symbol_rate\" of %g, above fs / sps "
+                              "(%g) and so shorter than one chip a bit: lower its symbol_rate or its sps", segment,
+                              source, s.symbol_rate, seg.fs / std::max<int32_t>(s.sps, 1));
+            }
             if (is_noise(s)) {
                 if (i + 1 != seg.n_sources) {
                     return reason("segment %llu, source %llu is a noise source before other sources and a plan "

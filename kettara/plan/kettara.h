@@ -43,7 +43,9 @@ QN_API uint64_t kettara_n_sources(const Plan *plan);
  *   "phases" [rad per cache]    rotates each cache,
  *   "enable" [value per cache]  true or a nonzero number keeps a cache, anything else mutes it,
  *   "snr"    dB                 moves the noise floor (or a lone source's own noise),
- *   "seed"   number             replaces every noise seed and timing-draw seed,
+ *   "seed"   number             replaces every noise seed, and moves every timing-draw seed
+ *                               (a segment's first source seed) by seed - kettara_anchor_seed,
+ *                               so that the anchor seed keeps the scene's own gaps,
  *   "fading_seed" number        fades every fading source afresh, source k from this seed
  *                               plus its seed less the first fading source's (so that seed
  *                               itself renders the scene's own fading),
@@ -54,7 +56,8 @@ QN_API uint64_t kettara_render(const Plan *plan, const char *overrides_json, cf3
 /* The fast path of a sweep: kettara_render with only "snr" and "seed" (low 32 bits of seed). */
 QN_API uint64_t kettara_at(const Plan *plan, uint64_t seed, cf32 *out, double snr);
 /* The seed that, passed to kettara_at with the scene's own snr, reproduces the composition
- * of a single-segment scene: the floor seed of the first segment with noise; 0 when none. */
+ * of a single-segment scene, ranged gaps included: the floor seed of the first segment with
+ * noise; 0 when none. */
 QN_API uint64_t kettara_anchor_seed(const Plan *plan);
 
 /* A render that streams: the samples kettara_render(plan, overrides_json) gives for the

@@ -380,7 +380,10 @@ uint64_t drawn_gap(const PlanSegment &seg, uint32_t bit, uint32_t seed, uint64_t
 // left; reads continue exactly where the previous one stopped, whatever their sizes.
 class RenderCursor {
 public:
-    RenderCursor(const Plan &plan, const RenderParams &r) : plan_(plan), r_(r) { start_instance(); }
+    RenderCursor(const Plan &plan, const RenderParams &r)
+        : plan_(plan), r_(r), anchor_(static_cast<uint32_t>(kettara_anchor_seed(&plan))) {
+        start_instance();
+    }
 
     // The next samples of the render, at most n; fewer only at its end, or when a streaming
     // plan's synthesiser could not be built (failed()).
@@ -430,7 +433,9 @@ private:
             return;
         }
         const PlanSegment &seg = plan_.segments[segment_];
-        const uint32_t seed_timing = r_.has_seed ? r_.seed : seg.seed;
+        // A seed override moves the timing draws by its distance from the anchor seed, so that
+        // the anchor keeps the scene's own timing and other seeds draw other gaps.
+        const uint32_t seed_timing = r_.has_seed ? seg.seed + (r_.seed - anchor_) : seg.seed;
         const uint32_t seed_noise = r_.has_seed ? r_.seed : seg.floor_source.spec().seed;
         delay_ = drawn_gap(seg, WFM_RANGE_DELAY_SAMPLES, seed_timing, instance_, segment_, seg.delay_lo,
                            seg.delay_hi);
@@ -467,6 +472,7 @@ private:
 
     const Plan &plan_;
     const RenderParams &r_;
+    uint32_t anchor_;
     uint64_t segment_ = 0, instance_ = 0;
     Part part_ = Part::delay;
     uint64_t left_ = 0;  // samples left in the current part

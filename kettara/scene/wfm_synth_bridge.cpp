@@ -24,6 +24,8 @@ constexpr uint64_t kParityBitsPerDepth = 256;
 constexpr uint64_t kDataBitsPerDepth = 1784;  // 223 octets per interleaved codeword
 
 bool has_payload(const SourceSpec *src) { return src->pattern && src->pattern_len != 0; }
+// Samples per symbol (or chip): 0 or less counts as 1, as in the synthesiser.
+int32_t samples_per_chip(const SourceSpec &src) { return std::max<int32_t>(src.sps, 1); }
 bool has_acquisition(const SourceSpec *src) {
     return src->acq_code && src->acq_code_len != 0 && src->acq_reps != 0;
 }
@@ -185,7 +187,7 @@ int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
         const uint32_t mode = src->data_none      ? WFM_DSSS_DATA_ZEROS
                               : has_payload(src) ? WFM_DSSS_DATA_GIVEN
                                                  : WFM_DSSS_DATA_PN;
-        const double chips_per_bit = src->sps > 0 ? fs / (src->symbol_rate * src->sps) : 0.0;
+        const double chips_per_bit = fs / (src->symbol_rate * samples_per_chip(*src));
         return wfm_synth_set_dsss_cont(s, src->data_code, src->data_code_len, mode, src->pattern, src->pattern_len,
                                        chips_per_bit);
     }
@@ -196,10 +198,11 @@ int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
 
 int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
     if (!s || !src) return QN_ERR_INVALID;
-    if (!src->pulse_rrc || !qn::is_symbol_type(src->type) || src->sps < 1 || src->rrc_span < 1) return QN_OK;
+    if (!src->pulse_rrc || !qn::is_symbol_type(src->type) || src->rrc_span < 1) return QN_OK;
     // Taps that cannot be had leave the source playing unshaped. The tap designer counts
     // sps * span in an int.
-    const auto half = qn::checked_mul<int32_t>(src->sps, src->rrc_span);
+    const int32_t sps = samples_per_chip(*src);
+    const auto half = qn::checked_mul<int32_t>(sps, src->rrc_span);
     if (!half) return QN_OK;
     const size_t n = 2 * static_cast<size_t>(*half) + 1;
     // Installed, a tap costs about eight floats (the taps, their scaled copy, the filter's
@@ -207,7 +210,7 @@ int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
     if (!qn::fits_in_memory(uint64_t{n} * 8 * sizeof(float))) return QN_OK;
     std::unique_ptr<float[]> taps(new (std::nothrow) float[n]);
     if (!taps) return QN_OK;
-    wfm_rrc_taps(src->sps, src->rrc_span, taps.get(), src->rrc_beta);
+    wfm_rrc_taps(sps, src->rrc_span, taps.get(), src->rrc_beta);
     // A filter that cannot be built keeps the synthesiser as it was: unshaped.
     wfm_synth_set_rrc(s, taps.get(), n);
     return QN_OK;

@@ -113,6 +113,10 @@ TEST(PlanRender, AnchorSeedAndBaseSnrReproduceTheComposition) {
         {kScenes[3].json, 15},
         {R"({"segments": [{"num_samples": 3000, "delay_samples": 40, "off_samples": 70, "sum": [
             {"type": "qpsk", "snr": 6}, {"type": "noise", "level": -20}]}]})", 6},
+        // Ranged gaps keep their draws when the anchor is another seed than the segment's
+        // first source's: an explicit floor of its own seed, or no floor at all (anchor 0).
+        {kScenes[2].json, 6},
+        {R"({"segments": [{"type": "tone", "num_samples": 100, "delay_samples": [0, 50], "repeats": 5}]})", 0},
     };
     for (const auto &c : cases) {
         const PlanPtr plan = prepare(c.scene);
@@ -342,6 +346,10 @@ TEST(PlanBuild, RefusalNamesTheRuleAndWhere) {
         {R"({"segments": [{"type": "noise", "num_samples": 10}]})", "the scene is noise only"},
         {R"({"segments": [{"type": "tone", "num_samples": 0, "off_samples": 5}]})",
          "segment 1 has an empty on-part"},
+        {R"({"segments": [{"type": "dsss", "symbol_rate": 300, "sps": 4, "data_code": "1101", "fs": 1000,
+                           "num_samples": 100}]})",
+         "segment 1, source 1 is continuous DSSS at a \"symbol_rate\" of 300, above fs / sps (250) and so "
+         "shorter than one chip a bit: lower its symbol_rate or its sps"},
         {R"({"segments": [{"type": "tone", "num_samples": 1e18}]})",
          "the plan's caches do not fit in memory (needs 6.9 EB, "},
         {"not a scene", "the text is not a scene"},

@@ -351,8 +351,36 @@ TEST(SourceAttachDsss, DataModeFollowsTheSource) {
     s.spec.data_none = 1;
     SynthPtr none(wfm_source_to_synth(&s.spec, 1.0));
     EXPECT_EQ(played_bits(none.get(), 64), std::vector<uint8_t>(64, 0));
-    s.spec.sps = 0;  // no chip length: refused
-    EXPECT_FALSE(wfm_source_to_synth(&s.spec, 1.0));
+}
+
+// sps 0 or less counts as 1, for continuous spreading and for RRC shaping alike: the source
+// plays exactly as with sps 1 (and a shaped one not as its unshaped self).
+TEST(SourceAttach, SpsOfZeroOrLessCountsAsOne) {
+    Source dsss(WFM_TYPE_DSSS);
+    dsss.with_code({0, 1, 1}).with_pattern({1, 0, 0});
+    dsss.spec.symbol_rate = 0.25;
+    Source rrc(WFM_TYPE_BPSK);
+    rrc.spec.pulse_rrc = 1;
+    rrc.spec.rrc_beta = 0.35;
+    rrc.spec.rrc_span = 4;
+    for (Source *s : {&dsss, &rrc}) {
+        s->spec.sps = 1;
+        SynthPtr one(wfm_source_to_synth(&s->spec, 1.0));
+        ASSERT_TRUE(one);
+        const std::vector<cf32> want = run(one.get(), 64);
+        for (int32_t sps : {0, -3}) {
+            s->spec.sps = sps;
+            SynthPtr synth(wfm_source_to_synth(&s->spec, 1.0));
+            ASSERT_TRUE(synth) << sps;
+            const std::vector<cf32> got = run(synth.get(), 64);
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), sizeof(cf32) * 64), 0) << sps;
+        }
+    }
+    rrc.spec.pulse_rrc = 0;
+    SynthPtr unshaped(wfm_source_to_synth(&rrc.spec, 1.0));
+    rrc.spec.pulse_rrc = 1;
+    SynthPtr shaped(wfm_source_to_synth(&rrc.spec, 1.0));
+    EXPECT_NE(run(unshaped.get(), 64)[3].re, run(shaped.get(), 64)[3].re);
 }
 
 TEST(SourceAttachDsss, FramedChipsAreTheFramedSpreading) {
