@@ -16,6 +16,7 @@
 
 #include "checked.hpp"
 #include "det_math.hpp"
+#include "json_integers.hpp"
 #include "kettara.h"
 #include "kettara_plan.hpp"
 #include "source_channel.hpp"
@@ -510,15 +511,16 @@ public:
             params_.has_snr = true;
             params_.snr = snr->valuedouble;
         }
+        const ExactIntegers exact(json, root.get());
         const cJSON *fading_seed = cJSON_GetObjectItemCaseSensitive(root.get(), "fading_seed");
         if (cJSON_IsNumber(fading_seed)) {
             params_.has_fading_seed = true;
-            params_.fading_seed = seed_from_number(fading_seed->valuedouble);
+            params_.fading_seed = seed_of(fading_seed, exact);
         }
         const cJSON *seed = cJSON_GetObjectItemCaseSensitive(root.get(), "seed");
         if (cJSON_IsNumber(seed)) {
             params_.has_seed = true;
-            params_.seed = seed_from_number(seed->valuedouble);
+            params_.seed = seed_of(seed, exact);
         }
         // All zeros turn nothing: such a render stays the default one, fast path included.
         if (read_numbers(root.get(), "freq_offsets", n, values) &&

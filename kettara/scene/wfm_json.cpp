@@ -12,6 +12,7 @@
 #include "channel_json.hpp"
 #include "wfm_channel_write.hpp"
 #include "checked.hpp"
+#include "json_integers.hpp"
 #include "wfm_scene.hpp"
 #include "wfm_synth_bridge.h"
 
@@ -227,7 +228,7 @@ uint32_t randomise_code(const cJSON *obj) {
 
 // Fills out (which the caller has zeroed) from one source object; false when the source
 // has no valid type or memory runs out. Arrays already stored are freed by the caller.
-bool parse_source_obj(const cJSON *obj, SourceSpec &out) {
+bool parse_source_obj(const cJSON *obj, SourceSpec &out, const qn::ExactIntegers &exact) {
     const char *type = cJSON_GetStringValue(item(obj, "type"));
     if (!type) return false;
     uint32_t code = WFM_TYPE_COUNT;
@@ -241,7 +242,8 @@ bool parse_source_obj(const cJSON *obj, SourceSpec &out) {
     out.snr = num_or_range(obj, "snr", 100, out.snr_hi, out.range_flags, WFM_RANGE_SNR);
     out.level = num_or_range(obj, "level", 0, out.level_hi, out.range_flags, WFM_RANGE_LEVEL);
     out.f_end = num_or_range(obj, "f_end", 0, out.f_end_hi, out.range_flags, WFM_RANGE_F_END);
-    out.seed = qn::seed_from_number(number_or(obj, "seed", 1));
+    const cJSON *seed = item(obj, "seed");
+    out.seed = cJSON_IsNumber(seed) ? qn::seed_of(seed, exact) : 1;
     out.sps = int32_or(obj, "sps", 8);
     out.pn_length = int32_or(obj, "pn_length", 7);
     out.pn_poly = count_or(obj, "pn_poly", 0);
@@ -279,7 +281,7 @@ bool parse_source_obj(const cJSON *obj, SourceSpec &out) {
     return parse_channel(obj, out.channel);
 }
 
-bool parse_segment(const cJSON *obj, SegmentSpec &seg) {
+bool parse_segment(const cJSON *obj, SegmentSpec &seg, const qn::ExactIntegers &exact) {
     const cJSON *sum = item(obj, "sum");
     if (sum && item(obj, "type")) return false;
     const bool is_sum = cJSON_IsArray(sum);
@@ -292,9 +294,9 @@ bool parse_segment(const cJSON *obj, SegmentSpec &seg) {
         uint64_t k = 0;
         const cJSON *el = nullptr;
         cJSON_ArrayForEach(el, sum) {
-            if (!parse_source_obj(el, seg.sources[k++])) return false;
+            if (!parse_source_obj(el, seg.sources[k++], exact)) return false;
         }
-    } else if (!parse_source_obj(obj, seg.sources[0])) {
+    } else if (!parse_source_obj(obj, seg.sources[0], exact)) {
         return false;
     }
     seg.num_samples = count_or_range(obj, "num_samples", seg.num_samples_hi, seg.range_flags,
@@ -325,10 +327,11 @@ bool parse_scene(const char *text, Scene &out) {
                                    WFM_SEED_ADVANCE_NONE);
     scene.segments = Segments::zeroed(static_cast<uint64_t>(cJSON_GetArraySize(list)));
     if (scene.segments.empty()) return false;
+    const qn::ExactIntegers exact(text, root.get());
     uint64_t i = 0;
     const cJSON *el = nullptr;
     cJSON_ArrayForEach(el, list) {
-        if (!parse_segment(el, scene.segments[i++])) return false;
+        if (!parse_segment(el, scene.segments[i++], exact)) return false;
     }
     out = std::move(scene);
     return true;

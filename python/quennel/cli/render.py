@@ -83,7 +83,7 @@ def add_parser(subparsers) -> None:
     overrides.add_argument("--snr", dest="override_snr", metavar="DB", type=float,
                            help="SNR of the reference source of every segment, dB")
     overrides.add_argument("--seed", dest="override_seed", metavar="N", type=int,
-                           help="seed of every noise source and timing draw")
+                           help="seed of every noise source (ranged gaps are drawn afresh with it)")
     overrides.add_argument("--overrides", type=_overrides_object, metavar="JSON",
                            help="render overrides: a JSON object of \"gains\", \"phases\", \"enable\", "
                                 "\"snr\", \"seed\" (--snr and --seed replace its keys)")

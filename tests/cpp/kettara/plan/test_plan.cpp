@@ -253,6 +253,17 @@ TEST(PlanOverrides, SeedRedrawsNoiseAndGapsWithinTheLength) {
     EXPECT_TRUE(identical(render(plan.get(), R"({"seed": -1})"),
                           render(plan.get(), R"({"seed": 4294967295})")));
     EXPECT_TRUE(identical(at(plan.get(), (uint64_t{5} << 32) | 3, 10), at(plan.get(), 3, 10)));
+    // Seeds beyond 2^53 mean what the plan's seed argument makes of them, in overrides and
+    // in scenes alike.
+    const uint64_t big = (uint64_t{1} << 53) + 3;
+    EXPECT_TRUE(identical(render(plan.get(), R"({"seed": 9007199254740995, "snr": 10})"), at(plan.get(), big, 10)));
+    EXPECT_FALSE(identical(at(plan.get(), big, 10), at(plan.get(), big - 1, 10)));
+    const std::string bpsk = R"("sps": 8})";
+    std::string scene_big = kScenes[1].json, scene_3 = kScenes[1].json;
+    scene_big.replace(scene_big.find(bpsk), bpsk.size(), R"("sps": 8, "seed": 9007199254740995})");
+    scene_3.replace(scene_3.find(bpsk), bpsk.size(), R"("sps": 8, "seed": 3})");
+    EXPECT_TRUE(identical(compose(scene_big), compose(scene_3)));
+    EXPECT_FALSE(identical(compose(scene_3), compose(kScenes[1].json)));
     // The same scene noise with another seed differs everywhere but in length.
     const Samples one = at(plan.get(), 1, 10), two = at(plan.get(), 2, 10);
     EXPECT_FALSE(identical(one, two));

@@ -94,14 +94,19 @@ TEST(SceneParse, StructuralErrorsRefuseTheScene) {
 }
 
 // Numbers from users never reach an undefined conversion: counts saturate, 32-bit fields
-// clamp, seeds are reduced modulo 2^32 through a 64-bit signed integer.
+// clamp, seeds are reduced modulo 2^32 through a 64-bit integer.
 TEST(SceneParse, OutOfRangeNumbersSaturateClampOrWrap) {
     struct SeedCase {
         const char *json;
         uint32_t seed;
     } seeds[] = {{"4294967297", 1}, {"-1", 4294967295u}, {"1.9", 1}, {"-1.9", 4294967295u},
                  {"1e400", 4294967295u}, {"-1e400", 0}, {"1e30", 4294967295u},
-                 {"\"7\"", 1}};
+                 {"\"7\"", 1},
+                 // Integers beyond 2^53 are read from their digits, modulo 2^64 as the plan's
+                 // seed argument takes them, not through a double that rounds them.
+                 {"9007199254740993", 1}, {"-9007199254740993", 4294967295u},
+                 {"18446744073709551615", 4294967295u}, {"18446744073709551617", 1},
+                 {"12345678901234567891", static_cast<uint32_t>(12345678901234567891ull)}};
     for (const SeedCase &c : seeds) {
         OneSource one(std::string(R"({"type": "tone", "seed": )") + c.json + "}");
         EXPECT_EQ(one.src().seed, c.seed) << c.json;
