@@ -164,16 +164,7 @@ def payload_shortfall(path: str, reader) -> tuple[int, int] | None:
     """(declared, present): the samples a BLUE header or SigMF metadata declares and those
     the data holds, when it holds fewer (a cut copy, a writer that died); else None."""
     if reader.file_type == "blue":
-        header = reader.header
-        detached = bool(header.get("detached"))
-        data_file = detached_payload(path) if detached and not path.endswith(".det") else path
-        start = 0 if detached else int(header.get("data_start", 0))
-        per_sample = BYTES_PER_SAMPLE[reader.sample_type] // (2 if reader.mode == "scalar" else 1)
-        try:
-            present = max(os.path.getsize(data_file) - start, 0) // per_sample
-        except OSError:
-            present = 0
-        declared = reader.num_samples
+        declared, present = reader.declared_samples, reader.num_samples
         return (declared, present) if present < declared else None
     if reader.file_type == "sigmf":
         declared = _sigmf_described_samples(sigmf_meta_path(path))

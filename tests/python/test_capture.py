@@ -100,10 +100,13 @@ def test_a_truncated_payload_is_reported_and_converted_with_a_warning(folder):
     (folder / "cut.blue").write_bytes((folder / "whole.blue").read_bytes()[:512 + 4 * 100 + 2])
     (folder / "cut.sigmf-data").write_bytes((folder / "whole.sigmf-data").read_bytes()[:8 * 40])
     (folder / "cut.sigmf-meta").write_bytes((folder / "whole.sigmf-meta").read_bytes())
-    for name, present in (("cut.blue", 100), ("cut.sigmf-data", 40)):
+    quennel("render", "scene.json", "-o", "det.blue", "--detached", "--sample-type", "ci16", cwd=folder,
+            check_status=0)
+    (folder / "det.det").write_bytes((folder / "det.det").read_bytes()[:4 * 100 + 2])
+    for name, present in (("cut.blue", 100), ("cut.sigmf-data", 40), ("det.blue", 100)):
         facts = json.loads(quennel("info", name, "--json", cwd=folder, check_status=0)[1])
         assert (facts["declared_samples"], facts["num_samples"]) == (300, present)
-        assert f"truncated    declares 300 samples, holds {present}\n" in quennel("info", name, cwd=folder)[1]
+        assert f"samples      declared 300, present {present} (cut)" in quennel("info", name, cwd=folder)[1]
         status, out, err = quennel("convert", name, f"{name}.iq", cwd=folder)
         assert status == 0 and out.startswith(f"wrote {present} samples")
         assert err == (f"quennel convert: {name} declares 300 samples and holds {present}: it is truncated; "

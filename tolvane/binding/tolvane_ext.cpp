@@ -584,8 +584,12 @@ PyGetSetDef reader_getset[] = {
     {"t0_source", GETTER((Reader_getprop_enum<tolvane_get_t0_source, kT0SourceEnum>)), nullptr,
      "Where t0 came from: \"none\" or \"timecode\".", nullptr},
     {"num_samples", GETTER(Reader_getprop_count<tolvane_get_num_samples>), nullptr,
-     "Samples in the capture: BLUE from data_size, raw and SigMF from the file length, CSV counted\n"
-     "once on first access without moving the read position.", nullptr},
+     "Samples in the capture: BLUE from data_size (or fewer, when the file holds fewer), raw and\n"
+     "SigMF from the file length, CSV counted once on first access without moving the read\n"
+     "position.", nullptr},
+    {"declared_samples", GETTER(Reader_getprop_count<tolvane_get_declared_samples>), nullptr,
+     "Samples the capture declares: a BLUE header's count, else num_samples. Above num_samples\n"
+     "for a cut capture (a writer that died before writing all it declared).", nullptr},
     {"fc_source", GETTER((Reader_getprop_enum<tolvane_get_fc_source, kFcSourceEnum>)), nullptr,
      "Where fc came from: \"none\", \"FREQ\", \"RF_FREQ\", \"CENTER_FREQ\", \"F_C\" (BLUE keywords, in\n"
      "that order of preference) or \"core:frequency\" (SigMF).", nullptr},

@@ -119,6 +119,11 @@ uint64_t tolvane_get_trailing_bytes(const Reader *r) { return r ? r->trailing_by
 int32_t tolvane_get_error(const Reader *r) { return r ? r->error : 0; }
 uint64_t tolvane_get_error_sample(const Reader *r) { return r ? r->error_sample : 0; }
 
+uint64_t tolvane_get_declared_samples(Reader *r) {
+    if (r == nullptr) return 0;
+    return r->declared_samples != 0 ? r->declared_samples : tolvane_get_num_samples(r);
+}
+
 uint64_t tolvane_get_num_samples(Reader *r) {
     if (r == nullptr) return 0;
     return r->file_type == TOLVANE_FTYPE_CSV ? count_csv_rows(*r) : r->num_samples;

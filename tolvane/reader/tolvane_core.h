@@ -90,8 +90,13 @@ QN_API double tolvane_get_t0(const Reader *reader);
 QN_API int32_t tolvane_get_fs_source(const Reader *reader);
 QN_API int32_t tolvane_get_fc_source(const Reader *reader);
 QN_API int32_t tolvane_get_t0_source(const Reader *reader);
-/* Sample count; a CSV capture is counted on first use without moving the read position. */
+/* Sample count: the samples present (for BLUE within the declared payload); a CSV capture
+ * is counted on first use without moving the read position. */
 QN_API uint64_t tolvane_get_num_samples(Reader *reader);
+/* The samples the capture declares: a BLUE header's count, the samples present where no
+ * count is declared. More than tolvane_get_num_samples for a cut capture (a writer that
+ * died before writing all it declared); reading stops at what is present. */
+QN_API uint64_t tolvane_get_declared_samples(Reader *reader);
 /* Bytes of a partial last sample. */
 QN_API uint64_t tolvane_get_trailing_bytes(const Reader *reader);
 QN_API void tolvane_info(Reader *reader, ReaderInfo *info);

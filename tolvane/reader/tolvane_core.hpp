@@ -93,6 +93,7 @@ struct Reader {
     double fs = 0.0;
     double fc = 0.0;
     uint64_t num_samples = 0;
+    uint64_t declared_samples = 0;  // BLUE: the count its header declares, 0 when none
     std::vector<unsigned char> conv;
     tolvane::Entries keywords;
     tolvane::Entries header;

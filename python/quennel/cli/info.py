@@ -140,9 +140,10 @@ def run(args) -> None:
                   + _source(facts["t0_source"])))
     count = facts["num_samples"]
     duration = f"  ({count / fs:.6g} s)" if fs > 0 and math.isfinite(fs) else ""
-    lines.append(("samples", f"{count}{duration}"))
     if "declared_samples" in facts:
-        lines.append(("truncated", f"declares {facts['declared_samples']} samples, holds {count}"))
+        lines.append(("samples", f"declared {facts['declared_samples']}, present {count} (cut){duration}"))
+    else:
+        lines.append(("samples", f"{count}{duration}"))
     lines.append(("trailing", f"{facts['trailing_bytes']} bytes"
                   + ("  (a partial sample: wrong --sample-type, or a cut capture)" if facts["trailing_bytes"] else "")))
     lines.extend(("recipe" if i == 0 else "", text) for i, text in enumerate(recipe_lines(facts["recipe"])))

@@ -53,6 +53,7 @@ std::vector<NullCall> reader_calls() {
         RETURNS_ZERO(tolvane_get_t0_source, nullptr),
         RETURNS_ZERO(tolvane_get_trailing_bytes, nullptr),
         RETURNS_ZERO(tolvane_get_error, nullptr),
+        RETURNS_ZERO(tolvane_get_declared_samples, nullptr),
         RETURNS_ZERO(tolvane_get_error_sample, nullptr),
         RETURNS_ZERO(tolvane_header_field, nullptr, 0),
         RETURNS_ZERO(tolvane_header_tag, nullptr, 0),

@@ -44,7 +44,11 @@ void set_blue_limit(Reader &r, const HcbSummary &s, bool ext_in_payload_file) {
     }
     limit = std::min(limit, r.payload_cap);
     r.readable_bytes = limit;
-    r.num_samples = limit / s.stride();
+    // A writer killed before it wrote all it declared leaves fewer: the count is what is there.
+    const auto length = file_length(r.file.get());
+    const uint64_t present = length && *length > r.payload_start ? *length - r.payload_start : 0;
+    r.num_samples = (length ? std::min(limit, present) : limit) / s.stride();
+    r.declared_samples = s.declared_bytes / s.stride();
     compute_trailing(r);
 }
 

@@ -523,6 +523,44 @@ TEST_F(ReaderTest, DetachedCapturesByPayloadOrByHeader) {
     EXPECT_FALSE(open(write_file("short.det", det)));
 }
 
+// A capture whose writer died before writing all it declared counts what is present, and
+// tells the declared count apart; attached and detached alike.
+TEST_F(ReaderTest, CutBlueCapturesCountWhatIsPresent) {
+    struct Case {
+        const char *name;
+        bool detached;
+        uint64_t declared;  // in the header; 0 declares none
+        size_t present;     // whole ci16 samples in the file, then one byte of the next
+        uint64_t num_samples, declared_samples;
+    };
+    const Case cases[] = {
+        {"cut attached", false, 1000, 400, 400, 1000},  {"cut detached", true, 1000, 300, 300, 1000},
+        {"whole attached", false, 400, 400, 400, 400},  {"longer than declared", false, 300, 400, 300, 300},
+        {"nothing declared", false, 0, 250, 250, 250},  {"cut to nothing", true, 1000, 0, 0, 1000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes samples;
+        for (size_t i = 0; i < 2 * c.present; ++i) put<int16_t>(samples, static_cast<int16_t>(i), false);
+        samples.push_back(7);
+        std::string opened;
+        if (c.detached) {
+            write_file("cut.det", samples);
+            opened = write_file("cut.hdr", hcb(3, false, c.declared, 0.0, 0.0, 0.0, 1, 0.0));
+        } else {
+            Bytes b = hcb(3, false, c.declared);
+            b.insert(b.end(), samples.begin(), samples.end());
+            opened = write_file("cut.blue", b);
+        }
+        auto r = open(opened);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(tolvane_get_num_samples(r.get()), c.num_samples);
+        EXPECT_EQ(tolvane_get_declared_samples(r.get()), c.declared_samples);
+        EXPECT_EQ(read_all(r.get(), 64).size(), c.num_samples);
+        EXPECT_EQ(tolvane_get_error(r.get()), 0);
+    }
+}
+
 TEST_F(ReaderTest, SigmfDatatypeRateAndFrequency) {
     struct Case {
         const char *meta;
