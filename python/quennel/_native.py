@@ -108,7 +108,7 @@ _KETTARA_TABLES = {"TYPE_NAMES": 9, "MODE_NAMES": 4, "LFSR_NAMES": 2, "BITMOD_NA
                    "SEED_ADVANCE_NAMES": 3}
 _TOLVANE_TABLES = {"_enum_Reader_ftype": 4, "_enum_Reader_stype": 5, "_enum_Reader_sample_mode": 2,
                    "_enum_Reader_endian": 2, "_enum_Reader_fs_source": 3, "_enum_Reader_fc_source": 6,
-                   "_enum_Reader_t0_source": 2, "_enum_Reader_follow_end": 4}
+                   "_enum_Reader_t0_source": 2, "_enum_Reader_follow_end": 5}
 NAME_TABLE_LENGTHS = {**_KETTARA_TABLES, **_TOLVANE_TABLES}
 
 VOID, SIZE = c_void_p, c_size_t  # VOID: a handle or a buffer (NumPy's .ctypes.data will do)

@@ -329,6 +329,20 @@ def test_follow_ends_on_a_timeout_or_a_signal(tmp_path, how, status, text):
     assert (follower.returncode, err) == (status, "") and out.startswith(text)
 
 
+def test_follow_of_a_capture_written_anew_says_truncated(tmp_path):
+    path = tmp_path / "anew.iq"
+    path.write_bytes(b"\0" * 128)
+    follower = _follow(path, "--timeout", 20000)
+    _wait_for_signal_guard(follower.pid)
+    time.sleep(0.5)  # past its first read, which took the 16 samples there
+    with open(path, "r+b") as file:  # begun anew: 4 samples
+        file.truncate(0)
+        file.write(b"\1" * 32)
+    out, err = follower.communicate(timeout=60)
+    assert (follower.returncode, err) == (1, "")
+    assert out.startswith("truncated: the capture became shorter than what was read (cut, or written anew); 16 samples")
+
+
 # --- plot and demo -----------------------------------------------------------------------
 
 def test_plot_draws_png_of_the_requested_size(tmp_path):

@@ -163,6 +163,23 @@ def test_follow_timeout_on_a_raw_capture(raw_path):
         assert reader.ending == "timeout"
 
 
+@pytest.mark.parametrize("name, content, cut", [
+    ("capture.bin", SAMPLES.tobytes(), 8 * 10),
+    ("capture.csv", "".join(f"{k},0\n" for k in range(16)).encode(), 4),
+])
+def test_a_followed_capture_cut_or_written_anew_ends_truncated(tmp_path, name, content, cut):
+    """What follows a truncation is not the continuation of what was read: the follow ends."""
+    path = tmp_path / name
+    path.write_bytes(content)
+    with tolvane.Reader(path) as reader:
+        reader.follow_timeout_ms = 100
+        assert reader.read_follow(32).size == 16
+        with open(path, "r+b") as file:
+            file.truncate(cut)
+        assert reader.read_follow(4).size == 0
+        assert reader.ending == "truncated"
+
+
 def test_interrupt_flag_from_another_thread_ends_a_follow(raw_path):
     with tolvane.Reader(raw_path) as reader:
         reader.read(16)

@@ -36,7 +36,7 @@ constexpr EnumTable kEndianEnum{"endian", "endian", _enum_Reader_endian, 2};
 constexpr EnumTable kFsSourceEnum{"fs_source", "fs_source", _enum_Reader_fs_source, 3};
 constexpr EnumTable kFcSourceEnum{"fc_source", "fc_source", _enum_Reader_fc_source, 6};
 constexpr EnumTable kT0SourceEnum{"t0_source", "t0_source", _enum_Reader_t0_source, 2};
-constexpr EnumTable kEndingEnum{"ending", "follow_end", _enum_Reader_follow_end, 4};
+constexpr EnumTable kEndingEnum{"ending", "follow_end", _enum_Reader_follow_end, 5};
 
 // `reader` is null before construction and after close. A follow-read runs without the
 // interpreter lock: closing the object meanwhile only detaches the reader, which the
@@ -560,7 +560,9 @@ PyGetSetDef reader_getset[] = {
      "patches its header; an expired grace leaves `ending` at \"interrupted\".",
      nullptr},
     {"ending", GETTER((Reader_getprop_enum<tolvane_get_ending, kEndingEnum>)), nullptr,
-     "How the last read_follow ended: \"none\" while live, \"eof\", \"timeout\" or \"interrupted\".", nullptr},
+     "How the last read_follow ended: \"none\" while live, \"eof\", \"timeout\", \"interrupted\", or\n"
+     "\"truncated\" when the file became shorter than the position read (its writer cut it or began\n"
+     "it anew, so what follows would not continue what was read).", nullptr},
     {"file_type", GETTER((Reader_getprop_enum<tolvane_get_file_type, kFileTypeEnum>)), nullptr,
      "\"raw\", \"csv\", \"blue\" or \"sigmf\", detected from content. \"raw\" is also the fallback for\n"
      "anything unrecognised (headerless interleaved I/Q at the sample_type passed).", nullptr},

@@ -49,7 +49,8 @@ void refresh_marker(Reader &r) {
 }
 
 struct Poll {
-    bool ended = false;  // the declared payload has been consumed, or a CSV row is malformed
+    bool ended = false;      // the declared payload has been consumed, or a CSV row is malformed
+    bool truncated = false;  // the file became shorter than the position read
     size_t produced = 0;
 };
 
@@ -63,7 +64,10 @@ Poll poll_samples(Reader &r, size_t n, cf32 *out) {
         poll.ended = r.end_known;
         return poll;
     }
-    if (*length < r.payload_start + *consumed) return poll;  // truncated under us: wait for data
+    if (*length < r.payload_start + *consumed) {
+        poll.truncated = true;
+        return poll;
+    }
     const uint64_t stride = r.stride();
     uint64_t available = (*length - r.payload_start - *consumed) / stride;
     // The payload ends at the declared size, or at an extended header found after the
@@ -92,7 +96,10 @@ Poll poll_csv_rows(Reader &r, size_t n, cf32 *out) {
     FILE *f = r.file.get();
     const off_t at = ftello(f);
     const auto length = file_length(f);
-    if (at < 0 || !length || *length <= static_cast<uint64_t>(at)) return poll;
+    if (at < 0 || !length || *length <= static_cast<uint64_t>(at)) {
+        poll.truncated = at >= 0 && length && *length < static_cast<uint64_t>(at);
+        return poll;
+    }
     std::vector<char> text(static_cast<size_t>(std::min<uint64_t>(*length - at, kCsvChunk)) + 1);
     int failure = 0;
     const size_t got = r.io->read_at(f, static_cast<uint64_t>(at), text.data(), text.size() - 1, failure);
@@ -164,8 +171,8 @@ size_t tolvane_read_follow(Reader *r, size_t count, cf32 *out, size_t capacity) 
     for (;;) {
         const Poll poll = r->file_type == TOLVANE_FTYPE_CSV ? poll_csv_rows(*r, n, out) : poll_samples(*r, n, out);
         if (poll.produced > 0 || r->error != 0) return poll.produced;
-        if (poll.ended) {
-            r->ending = TOLVANE_END_EOF;
+        if (poll.ended || poll.truncated) {
+            r->ending = poll.truncated ? TOLVANE_END_TRUNCATED : TOLVANE_END_EOF;
             return 0;
         }
         if (!budget.stopping && r->stop_fn != nullptr && r->stop_fn() != 0) budget.on_stop(r->follow_grace_ms);

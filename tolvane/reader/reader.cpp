@@ -15,7 +15,7 @@ const char *const _enum_Reader_endian[2] = {"le", "be"};
 const char *const _enum_Reader_fs_source[3] = {"none", "xdelta", "core:sample_rate"};
 const char *const _enum_Reader_fc_source[6] = {"none", "FREQ", "RF_FREQ", "CENTER_FREQ", "F_C", "core:frequency"};
 const char *const _enum_Reader_t0_source[2] = {"none", "timecode"};
-const char *const _enum_Reader_follow_end[4] = {"none", "eof", "timeout", "interrupted"};
+const char *const _enum_Reader_follow_end[5] = {"none", "eof", "timeout", "interrupted", "truncated"};
 
 using namespace tolvane;
 

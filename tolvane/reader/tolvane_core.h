@@ -23,7 +23,7 @@ enum {
     TOLVANE_FC_SIGMF
 };
 enum { TOLVANE_T0_NONE = 0, TOLVANE_T0_TIMECODE };
-enum { TOLVANE_END_NONE = 0, TOLVANE_END_EOF, TOLVANE_END_TIMEOUT, TOLVANE_END_INTERRUPTED };
+enum { TOLVANE_END_NONE = 0, TOLVANE_END_EOF, TOLVANE_END_TIMEOUT, TOLVANE_END_INTERRUPTED, TOLVANE_END_TRUNCATED };
 
 /* Value names of the enumerations above, indexed by value. */
 QN_API extern const char *const _enum_Reader_ftype[4];
@@ -33,7 +33,7 @@ QN_API extern const char *const _enum_Reader_endian[2];
 QN_API extern const char *const _enum_Reader_fs_source[3];
 QN_API extern const char *const _enum_Reader_fc_source[6];
 QN_API extern const char *const _enum_Reader_t0_source[2];
-QN_API extern const char *const _enum_Reader_follow_end[4];
+QN_API extern const char *const _enum_Reader_follow_end[5];
 
 typedef struct Reader Reader;
 
@@ -114,7 +114,9 @@ QN_API const KeywordEntry *tolvane_find_header_field(const Reader *reader, const
 
 /* Follow mode: returns the whole samples that have arrived, waiting (polling every
  * 100 ms) while none have. 0 only when the capture ended (see tolvane_get_ending) or a
- * read error stopped the reading (see tolvane_get_error; the ending is then "none"). */
+ * read error stopped the reading (see tolvane_get_error; the ending is then "none").
+ * A file that becomes shorter than the position read (its writer cut it, or began it
+ * anew) ends with TOLVANE_END_TRUNCATED: what follows is no continuation of what was read. */
 QN_API size_t tolvane_read_follow(Reader *reader, size_t count, cf32 *out, size_t capacity);
 QN_API size_t tolvane_read_follow_max_out(const Reader *reader, size_t n);
 QN_API int32_t tolvane_get_ending(const Reader *reader);

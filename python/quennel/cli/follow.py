@@ -12,11 +12,12 @@ from ..units import si
 from ._common import add_capture_hints, add_raw_format
 
 BLOCK = 1 << 16
-STATUS = {"eof": 0, "timeout": 3, "interrupted": 130}
+STATUS = {"eof": 0, "timeout": 3, "interrupted": 130, "truncated": 1}
 _ENDINGS = {
     "eof": "the writer closed the capture",
     "timeout": "no new samples within the timeout",
     "interrupted": "stopped on request",
+    "truncated": "the capture became shorter than what was read (cut, or written anew)",
 }
 
 
@@ -25,11 +26,14 @@ def add_parser(subparsers) -> None:
         "follow", help="follow a capture while it is being written",
         description="Read CAPTURE as another program writes it, showing the samples received and "
                     "the rate, until the writer closes it (BLUE captures carry an end-of-capture "
-                    "marker), no new samples arrive within --timeout, or Ctrl-C / SIGTERM. "
+                    "marker), no new samples arrive within --timeout, the capture becomes shorter "
+                    "than what was read (its writer cut it or began it anew: \"truncated\"), or "
+                    "Ctrl-C / SIGTERM. "
                     "quennel render and gen put a capture under its name only once it is complete; "
                     "give them --live to write it in place for following (a GNU Radio capture_sink "
                     "always writes in place).",
-        exit_status="exit status:\n  0    the writer closed the capture\n  1    failure (the message says why)\n"
+        exit_status="exit status:\n  0    the writer closed the capture\n"
+                    "  1    failure (the message says why), or the capture was truncated\n"
                     "  2    usage error\n  3    no new samples within --timeout\n  130  stopped by Ctrl-C or SIGTERM")
     parser.add_argument("capture", metavar="CAPTURE", help="capture file being written")
     add_capture_hints(parser)
