@@ -8,6 +8,23 @@ import numpy as np
 from quennel._native import kettara_lib, tolvane_lib  # noqa: F401  (re-exported for the benchmarks)
 
 
+def composer_msps(lib, text, n, block=1 << 16):
+    """Millions of samples a second that a composer of the (repeating) scene text gives, n samples
+    pulled in blocks of `block`."""
+    c = lib.wfm_compose_from_json(text.encode())
+    assert c, "scene refused"
+    out = cf32(block)
+    out_ptr = out.ctypes.data_as(ctypes.c_void_p)
+
+    def run():
+        for _ in range(n // block):
+            lib.wfm_compose_execute(c, out_ptr, block)
+
+    seconds = best_seconds(run, repeat=3)
+    lib.wfm_compose_destroy(c)
+    return n / seconds / 1e6
+
+
 def best_seconds(fn, repeat=5, min_time=0.2):
     """Best wall time of one call of fn, over `repeat` rounds of at least `min_time` seconds each."""
     fn()  # warm up: first-use tables, page faults

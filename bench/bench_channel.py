@@ -1,11 +1,10 @@
 """Impaired composition beside NumPy, and what the plan overrides of impairments cost."""
 
-import ctypes
 import json
 
 import numpy as np
 
-from _common import Table, best_interleaved, best_seconds, cf32, kettara_lib
+from _common import Table, best_interleaved, best_seconds, composer_msps, kettara_lib
 
 import kettara
 
@@ -25,21 +24,6 @@ CHANNEL = {"phase_noise": {"dbc_hz": -80, "offset": 0.01}, "freq_drift": 1e-7,
 def scene(repeat: bool) -> str:
     return json.dumps({"repeat": repeat, "segments": [{"type": "qpsk", "sps": SPS, "num_samples": N,
                                                         "channel": CHANNEL}]})
-
-
-def composer_msps(lib):
-    c = lib.wfm_compose_from_json(scene(True).encode())
-    assert c, "scene refused"
-    out = cf32(BLOCK)
-    ptr = out.ctypes.data_as(ctypes.c_void_p)
-
-    def run():
-        for _ in range(N // BLOCK):
-            lib.wfm_compose_execute(c, ptr, BLOCK)
-
-    seconds = best_seconds(run, repeat=3)
-    lib.wfm_compose_destroy(c)
-    return N / seconds / 1e6
 
 
 def numpy_chain():
@@ -86,7 +70,7 @@ def override_costs():
 def main():
     lib = kettara_lib()
     table = Table("Impaired composition", "Msamples/s")
-    table.row("qpsk + phase noise + drift + 3-tap rician", composer_msps(lib), numpy_chain(), "NumPy")
+    table.row("qpsk + phase noise + drift + 3-tap rician", composer_msps(lib, scene(True), N, BLOCK), numpy_chain(), "NumPy")
     at, refade, offsets = override_costs()
     costs = Table("Plan overrides of impairments", "ms per render")
     costs.row("render with fading_seed", refade * 1e3, at * 1e3, "Plan.at")

@@ -1,12 +1,11 @@
 """Composer throughput: the template scene and a four-source sum, beside NumPy."""
 
-import ctypes
 import json
 
 import numpy as np
 from scipy import signal
 
-from _common import Table, best_seconds, cf32, kettara_lib
+from _common import Table, best_seconds, composer_msps, kettara_lib
 
 from quennel._native import take_text
 
@@ -28,21 +27,6 @@ FOUR_SOURCES = {
         ],
     }],
 }
-
-
-def composer_msps(lib, text):
-    c = lib.wfm_compose_from_json(text.encode())
-    assert c, "scene refused"
-    out = cf32(BLOCK)
-    ptr = out.ctypes.data_as(ctypes.c_void_p)
-
-    def run():
-        for _ in range(N // BLOCK):
-            lib.wfm_compose_execute(c, ptr, BLOCK)
-
-    seconds = best_seconds(run, repeat=3)
-    lib.wfm_compose_destroy(c)
-    return N / seconds / 1e6
 
 
 def rrc_taps(sps, span, beta):
@@ -115,8 +99,8 @@ def main():
     template["repeat"] = True
 
     table = Table("Scene composition", "Msamples/s")
-    table.row("template scene", composer_msps(lib, json.dumps(template)), numpy_template(), "NumPy")
-    table.row("sum: qpsk RRC + tone + chirp + bpsk snr", composer_msps(lib, json.dumps(FOUR_SOURCES)),
+    table.row("template scene", composer_msps(lib, json.dumps(template), N, BLOCK), numpy_template(), "NumPy")
+    table.row("sum: qpsk RRC + tone + chirp + bpsk snr", composer_msps(lib, json.dumps(FOUR_SOURCES), N, BLOCK),
               numpy_four_sources(), "NumPy/SciPy upfirdn")
 
 

@@ -254,9 +254,17 @@ void ChannelStage::get_state(unsigned char *out) const {
 
 bool ChannelStage::set_state(const unsigned char *in) {
     if (!blob::header_matches(in, kMagic, 1, state_bytes())) return false;
+    // A part that refuses its blob leaves the parts before it restored: they go back.
+    std::vector<unsigned char> before(state_bytes());
+    get_state(before.data());
+    if (apply_state(in)) return true;
+    apply_state(before.data());
+    return false;
+}
+
+bool ChannelStage::apply_state(const unsigned char *in) {
     const uint64_t waiting = blob::get<uint64_t>(in + 16);
     if (waiting > kReadyCap) return false;
-    // Every part checks its own blob before anything changes.
     const unsigned char *parts = in + 32 + kReadyCap * sizeof(cf32);
     FreqIntegrator freq = freq_;
     if (!freq.set_state(parts)) return false;

@@ -71,6 +71,7 @@ private:
     void refill(Synth *source);
     void rotate(std::vector<cf32> &x);
     void through_paths(std::vector<cf32> &x);
+    bool apply_state(const unsigned char *in);
 
     std::unique_ptr<Amplifier> amplifier_;
     std::unique_ptr<PhaseNoise> phase_noise_;

@@ -9,6 +9,7 @@
 #include "wfm_synth_core.h"
 
 using qn::channel::ChannelStage;
+using qn::channel::Fading;
 
 namespace {
 
@@ -63,6 +64,17 @@ TEST(ChannelStage, SavedStateContinuesTheSameSamples) {
     std::vector<unsigned char> wrong = stage;
     wrong[0] = 'X';
     EXPECT_FALSE(later->set_state(wrong.data()));
+    // A damaged part deep inside (the last fading process) is refused and changes nothing.
+    wrong = stage;
+    wrong[wrong.size() - Fading::kStateBytes] = 'X';
+    {
+        auto fresh = ChannelStage::create(spec, values, 1.0, 3, 3);
+        SynthPtr fresh_source = qpsk();
+        EXPECT_FALSE(fresh->set_state(wrong.data()));
+        plan_testing::Samples start(100);
+        fresh->steps(fresh_source.get(), start.data(), start.size());
+        EXPECT_TRUE(plan_testing::identical(start, plan_testing::Samples(all.begin(), all.begin() + 100)));
+    }
     ASSERT_TRUE(later->set_state(stage.data()));
     ASSERT_EQ(wfm_synth_set_state(later_source.get(), synth.data()), QN_OK);
     plan_testing::Samples rest(all.size() - part.size());
