@@ -2,11 +2,17 @@
 // files, CSV by name, detached BLUE (header and .det payload), BLUE with a detached flag,
 // SigMF metadata with its data file. Input: layout byte, hint byte, 16-bit length of the
 // first file, the first file, the second file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -14,26 +20,58 @@
 
 namespace {
 
-const std::string &scratch_dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/fuzz_capture_XXXXXX";
-        if (!mkdtemp(pattern)) abort();
-        return std::string(pattern);
-    }();
-    return dir;
-}
+// While a follow runs on the fuzzing thread its polls do not sleep: the follow budget is
+// spent at once, so a follow costs its reads alone. Every other sleep (libFuzzer's own
+// threads) sleeps as usual.
+thread_local bool polls_without_sleeping = false;
 
-std::string put_file(const char *name, const uint8_t *data, size_t size) {
-    const std::string path = scratch_dir() + "/" + name;
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
-    return path;
-}
+// One scratch folder per process, in memory where the system offers it (/dev/shm), reused
+// by every input and removed when the process exits. Each layout has a folder of its own,
+// and writes all its files on every input, so files of one input never meet another's.
+class Scratch {
+public:
+    Scratch() {
+        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/fuzz_capture_XXXXXX");
+        if (!mkdtemp(pattern.data())) abort();
+        root_ = pattern;
+        for (int layout = 0; layout < 5; ++layout)
+            if (mkdir(folder(layout).c_str(), 0700) != 0) abort();
+    }
+    ~Scratch() { remove_all(); }  // at exit, libFuzzer's included
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
 
-void remove_files() {
-    for (const char *name : {"c.bin", "c.csv", "c.hdr", "c.det", "c.blue", "c.sigmf-meta", "c.sigmf-data"})
-        unlink((scratch_dir() + "/" + name).c_str());
-}
+    static Scratch &instance() {
+        static Scratch scratch;
+        return scratch;
+    }
+
+    std::string folder(int layout) const { return root_ + "/" + std::to_string(layout); }
+
+    // The file name in the layout's folder, holding exactly data[0 .. size).
+    std::string put(int layout, const char *name, const uint8_t *data, size_t size) const {
+        const std::string path = folder(layout) + "/" + name;
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0 || (size && write(fd, data, size) != static_cast<ssize_t>(size)) || close(fd) != 0) abort();
+        return path;
+    }
+
+private:
+    void remove_all() const {
+        for (int layout = 0; layout < 5; ++layout) {
+            const std::string dir = folder(layout);
+            if (DIR *d = opendir(dir.c_str())) {
+                while (const dirent *e = readdir(d))
+                    if (e->d_name[0] != '.') unlink((dir + "/" + e->d_name).c_str());
+                closedir(d);
+            }
+            rmdir(dir.c_str());
+        }
+        rmdir(root_.c_str());
+    }
+
+    std::string root_;
+};
 
 void walk_metadata(Reader *r) {
     ReaderInfo info;
@@ -64,6 +102,14 @@ uint64_t read_all(Reader *r, size_t chunk) {
 
 }  // namespace
 
+// The follow's sleep: at once while polls_without_sleeping, else the system's.
+extern "C" int nanosleep(const timespec *request, timespec *remaining) {
+    if (polls_without_sleeping) return 0;
+    const long r = syscall(SYS_nanosleep, request, remaining);
+    if (r < 0) return -1;
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 4) return 0;
     const int layout = data[0] % 5;
@@ -78,22 +124,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t *second = data + first;
     const size_t second_size = size - first;
 
-    remove_files();
+    const Scratch &scratch = Scratch::instance();
     std::string path;
     switch (layout) {
-    case 0: path = put_file("c.bin", data, size); break;
-    case 1: path = put_file("c.csv", data, size); break;
+    case 0: path = scratch.put(layout, "c.bin", data, size); break;
+    case 1: path = scratch.put(layout, "c.csv", data, size); break;
     case 2:
-        put_file("c.hdr", data, first);
-        path = put_file("c.det", second, second_size);
+        scratch.put(layout, "c.hdr", data, first);
+        path = scratch.put(layout, "c.det", second, second_size);
         break;
     case 3:
-        path = put_file("c.blue", data, first);
-        put_file("c.det", second, second_size);
+        path = scratch.put(layout, "c.blue", data, first);
+        scratch.put(layout, "c.det", second, second_size);
         break;
     default:
-        put_file("c.sigmf-meta", data, first);
-        path = put_file("c.sigmf-data", second, second_size);
+        scratch.put(layout, "c.sigmf-meta", data, first);
+        path = scratch.put(layout, "c.sigmf-data", second, second_size);
         break;
     }
 
@@ -108,8 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         tolvane_reset(r);
         tolvane_set_follow_timeout_ms(r, 1);
         std::vector<cf32> buf(chunk);
+        polls_without_sleeping = true;
         while (size_t got = tolvane_read_follow(r, chunk, buf.data(), buf.size()))
             if (got > chunk) abort();
+        polls_without_sleeping = false;
     }
     tolvane_destroy(r);
     return 0;
