@@ -501,7 +501,10 @@ std::unique_ptr<Outline> outline(const char *spec_json, bool streaming) {
     for (uint64_t k = 0; k < o->n; ++k) {
         o->layouts.push_back(cache_layout(o->segs[k]));
         o->n_cached += o->layouts.back().count();
-        const auto samples = checked_mul<uint64_t>(o->layouts.back().count(), o->segs[k].num_samples);
+        // A fading source's cache keeps its unfaded waveform beside it (its taps' latency aside).
+        uint64_t kept = o->layouts.back().count();
+        for (uint64_t i : o->layouts.back().individual) kept += channel::fades(o->segs[k].sources[i]) ? 1 : 0;
+        const auto samples = checked_mul<uint64_t>(kept, o->segs[k].num_samples);
         const auto bytes = samples ? checked_mul<uint64_t>(*samples, sizeof(cf32)) : std::nullopt;
         cache_bytes = cache_bytes && bytes ? checked_add(*cache_bytes, *bytes) : std::nullopt;
     }
