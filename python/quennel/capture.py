@@ -13,9 +13,10 @@ from .errors import CaptureError, UsageError, os_error_text
 
 FORMATS = names("_enum_Reader_ftype")  # index = file type code of the capture library
 SAMPLE_TYPES = names("_enum_Reader_stype")  # index = sample type code
+WRITTEN_SAMPLE_TYPES = SAMPLE_TYPES[:7]  # the complex types come first; real ones are only read
 ENDIANS = names("_enum_Reader_endian")
 
-BYTES_PER_SAMPLE = dict(zip(SAMPLE_TYPES, (8, 16, 8, 4, 2)))
+BYTES_PER_SAMPLE = dict(zip(SAMPLE_TYPES, (8, 16, 8, 4, 2, 2, 4, 4, 8, 4, 2, 1, 1, 2)))
 BLUE_DATA_START = 512  # the writer's attached BLUE payload follows the 512-byte header
 _KEYWORD_FORMATS = {"B": "b", "I": "h", "L": "i", "T": "i", "X": "q", "F": "f", "D": "d"}
 
@@ -30,9 +31,7 @@ _EXTENSION_FORMATS = {
 RAW_EXTENSIONS = tuple(extension for extension, fmt in _EXTENSION_FORMATS.items() if fmt == "raw")
 # The sample type a raw capture's extension names, as SDR programs name their files.
 _EXTENSION_SAMPLE_TYPES = {".cs8": "ci8", ".ci8": "ci8", ".cs16": "ci16", ".ci16": "ci16", ".ci32": "ci32",
-                           ".cf32": "cf32", ".cfile": "cf32", ".cf64": "cf64"}
-_UNSIGNED_EXTENSIONS = {".cu8": "unsigned 8-bit", ".cu16": "unsigned 16-bit"}
-READABLE_RAW_EXTENSIONS = tuple(extension for extension in RAW_EXTENSIONS if extension not in _UNSIGNED_EXTENSIONS)
+                           ".cf32": "cf32", ".cfile": "cf32", ".cf64": "cf64", ".cu8": "cu8", ".cu16": "cu16"}
 
 
 # ---- names ----
@@ -68,14 +67,11 @@ def _extension(path: str) -> str:
 
 def written_sample_type(path: str, fmt: str, given: str | None, default: str = "cf32") -> str:
     """The sample type to write the capture at path with: the one a raw capture's name
-    implies (x.cs8: ci8, x.cs16: ci16, x.cf32 and x.cfile: cf32), else given, else default.
-    A given type the name contradicts, and unsigned samples (x.cu8), are refused."""
+    implies (x.cs8: ci8, x.cs16: ci16, x.cu8: cu8, x.cf32 and x.cfile: cf32), else given, else
+    default. A given type the name contradicts is refused."""
     extension = _extension(path)
     if fmt != "raw":
         return given or default
-    if extension in _UNSIGNED_EXTENSIONS:
-        raise UsageError(f"{path}: {extension} names {_UNSIGNED_EXTENSIONS[extension]} samples, which quennel "
-                         "cannot write yet; write signed ones as .cs8 (ci8) or .cs16 (ci16)")
     implied = _EXTENSION_SAMPLE_TYPES.get(extension)
     if implied and given and given != implied:
         raise UsageError(f"{path}: {extension} names {implied} samples, not {given}; drop --sample-type "
@@ -85,11 +81,8 @@ def written_sample_type(path: str, fmt: str, given: str | None, default: str = "
 
 def read_sample_type(path: str, given: str | None) -> str:
     """The sample type to read a headerless capture at path as: given, else the one its
-    name implies (see written_sample_type), else cf32. Unsigned samples need a given type."""
+    name implies (see written_sample_type), else cf32."""
     extension = _extension(path)
-    if given is None and extension in _UNSIGNED_EXTENSIONS:
-        raise CaptureError(f"{path}: {extension} names {_UNSIGNED_EXTENSIONS[extension]} samples, which quennel "
-                           "cannot read yet")
     return given or _EXTENSION_SAMPLE_TYPES.get(extension, "cf32")
 
 
@@ -155,7 +148,7 @@ def open_reader(path: str, sample_type: str | None = None, endian: str = "le", f
     if reader.file_type == "raw" and fmt != "raw" and _extension(path) not in RAW_EXTENSIONS:
         reader.close()
         raise CaptureError(f"{path}: not a capture quennel can read: the content is not CSV, BLUE or SigMF, and "
-                           f"raw samples are read only from {', '.join(READABLE_RAW_EXTENSIONS)} files or with "
+                           f"raw samples are read only from {', '.join(RAW_EXTENSIONS)} files or with "
                            "--format raw")
     return reader
 

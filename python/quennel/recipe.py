@@ -31,7 +31,7 @@ import math
 import os
 
 from . import __version__
-from .capture import ENDIANS, FORMATS, SAMPLE_TYPES, capture_keywords, detached_payload, keyword_value
+from .capture import ENDIANS, FORMATS, WRITTEN_SAMPLE_TYPES, capture_keywords, detached_payload, keyword_value
 from .errors import InputRefused
 
 RECIPE_FORMAT = 1  # layout of the recorded keys; a reader refuses a larger number
@@ -302,7 +302,7 @@ def _checked_options(options, fail) -> dict:
     if not isinstance(options, dict):
         fail("\"options\" must be a JSON object")
     result = {**OPTION_DEFAULTS}
-    for name, allowed in (("format", FORMATS), ("sample_type", SAMPLE_TYPES), ("endian", ENDIANS)):
+    for name, allowed in (("format", FORMATS), ("sample_type", WRITTEN_SAMPLE_TYPES), ("endian", ENDIANS)):
         value = options.get(name, result[name])
         if value not in allowed:
             fail(f"option \"{name}\" must be one of {', '.join(allowed)}")

@@ -32,8 +32,8 @@ def test_errors_are_quennel_errors_and_what_callers_already_catch(error, also):
 
 TONE = '{"segments": [{"type": "tone", "freq": 1000, "fs": 1e6, "num_samples": 300}]}'
 NOT_READABLE = ("not a capture quennel can read: the content is not CSV, BLUE or SigMF, and raw samples are read "
-                "only from .raw, .iq, .bin, .dat, .cfile, .cf32, .cf64, .ci32, .ci16, .ci8, .cs16, .cs8 files or "
-                "with --format raw")
+                "only from .raw, .iq, .bin, .dat, .cfile, .cf32, .cf64, .ci32, .ci16, .ci8, .cs16, .cs8, .cu8, "
+                ".cu16 files or with --format raw")
 
 
 @pytest.fixture
@@ -57,8 +57,8 @@ def test_a_raw_name_implies_its_sample_type_for_writing_and_reading(folder, name
 
 
 @pytest.mark.parametrize("args, message", [
-    (["render", "scene.json", "-o", "x.cu8"], "x.cu8: .cu8 names unsigned 8-bit samples, which quennel cannot "
-                                               "write yet; write signed ones as .cs8 (ci8) or .cs16 (ci16)"),
+    (["render", "scene.json", "-o", "x.cu8", "--sample-type", "ci8"],
+     "x.cu8: .cu8 names cu8 samples, not ci8; drop --sample-type or rename the output"),
     (["render", "scene.json", "-o", "x.cs16", "--sample-type", "ci8"],
      "x.cs16: .cs16 names ci16 samples, not ci8; drop --sample-type or rename the output"),
     (["convert", "scene.json", "x.cs8", "--in-format", "raw", "--sample-type", "cf32"],
@@ -69,11 +69,11 @@ def test_a_sample_type_the_name_contradicts_is_refused(folder, args, message):
     assert os.listdir(folder) == ["scene.json"]
 
 
-def test_unsigned_samples_are_read_only_as_a_given_type(folder):
+def test_unsigned_names_imply_their_type_and_a_given_type_overrides_it(folder):
     (folder / "rtl.cu8").write_bytes(bytes(range(16)))
-    assert quennel("info", "rtl.cu8", cwd=folder) == (
-        1, "", "quennel info: rtl.cu8: .cu8 names unsigned 8-bit samples, which quennel cannot read yet\n")
-    assert json.loads(quennel("info", "rtl.cu8", "--json", "--sample-type", "ci8", cwd=folder,
+    facts = json.loads(quennel("info", "rtl.cu8", "--json", cwd=folder, check_status=0)[1])
+    assert (facts["sample_type"], facts["num_samples"]) == ("cu8", 8)
+    assert json.loads(quennel("info", "rtl.cu8", "--json", "--sample-type", "ri16", cwd=folder,
                               check_status=0)[1])["num_samples"] == 8
 
 

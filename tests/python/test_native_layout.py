@@ -47,7 +47,8 @@ def test_every_table_reads_back_in_full():
         entries = _native.names(table)
         assert len(entries) == length and all(entries), table
     assert _native.names("TYPE_NAMES")[:3] == ("tone", "noise", "pn")
-    assert _native.names("_enum_Reader_stype") == ("cf32", "cf64", "ci32", "ci16", "ci8")
+    assert _native.names("_enum_Reader_stype") == ("cf32", "cf64", "ci32", "ci16", "ci8", "cu8", "cu16",
+                                                   "rf32", "rf64", "ri32", "ri16", "ri8", "ru8", "ru16")
 
 
 def test_a_missing_symbol_refuses_the_library():

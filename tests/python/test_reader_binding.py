@@ -33,10 +33,12 @@ def test_module_surface():
 
 @pytest.mark.parametrize("kwargs, message", [
     ({"sample_type": "CF32"},
-     "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", got 'CF32'"),
+     "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", \"cu8\", \"cu16\", "
+     "\"rf32\", \"rf64\", \"ri32\", \"ri16\", \"ri8\", \"ru8\", \"ru16\", got 'CF32'"),
     ({"endian": "little"}, "endian must be one of \"le\", \"be\", got 'little'"),
     ({"sample_type": "x", "endian": "y"},
-     "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", got 'x'"),
+     "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", \"cu8\", \"cu16\", "
+     "\"rf32\", \"rf64\", \"ri32\", \"ri16\", \"ri8\", \"ru8\", \"ru16\", got 'x'"),
 ])
 def test_hint_errors(raw_path, kwargs, message):
     with pytest.raises(ValueError) as err:

@@ -20,6 +20,8 @@ namespace {
 constexpr const char *kOpenFailed =
     "cannot open capture: no such file, unrecognised file type, or an unsupported BLUE format "
     "mode (only S and C are supported)";
+constexpr const char *kPipeRefused =
+    " (a pipe cannot deliver this capture: it needs seeking for a detached BLUE payload or an extended header)";
 constexpr const char *kOutTypeError = "out must be a writable, C-contiguous ndarray of the output dtype";
 
 struct EnumTable {
@@ -30,7 +32,7 @@ struct EnumTable {
 };
 
 constexpr EnumTable kFileTypeEnum{"file_type", "ftype", _enum_Reader_ftype, 4};
-constexpr EnumTable kSampleTypeEnum{"sample_type", "stype", _enum_Reader_stype, 5};
+constexpr EnumTable kSampleTypeEnum{"sample_type", "stype", _enum_Reader_stype, 14};
 constexpr EnumTable kModeEnum{"mode", "sample_mode", _enum_Reader_sample_mode, 2};
 constexpr EnumTable kEndianEnum{"endian", "endian", _enum_Reader_endian, 2};
 constexpr EnumTable kFsSourceEnum{"fs_source", "fs_source", _enum_Reader_fs_source, 3};
@@ -38,20 +40,20 @@ constexpr EnumTable kFcSourceEnum{"fc_source", "fc_source", _enum_Reader_fc_sour
 constexpr EnumTable kT0SourceEnum{"t0_source", "t0_source", _enum_Reader_t0_source, 2};
 constexpr EnumTable kEndingEnum{"ending", "follow_end", _enum_Reader_follow_end, 5};
 
-// `reader` is null before construction and after close. A follow-read runs without the
-// interpreter lock: closing the object meanwhile only detaches the reader, which the
-// follow-read destroys when it returns.
+// `reader` is null before construction and after close. Reads run without the
+// interpreter lock (a pipe may block them): closing the object meanwhile only detaches
+// the reader, which the read destroys when it returns.
 struct ReaderObject {
     PyObject_HEAD
     Reader *reader;
-    Reader *detached;  // closed while a follow-read was using it
-    int following;     // 1 while a follow-read runs on another thread
+    Reader *detached;  // closed while a read was using it
+    int reading;       // 1 while a read runs without the interpreter lock
     PyObject *path;    // the capture's path as str, for the errors that name it
 };
 
 void close_reader(ReaderObject *self) {
     if (!self->reader) return;
-    if (self->following)
+    if (self->reading)
         self->detached = self->reader;
     else
         tolvane_destroy(self->reader);
@@ -66,8 +68,8 @@ Reader *live_reader(ReaderObject *self) {
 // Reading methods share the file position with a running follow-read, so they wait their turn.
 Reader *idle_reader(ReaderObject *self) {
     Reader *reader = live_reader(self);
-    if (reader && self->following) {
-        PyErr_SetString(PyExc_RuntimeError, "read_follow is running on this Reader in another thread");
+    if (reader && self->reading) {
+        PyErr_SetString(PyExc_RuntimeError, "a read is running on this Reader in another thread");
         return nullptr;
     }
     return reader;
@@ -119,34 +121,50 @@ bool refused_by_file_system(const std::string &path, PyObject *name) {
     return true;
 }
 
-// tolvane_open without the interpreter lock: opening a FIFO waits for its writer, and
+// tolvane_open_with without the interpreter lock: opening a FIFO waits for its writer, and
 // detection for its first bytes. A signal that breaks the wait runs its Python handler: an
 // exception it raises (KeyboardInterrupt) is the result, otherwise the open is tried again.
-Reader *open_interruptibly(const char *path, int stype, int big, int32_t *error) {
+Reader *open_interruptibly(const char *path, const TolvaneOpenOptions &options, int32_t *error, char *why,
+                           size_t why_size) {
     for (;;) {
         Reader *reader = nullptr;
         Py_BEGIN_ALLOW_THREADS
-        reader = tolvane_open(path, stype, big, error);
+        reader = tolvane_open_with(path, &options, error, why, why_size);
         Py_END_ALLOW_THREADS
         if (reader || *error != EINTR) return reader;
         if (PyErr_CheckSignals() != 0) return nullptr;
     }
 }
 
+// The channel argument: None for none, else a whole number from 0.
+bool parse_channel(PyObject *value, int64_t &channel) {
+    if (value == Py_None) return true;
+    const long long k = PyLong_AsLongLong(value);
+    if (k == -1 && PyErr_Occurred()) return false;
+    if (k < 0) {
+        PyErr_SetString(PyExc_ValueError, "channel must not be negative");
+        return false;
+    }
+    channel = k;
+    return true;
+}
+
 int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
-    static const char *kwlist[] = {"path", "sample_type", "endian", nullptr};
+    static const char *kwlist[] = {"path", "sample_type", "endian", "channel", nullptr};
     PyObject *path = nullptr;
     const char *sample_type = "cf32";
     const char *endian = "le";
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|ss", const_cast<char **>(kwlist),
-                                     PyUnicode_FSConverter, &path, &sample_type, &endian))
+    PyObject *channel_arg = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|ssO", const_cast<char **>(kwlist),
+                                     PyUnicode_FSConverter, &path, &sample_type, &endian, &channel_arg))
         return -1;
-    const int stype = parse_name(sample_type, _enum_Reader_stype, 5);
+    const int stype = parse_name(sample_type, _enum_Reader_stype, 14);
     const int big = parse_name(endian, _enum_Reader_endian, 2);
     if (stype < 0 || big < 0) {
         if (stype < 0)
             PyErr_Format(PyExc_ValueError,
-                         "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", got '%s'",
+                         "sample_type must be one of \"cf32\", \"cf64\", \"ci32\", \"ci16\", \"ci8\", \"cu8\", \"cu16\", "
+                         "\"rf32\", \"rf64\", \"ri32\", \"ri16\", \"ri8\", \"ru8\", \"ru16\", got '%s'",
                          sample_type);
         else
             PyErr_Format(PyExc_ValueError, "endian must be one of \"le\", \"be\", got '%s'", endian);
@@ -155,6 +173,8 @@ int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
     }
     const std::string file(PyBytes_AS_STRING(path), static_cast<size_t>(PyBytes_GET_SIZE(path)));
     Py_DECREF(path);
+    TolvaneOpenOptions options{stype, big, -1};
+    if (!parse_channel(channel_arg, options.channel)) return -1;
     PyObject *name = fs_name(file);
     if (!name) return -1;
     if (refused_by_file_system(file, name)) {
@@ -162,14 +182,17 @@ int Reader_init(ReaderObject *self, PyObject *args, PyObject *kwargs) {
         return -1;
     }
     int32_t error = 0;
-    Reader *reader = open_interruptibly(file.c_str(), stype, big, &error);
+    char why[512];
+    Reader *reader = open_interruptibly(file.c_str(), options, &error, why, sizeof why);
     if (!reader) {
         if (PyErr_Occurred()) {
             // the signal handler's exception stands
+        } else if (error == ESPIPE) {
+            raise_os_error(error, name, kPipeRefused);
         } else if (error != 0) {
             raise_os_error(error, name);
         } else {
-            PyErr_SetString(PyExc_ValueError, kOpenFailed);
+            PyErr_SetString(PyExc_ValueError, why[0] != '\0' ? why : kOpenFailed);
         }
         Py_DECREF(name);
         return -1;
@@ -226,20 +249,17 @@ PyObject *raise_read_error(ReaderObject *self, const ReadError &failure) {
     return nullptr;
 }
 
-// Runs one read into `data` (capacity `cap`), the follow-read without the interpreter lock,
-// and takes the read error the reader then keeps.
+// Runs one read into `data` (capacity `cap`) without the interpreter lock (a pipe whose
+// writer is a thread of this process must be able to run meanwhile), and takes the read
+// error the reader then keeps.
 size_t run_read(ReaderObject *self, Reader *reader, bool follow, size_t count, cf32 *data, size_t cap,
                 ReadError &failure) {
+    self->reading = 1;
     size_t got;
-    if (!follow) {
-        got = tolvane_read(reader, count, data, cap);
-    } else {
-        self->following = 1;
-        Py_BEGIN_ALLOW_THREADS
-        got = tolvane_read_follow(reader, count, data, cap);
-        Py_END_ALLOW_THREADS
-        self->following = 0;
-    }
+    Py_BEGIN_ALLOW_THREADS
+    got = follow ? tolvane_read_follow(reader, count, data, cap) : tolvane_read(reader, count, data, cap);
+    Py_END_ALLOW_THREADS
+    self->reading = 0;
     failure = {tolvane_get_error(reader), tolvane_get_error_sample(reader)};
     if (self->detached) {
         tolvane_destroy(self->detached);
@@ -592,6 +612,10 @@ PyGetSetDef reader_getset[] = {
     {"declared_samples", GETTER(Reader_getprop_count<tolvane_get_declared_samples>), nullptr,
      "Samples the capture declares: a BLUE header's count, else num_samples. Above num_samples\n"
      "for a cut capture (a writer that died before writing all it declared).", nullptr},
+    {"num_channels", GETTER(Reader_getprop_count<tolvane_get_num_channels>), nullptr,
+     "Channels interleaved in the capture's frames: SigMF core:num_channels, else 1.", nullptr},
+    {"channel", GETTER(Reader_getprop_count<tolvane_get_channel>), nullptr,
+     "The channel read: the one chosen with channel=K, else 0.", nullptr},
     {"fc_source", GETTER((Reader_getprop_enum<tolvane_get_fc_source, kFcSourceEnum>)), nullptr,
      "Where fc came from: \"none\", \"FREQ\", \"RF_FREQ\", \"CENTER_FREQ\", \"F_C\" (BLUE keywords, in\n"
      "that order of preference) or \"core:frequency\" (SigMF).", nullptr},
@@ -608,17 +632,20 @@ PyGetSetDef reader_getset[] = {
 };
 
 constexpr const char *kReaderDoc =
-    "Reader(path, sample_type=\"cf32\", endian=\"le\")\n--\n\n"
+    "Reader(path, sample_type=\"cf32\", endian=\"le\", channel=None)\n--\n\n"
     "A capture opened for reading; the file type is detected from content.\n\n"
     "For a detached BLUE capture the path is normally the header file (<base>.tmp, <base>.prm\n"
     "or the writer's <base>.hdr) whose detached field points at <base>.det; passing the .det\n"
     "directly also works. A .sigmf-data path resolves its .sigmf-meta. sample_type and endian\n"
-    "are hints for headerless files only; a wrong hint does not fail (see trailing_bytes).\n\n"
+    "are hints for headerless files only; a wrong hint does not fail (see trailing_bytes).\n"
+    "A SigMF recording of several interleaved channels (core:num_channels) is read one channel\n"
+    "at a time: channel=K chooses it, and without one the recording is refused.\n\n"
     "Raises\n------\nFileNotFoundError, IsADirectoryError, PermissionError\n"
     "    When the file system refuses the file, with its path as filename: the capture, or the\n"
     "    .sigmf-meta of a .sigmf-data path.\n"
     "OSError\n    When reading the capture's headers or metadata fails (its errno, the path).\n"
-    "ValueError\n    For an unknown sample_type or endian, or a capture refused for what it holds.";
+    "ValueError\n    For an unknown sample_type or endian, a negative channel, or a capture refused for\n"
+    "    what it holds (saying why, when the reader can).";
 
 PyType_Slot reader_slots[] = {
     {Py_tp_doc, const_cast<char *>(kReaderDoc)},

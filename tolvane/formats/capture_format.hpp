@@ -10,19 +10,36 @@
 #include <string>
 #include <string_view>
 
+#include "tolvane_core.h"
+
 static_assert(std::endian::native == std::endian::little, "captures assume a little-endian host");
 
 namespace tolvane {
 
-// Wire sample types, indexed by stype: cf32, cf64, ci32, ci16, ci8.
-inline constexpr int kSampleTypeCount = 5;
-inline constexpr uint32_t ELEM[kSampleTypeCount] = {4, 8, 4, 2, 1};
-// Integer full scale, 0 for the float types.
-inline constexpr double SCALE[kSampleTypeCount] = {0.0, 0.0, 2147483647.0, 32767.0, 127.0};
-// The BLUE format pair written for each stype (always complex).
-inline constexpr const char *STYPE_FMT[kSampleTypeCount] = {"CF", "CD", "CL", "CI", "CB"};
+// Wire sample types, indexed by stype: the complex types cf32, cf64, ci32, ci16, ci8, cu8,
+// cu16, then the real types rf32, rf64, ri32, ri16, ri8, ru8, ru16 (read with imaginary part 0).
+inline constexpr int kSampleTypeCount = 14;
+inline constexpr int kComplexTypeCount = 7;  // the complex types come first
+// Bytes of one component.
+inline constexpr uint32_t ELEM[kSampleTypeCount] = {4, 8, 4, 2, 1, 1, 2, 4, 8, 4, 2, 1, 1, 2};
+// Signed integer full scale, and for the unsigned (offset binary) types the half range
+// 2^(n-1) - 0.5 that is also their offset; 0 for the float types.
+inline constexpr double SCALE[kSampleTypeCount] = {0.0, 0.0, 2147483647.0, 32767.0, 127.0, 127.5, 32767.5,
+                                                   0.0, 0.0, 2147483647.0, 32767.0, 127.0, 127.5, 32767.5};
+// The BLUE format pair written for each stype; null where BLUE has no such type.
+inline constexpr const char *STYPE_FMT[kSampleTypeCount] = {"CF", "CD", "CL", "CI", "CB", nullptr, nullptr,
+                                                            "SF", "SD", "SL", "SI", "SB", nullptr, nullptr};
 // The name of each stype, as SigMF datatypes begin with it.
-inline constexpr const char *STYPE_NAME[kSampleTypeCount] = {"cf32", "cf64", "ci32", "ci16", "ci8"};
+inline constexpr const char *STYPE_NAME[kSampleTypeCount] = {"cf32", "cf64", "ci32", "ci16", "ci8",  "cu8",  "cu16",
+                                                             "rf32", "rf64", "ri32", "ri16", "ri8", "ru8", "ru16"};
+
+inline constexpr bool is_real_type(int stype) { return stype >= kComplexTypeCount; }
+// The complex type whose components a type stores: ri16 stores ci16 components.
+inline constexpr int component_type(int stype) { return is_real_type(stype) ? stype - kComplexTypeCount : stype; }
+inline constexpr bool is_offset_binary(int stype) {
+    return component_type(stype) == TOLVANE_STYPE_CU8 || component_type(stype) == TOLVANE_STYPE_CU16;
+}
+inline constexpr bool is_float_type(int stype) { return component_type(stype) <= TOLVANE_STYPE_CF64; }
 
 inline constexpr std::string_view kSigmfDataSuffix = ".sigmf-data";
 inline constexpr std::string_view kSigmfMetaSuffix = ".sigmf-meta";
@@ -43,6 +60,11 @@ inline std::string base_of(const std::string &path) {
 }
 
 inline constexpr bool valid_sample_type(int64_t stype) { return stype >= 0 && stype < kSampleTypeCount; }
+// The types a capture of a file type is written in: the complex ones that it can express
+// (BLUE has no offset-binary types).
+inline constexpr bool writable_sample_type(int64_t stype, int32_t file_type) {
+    return stype >= 0 && stype < kComplexTypeCount && (file_type != TOLVANE_FTYPE_BLUE || STYPE_FMT[stype] != nullptr);
+}
 inline constexpr uint32_t complex_stride(int stype) { return 2 * ELEM[stype]; }
 
 template <typename T>

@@ -12,10 +12,11 @@ namespace tolvane {
 // by content) and opens it with that container's reader; false when it cannot be read.
 bool open_reader(Reader &r, const std::string &path);
 
-// Each container's reader. file is positioned after the head detection looked at.
+// Each container's reader. file stands at the first byte of the capture.
 void open_raw(Reader &r, FilePtr file);
 void open_csv(Reader &r, FilePtr file);
 // An attached capture whose header control block is hcb, or the header of a detached one.
+// A stream (a pipe) is refused with ESPIPE when the capture needs seeking.
 bool open_blue(Reader &r, const std::string &path, FilePtr file, const unsigned char *hcb);
 // A ".det" payload whose header file sits beside it.
 bool open_detached_blue(Reader &r, const std::string &path);

@@ -1,9 +1,15 @@
 // Content detection: the one place that decides what container a capture is, before the
 // reader of that container opens it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
 #include "container_readers.hpp"
+#include "pipe_stream.hpp"
 #include "tolvane_core.hpp"
 
 namespace tolvane {
@@ -40,28 +46,74 @@ std::optional<Container> container_by_content(const std::string &path, const uns
     return Container::raw;
 }
 
+// Up to len bytes from the start of fd; nothing when a read fails (a directory, a device
+// that fails, a signal while a FIFO waits for its first bytes), its errno kept.
+std::optional<size_t> read_head(Reader &r, int fd, unsigned char *head, size_t len) {
+    size_t n = 0;
+    while (n < len) {
+        const ssize_t got = ::read(fd, head + n, len - n);
+        if (got < 0) {
+            r.failed_io(errno);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        n += static_cast<size_t>(got);
+    }
+    return n;
+}
+
+// The capture as a stdio stream at its first byte. A regular file is rewound; a pipe, FIFO
+// or character device cannot be, so its stream hands out the head it gave first.
+FilePtr stream_from_start(int fd, const unsigned char *head, size_t n, PipeStream **pipe) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        FilePtr file(lseek(fd, 0, SEEK_SET) == 0 ? fdopen(fd, "rb") : nullptr);
+        if (!file) ::close(fd);
+        return file;
+    }
+    return FilePtr(open_pipe_stream(fd, head, n, pipe));
+}
+
+bool open_by_content(Reader &r, const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return r.failed_io(errno);
+    unsigned char head[blue::kHcbSize];
+    const auto n = read_head(r, fd, head, sizeof head);
+    if (!n) {
+        ::close(fd);
+        return false;
+    }
+    const auto container = container_by_content(path, head, *n);
+    if (!container) {
+        ::close(fd);
+        return false;
+    }
+    PipeStream *pipe = nullptr;
+    FilePtr file = stream_from_start(fd, head, *n, &pipe);
+    if (!file) return r.failed_io(errno);
+    const FILE *opened = file.get();
+    bool ok = true;
+    switch (*container) {
+        case Container::blue:
+            ok = open_blue(r, path, std::move(file), head);
+            break;
+        case Container::csv:
+            open_csv(r, std::move(file));
+            break;
+        default:
+            open_raw(r, std::move(file));
+            break;
+    }
+    if (ok && r.file.get() == opened) r.pipe = pipe;
+    return ok;
+}
+
 }  // namespace
 
 bool open_reader(Reader &r, const std::string &path) {
     if (const auto named = container_by_name(path))
         return *named == Container::sigmf ? open_sigmf(r, path) : open_detached_blue(r, path);
-    FilePtr file = r.open_for_reading(path);
-    if (!file) return false;
-    unsigned char head[blue::kHcbSize];
-    const size_t n = r.read_head(file.get(), head, sizeof head);
-    if (r.error != 0) return false;  // a directory, or a device that fails
-    const auto container = container_by_content(path, head, n);
-    if (!container) return false;
-    switch (*container) {
-        case Container::blue:
-            return open_blue(r, path, std::move(file), head);
-        case Container::csv:
-            open_csv(r, std::move(file));
-            return true;
-        default:
-            open_raw(r, std::move(file));
-            return true;
-    }
+    return open_by_content(r, path);
 }
 
 }  // namespace tolvane

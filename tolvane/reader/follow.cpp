@@ -1,6 +1,7 @@
 // Follow mode: reading a capture that another process is still writing. Each call
 // returns the whole samples (or CSV rows) that have arrived, polling every 100 ms while
 // none have, until the writer's end-of-capture marker, a budget or a stop ends it.
+#include <poll.h>
 #include <time.h>
 
 #include <cerrno>
@@ -15,10 +16,26 @@ namespace {
 constexpr uint32_t kPollMs = 100;
 constexpr size_t kCsvChunk = 1 << 16;
 
-void sleep_ms(uint32_t ms) {
+// Sleeps ms, or for a pipe (fd >= 0) waits at most ms for its next bytes or its end.
+void wait_ms(uint32_t ms, int fd) {
+    if (fd >= 0) {
+        pollfd ready{fd, POLLIN, 0};
+        ::poll(&ready, 1, static_cast<int>(ms));
+        return;
+    }
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+}
+
+// Runs read with a pipe stream's reads returning what has arrived instead of blocking.
+template <typename Read>
+auto without_waiting(Reader &r, const Read &read) {
+    r.pipe->set_waiting_allowed(false);
+    std::clearerr(r.file.get());
+    const auto result = read();
+    r.pipe->set_waiting_allowed(true);
+    return result;
 }
 
 // The data_size field of the header: the writer patches the real payload size there at
@@ -54,8 +71,27 @@ struct Poll {
     size_t produced = 0;
 };
 
+// The whole samples a pipe or character device holds now, within a declared payload. The
+// end of the stream is the writer's end.
+Poll poll_stream(Reader &r, size_t n, cf32 *out) {
+    Poll poll;
+    if (r.payload_limited) {
+        const auto consumed = r.consumed_bytes();
+        const uint64_t left = consumed && *consumed < r.readable_bytes ? (r.readable_bytes - *consumed) / r.stride() : 0;
+        if (left == 0) {
+            poll.ended = true;
+            return poll;
+        }
+        n = static_cast<size_t>(std::min<uint64_t>(n, left));
+    }
+    poll.produced = without_waiting(r, [&] { return r.read_block(n, out); });
+    poll.ended = poll.produced == 0 && std::feof(r.file.get());
+    return poll;
+}
+
 // Whole binary samples available now, within the declared payload when there is one.
 Poll poll_samples(Reader &r, size_t n, cf32 *out) {
+    if (r.pipe != nullptr) return poll_stream(r, n, out);
     Poll poll;
     const auto length = file_length(r.file.get());
     const auto consumed = r.consumed_bytes();
@@ -95,16 +131,27 @@ Poll poll_csv_rows(Reader &r, size_t n, cf32 *out) {
     Poll poll;
     FILE *f = r.file.get();
     const off_t at = ftello(f);
-    const auto length = file_length(f);
-    if (at < 0 || !length || *length <= static_cast<uint64_t>(at)) {
-        poll.truncated = at >= 0 && length && *length < static_cast<uint64_t>(at);
-        return poll;
-    }
-    std::vector<char> text(static_cast<size_t>(std::min<uint64_t>(*length - at, kCsvChunk)) + 1);
+    if (at < 0) return poll;
+    std::vector<char> text;
+    size_t got = 0;
     int failure = 0;
-    const size_t got = r.io->read_at(f, static_cast<uint64_t>(at), text.data(), text.size() - 1, failure);
+    bool stream_ended = false;  // a pipe whose writer has gone: its last line is complete too
+    if (r.pipe != nullptr) {
+        text.resize(kCsvChunk + 2);
+        got = without_waiting(r, [&] { return std::fread(text.data(), 1, kCsvChunk, f); });
+        stream_ended = std::feof(f) != 0;
+    } else {
+        const auto length = file_length(f);
+        if (!length || *length <= static_cast<uint64_t>(at)) {
+            poll.truncated = length && *length < static_cast<uint64_t>(at);
+            return poll;
+        }
+        text.resize(static_cast<size_t>(std::min<uint64_t>(*length - at, kCsvChunk)) + 1);
+        got = r.io->read_at(f, static_cast<uint64_t>(at), text.data(), text.size() - 1, failure);
+    }
+    const size_t fetched = got;
+    if (stream_ended && got > 0 && text[got - 1] != '\n') text[got++] = '\n';
     text[got] = '\0';
-    const double scale = r.csv_scale();
     size_t used = 0;
     for (char *line = text.data(); poll.produced < n;) {
         char *newline = static_cast<char *>(std::memchr(line, '\n', got - (line - text.data())));
@@ -120,12 +167,13 @@ Poll poll_csv_rows(Reader &r, size_t n, cf32 *out) {
                 poll.ended = true;
                 break;
             }
-            out[poll.produced++] = {static_cast<float>(row->first * scale), static_cast<float>(row->second * scale)};
+            out[poll.produced++] = r.csv_sample(row->first, row->second);
         }
         line = newline + 1;
         used = static_cast<size_t>(line - text.data());
     }
-    fseeko(f, at + static_cast<off_t>(used), SEEK_SET);
+    fseeko(f, at + static_cast<off_t>(std::min(used, fetched)), SEEK_SET);
+    if (stream_ended && poll.produced == 0) poll.ended = true;
     r.csv_rows_read += poll.produced;
     // A row cut by the error is no row: the error stops reading where the whole rows end.
     if (failure != 0 && poll.produced < n) r.keep_error(failure, r.csv_rows_read);
@@ -136,6 +184,7 @@ Poll poll_csv_rows(Reader &r, size_t n, cf32 *out) {
 // never lengthens a bounded wait that is already running.
 struct Budget {
     uint32_t left;
+    int fd;  // a pipe whose bytes end a wait early, or -1
     bool stopping = false;
 
     void on_stop(uint32_t grace) {
@@ -145,11 +194,11 @@ struct Budget {
     // Sleeps one step; false when the budget ran out.
     bool wait() {
         if (left == 0) {
-            sleep_ms(kPollMs);
+            wait_ms(kPollMs, fd);
             return true;
         }
         const uint32_t step = std::min(left, kPollMs);
-        sleep_ms(step);
+        wait_ms(step, fd);
         left -= step;
         return left != 0;
     }
@@ -167,7 +216,7 @@ size_t tolvane_read_follow(Reader *r, size_t count, cf32 *out, size_t capacity) 
     r->ending = TOLVANE_END_NONE;
     const size_t n = std::min(count, capacity);
     if (n == 0 || out == nullptr || r->error != 0) return 0;
-    Budget budget{r->follow_timeout_ms};
+    Budget budget{r->follow_timeout_ms, r->pipe != nullptr ? r->pipe->fd() : -1};
     for (;;) {
         const Poll poll = r->file_type == TOLVANE_FTYPE_CSV ? poll_csv_rows(*r, n, out) : poll_samples(*r, n, out);
         if (poll.produced > 0 || r->error != 0) return poll.produced;

@@ -1,8 +1,10 @@
 // Reading the samples of one call: wire bytes read in blocks and converted while they are
 // still in cache, and a large read of a regular file shared by worker threads.
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <tuple>
@@ -76,13 +78,19 @@ void lower_to(std::atomic<size_t> &value, size_t bound) {
 // every sample after it, so nothing is overwritten before it is read. Wider samples go to
 // scratch.
 unsigned char *Reader::wire_slot(cf32 *out, size_t n, unsigned char *scratch) const {
-    const size_t s = stride();
-    if (s > sizeof(cf32)) return scratch;
-    return reinterpret_cast<unsigned char *>(out) + n * (sizeof(cf32) - s);
+    if (reads_through_buffer()) return scratch;
+    return reinterpret_cast<unsigned char *>(out) + n * (sizeof(cf32) - stride());
 }
 
-void Reader::convert_wire(const unsigned char *wire, size_t n, cf32 *out) const {
-    if (sample_type == TOLVANE_STYPE_CF32 && endian == TOLVANE_ENDIAN_LE && mode == TOLVANE_MODE_COMPLEX)
+// Frames of several channels are first packed down to the chosen channel's samples, in
+// place: sample i moves to i x sample_bytes, never above where it was read from.
+void Reader::convert_wire(unsigned char *wire, size_t n, cf32 *out) const {
+    if (channels > 1) {
+        const size_t bytes = sample_bytes();
+        for (size_t i = 0; i < n; ++i) std::memmove(wire + i * bytes, wire + i * stride() + channel * bytes, bytes);
+    }
+    if (sample_type == TOLVANE_STYPE_CF32 && endian == TOLVANE_ENDIAN_LE && mode == TOLVANE_MODE_COMPLEX &&
+        channels == 1)
         return;  // the wire bytes are the samples, already in place
     convert_samples(wire_layout(), wire, n, out);
 }
@@ -92,6 +100,7 @@ size_t Reader::read_wire(void *dst, size_t n) {
     int failure = 0;
     const size_t got = io->read(file.get(), dst, n * s, failure);
     if (const size_t partial = got % s; partial != 0) fseeko(file.get(), -static_cast<off_t>(partial), SEEK_CUR);
+    if (failure == EAGAIN && pipe != nullptr) failure = 0;  // a follow-read found no more bytes yet
     if (failure != 0) keep_error(failure, next_sample());
     return got / s;
 }
@@ -99,11 +108,11 @@ size_t Reader::read_wire(void *dst, size_t n) {
 size_t Reader::read_block(size_t n, cf32 *out) {
     n = std::min(n, SIZE_MAX / (2 * sizeof(double)));  // so the byte count of any stride fits
     std::clearerr(file.get());  // a capture may have grown since the last end of file
-    if (n >= kSharedMinSamples && stride() <= sizeof(cf32)) {
+    if (n >= kSharedMinSamples && !reads_through_buffer()) {
         if (const auto done = read_shared(n, out)) return *done;
     }
     const size_t block = std::min(n, kBlockSamples);
-    if (stride() > sizeof(cf32) && conv.size() < block * stride()) {
+    if (reads_through_buffer() && conv.size() < block * stride()) {
         try {
             conv.resize(block * stride());
         } catch (const std::bad_alloc &) {

@@ -3,13 +3,16 @@
 #include "tolvane_core.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "container_readers.hpp"
 #include "tolvane_core.hpp"
 
 const char *const _enum_Reader_ftype[4] = {"raw", "csv", "blue", "sigmf"};
-const char *const _enum_Reader_stype[5] = {"cf32", "cf64", "ci32", "ci16", "ci8"};
+const char *const _enum_Reader_stype[14] = {"cf32", "cf64", "ci32", "ci16", "ci8",  "cu8",  "cu16",
+                                            "rf32", "rf64", "ri32", "ri16", "ri8", "ru8", "ru16"};
 const char *const _enum_Reader_sample_mode[2] = {"complex", "scalar"};
 const char *const _enum_Reader_endian[2] = {"le", "be"};
 const char *const _enum_Reader_fs_source[3] = {"none", "xdelta", "core:sample_rate"};
@@ -57,15 +60,27 @@ uint64_t Reader::next_sample() const {
 
 extern "C" {
 
-Reader *tolvane_open(const char *path, int32_t sample_type, int32_t endian, int32_t *error) {
+Reader *tolvane_open_with(const char *path, const TolvaneOpenOptions *options, int32_t *error, char *why,
+                          size_t why_size) {
     if (error != nullptr) *error = 0;
-    if (path == nullptr || !valid_sample_type(sample_type)) return nullptr;
+    if (why != nullptr && why_size > 0) why[0] = '\0';
+    if (path == nullptr || options == nullptr || !valid_sample_type(options->sample_type)) return nullptr;
     try {
         auto r = std::make_unique<Reader>();
-        r->sample_type = sample_type;
-        r->endian = endian != 0 ? TOLVANE_ENDIAN_BE : TOLVANE_ENDIAN_LE;
-        if (!open_reader(*r, path)) {
+        r->sample_type = options->sample_type;
+        r->mode = is_real_type(options->sample_type) ? TOLVANE_MODE_SCALAR : TOLVANE_MODE_COMPLEX;
+        r->endian = options->endian != 0 ? TOLVANE_ENDIAN_BE : TOLVANE_ENDIAN_LE;
+        r->wanted_channel = options->channel;
+        bool opened = open_reader(*r, path);
+        if (opened && r->wanted_channel >= static_cast<int64_t>(r->channels)) {
+            r->refusal = "channel " + std::to_string(r->wanted_channel) + " is beyond the " +
+                         std::to_string(r->channels) + (r->channels == 1 ? " channel" : " channels") +
+                         " of this capture (0 to " + std::to_string(r->channels - 1) + ")";
+            opened = false;
+        }
+        if (!opened) {
             if (error != nullptr) *error = r->error;
+            if (why != nullptr && why_size > 0) std::snprintf(why, why_size, "%s", r->refusal.c_str());
             return nullptr;
         }
         r->error = 0;
@@ -73,6 +88,11 @@ Reader *tolvane_open(const char *path, int32_t sample_type, int32_t endian, int3
     } catch (const std::exception &) {
         return nullptr;
     }
+}
+
+Reader *tolvane_open(const char *path, int32_t sample_type, int32_t endian, int32_t *error) {
+    const TolvaneOpenOptions options{sample_type, endian, -1};
+    return tolvane_open_with(path, &options, error, nullptr, 0);
 }
 
 Reader *tolvane_create(const char *path, int32_t sample_type, int32_t endian) {
@@ -97,7 +117,7 @@ size_t tolvane_read(Reader *r, size_t count, cf32 *out, size_t capacity) {
 size_t tolvane_read_max_out(const Reader *r, size_t n) { return r ? n : 0; }
 
 void tolvane_reset(Reader *r) {
-    if (r == nullptr || !r->file) return;
+    if (r == nullptr || !r->file || r->pipe != nullptr) return;  // a pipe cannot be rewound
     r->error = 0;
     r->error_sample = 0;
     r->csv_rows_read = 0;
@@ -115,6 +135,8 @@ double tolvane_get_t0(const Reader *r) { return r ? r->t0 : 0; }
 int32_t tolvane_get_fs_source(const Reader *r) { return r ? r->fs_source : 0; }
 int32_t tolvane_get_fc_source(const Reader *r) { return r ? r->fc_source : 0; }
 int32_t tolvane_get_t0_source(const Reader *r) { return r ? r->t0_source : 0; }
+uint32_t tolvane_get_num_channels(const Reader *r) { return r ? r->channels : 0; }
+uint32_t tolvane_get_channel(const Reader *r) { return r ? r->channel : 0; }
 uint64_t tolvane_get_trailing_bytes(const Reader *r) { return r ? r->trailing_bytes : 0; }
 int32_t tolvane_get_error(const Reader *r) { return r ? r->error : 0; }
 uint64_t tolvane_get_error_sample(const Reader *r) { return r ? r->error_sample : 0; }

@@ -1,5 +1,6 @@
 // Wire samples to cf32 at unit scale. Float components are rounded to float; an integer
-// code becomes code x unit in double (unit = 1 / full scale), rounded once to float. The
+// code becomes code x unit in double (unit = 1 / full scale), rounded once to float; an
+// offset-binary code c of n bits becomes (c - h) / h in double, h = 2^(n-1) - 0.5. The
 // vector paths perform exactly these operations lane by lane, so the path changes the
 // speed, never the bits.
 #pragma once

@@ -14,7 +14,16 @@ QN_EXTERN_C_BEGIN
 /* Captures: file types, wire sample types, sample modes, byte orders, where fs, fc and t0
  * came from, and how the last follow-read ended. */
 enum { TOLVANE_FTYPE_RAW = 0, TOLVANE_FTYPE_CSV, TOLVANE_FTYPE_BLUE, TOLVANE_FTYPE_SIGMF };
-enum { TOLVANE_STYPE_CF32 = 0, TOLVANE_STYPE_CF64, TOLVANE_STYPE_CI32, TOLVANE_STYPE_CI16, TOLVANE_STYPE_CI8 };
+/* Sample types: complex, then real (read with imaginary part 0). cu8 and cu16 are offset
+ * binary, as RTL-SDR receivers write them: code c reads as (c - 2^(n-1) + 0.5) / (2^(n-1) - 0.5),
+ * so 0 and 2^n - 1 are -1 and +1 and no code is 0; writing rounds v (2^(n-1) - 0.5) + 2^(n-1) - 0.5
+ * to the nearest code (halves up) and clips to 0 .. 2^n - 1. */
+enum {
+    TOLVANE_STYPE_CF32 = 0, TOLVANE_STYPE_CF64, TOLVANE_STYPE_CI32, TOLVANE_STYPE_CI16, TOLVANE_STYPE_CI8,
+    TOLVANE_STYPE_CU8, TOLVANE_STYPE_CU16,
+    TOLVANE_STYPE_RF32, TOLVANE_STYPE_RF64, TOLVANE_STYPE_RI32, TOLVANE_STYPE_RI16, TOLVANE_STYPE_RI8,
+    TOLVANE_STYPE_RU8, TOLVANE_STYPE_RU16
+};
 enum { TOLVANE_MODE_COMPLEX = 0, TOLVANE_MODE_SCALAR };
 enum { TOLVANE_ENDIAN_LE = 0, TOLVANE_ENDIAN_BE };
 enum { TOLVANE_FS_NONE = 0, TOLVANE_FS_XDELTA, TOLVANE_FS_SIGMF };
@@ -27,7 +36,7 @@ enum { TOLVANE_END_NONE = 0, TOLVANE_END_EOF, TOLVANE_END_TIMEOUT, TOLVANE_END_I
 
 /* Value names of the enumerations above, indexed by value. */
 QN_API extern const char *const _enum_Reader_ftype[4];
-QN_API extern const char *const _enum_Reader_stype[5];
+QN_API extern const char *const _enum_Reader_stype[14];
 QN_API extern const char *const _enum_Reader_sample_mode[2];
 QN_API extern const char *const _enum_Reader_endian[2];
 QN_API extern const char *const _enum_Reader_fs_source[3];
@@ -62,6 +71,21 @@ QN_API Reader *tolvane_create(const char *path, int32_t sample_type, int32_t end
  * the errno of the failure to open or read a file that stopped it, or 0 when the capture
  * was refused for what it holds (or it opened). */
 QN_API Reader *tolvane_open(const char *path, int32_t sample_type, int32_t endian, int32_t *error);
+
+/* What tolvane_open_with is asked for. channel chooses one channel of a capture whose frames
+ * interleave several (a SigMF recording with core:num_channels above 1), -1 for none: such a
+ * capture is refused without one. */
+typedef struct TolvaneOpenOptions {
+    int32_t sample_type;
+    int32_t endian;
+    int64_t channel;
+} TolvaneOpenOptions;
+
+/* tolvane_open with options. On failure null, *error as for tolvane_open, and when why is
+ * not null one line saying why goes into it (cut to why_size bytes with its NUL; empty when
+ * there is no more to say than the errno or that the capture cannot be opened). */
+QN_API Reader *tolvane_open_with(const char *path, const TolvaneOpenOptions *options, int32_t *error, char *why,
+                                 size_t why_size);
 QN_API void tolvane_destroy(Reader *reader);
 
 /* Converts up to min(count, capacity) samples into out; 0 at the end of the capture, and
@@ -90,6 +114,9 @@ QN_API double tolvane_get_t0(const Reader *reader);
 QN_API int32_t tolvane_get_fs_source(const Reader *reader);
 QN_API int32_t tolvane_get_fc_source(const Reader *reader);
 QN_API int32_t tolvane_get_t0_source(const Reader *reader);
+/* Channels interleaved in the capture's frames (1 for most), and the one read. */
+QN_API uint32_t tolvane_get_num_channels(const Reader *reader);
+QN_API uint32_t tolvane_get_channel(const Reader *reader);
 /* Sample count: the samples present (for BLUE within the declared payload); a CSV capture
  * is counted on first use without moving the read position. */
 QN_API uint64_t tolvane_get_num_samples(Reader *reader);

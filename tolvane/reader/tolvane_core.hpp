@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture_format.hpp"
+#include "pipe_stream.hpp"
 #include "sample_convert.hpp"
 #include "tolvane_core.h"
 
@@ -123,12 +124,22 @@ struct Reader {
     int error = 0;
     uint64_t error_sample = 0;
     uint64_t csv_rows_read = 0;  // CSV: rows read since the last reset
+    tolvane::PipeStream *pipe = nullptr;  // the state of file when it is a pipe stream (owned by file)
+    // Interleaved channels: each frame holds one sample of every channel; `channel` is read.
+    uint32_t channels = 1;
+    uint32_t channel = 0;
+    int64_t wanted_channel = -1;  // the caller's choice at open, -1 for none
+    std::string refusal;          // why an open failed, when there is more to say than "no"
 
-    uint32_t stride() const { return tolvane::ELEM[sample_type] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }
+    // Bytes of one sample of one channel, and of one frame (a sample of every channel).
+    uint32_t sample_bytes() const { return tolvane::ELEM[sample_type] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }
+    uint32_t stride() const { return sample_bytes() * channels; }
+    // Wire bytes go through the conversion buffer, not the tail of the output.
+    bool reads_through_buffer() const { return stride() > sizeof(cf32) || channels > 1; }
     // Bytes of the payload consumed so far, or nothing when the position is unknown.
     std::optional<uint64_t> consumed_bytes() const;
     tolvane::WireLayout wire_layout() const {
-        return {sample_type, endian == TOLVANE_ENDIAN_BE, mode == TOLVANE_MODE_COMPLEX};
+        return {tolvane::component_type(sample_type), endian == TOLVANE_ENDIAN_BE, mode == TOLVANE_MODE_COMPLEX};
     }
     // Reads and converts up to n whole samples; a partial sample stays in the file.
     size_t read_block(size_t n, cf32 *out);
@@ -136,9 +147,10 @@ struct Reader {
     size_t read_wire(void *dst, size_t n);
     std::optional<size_t> read_shared(size_t n, cf32 *out);
     unsigned char *wire_slot(cf32 *out, size_t n, unsigned char *scratch) const;
-    void convert_wire(const unsigned char *wire, size_t n, cf32 *out) const;
+    void convert_wire(unsigned char *wire, size_t n, cf32 *out) const;
     size_t read_csv_rows(size_t n, cf32 *out);
-    double csv_scale() const;
+    // A CSV row as a sample: each number read by the component rule of the sample type.
+    cf32 csv_sample(double re, double im) const;
     // Keeps the read error code that stopped reading at sample `at`.
     void keep_error(int code, uint64_t at);
     // Keeps the errno of a failure to open or read a file while opening; false.

@@ -14,11 +14,13 @@ namespace {
 
 // The stype of a wire element type, for its full scale.
 template <typename Wire>
-constexpr int kWireType = std::is_same_v<Wire, float>     ? TOLVANE_STYPE_CF32
-                          : std::is_same_v<Wire, double>  ? TOLVANE_STYPE_CF64
-                          : std::is_same_v<Wire, int32_t> ? TOLVANE_STYPE_CI32
-                          : std::is_same_v<Wire, int16_t> ? TOLVANE_STYPE_CI16
-                                                          : TOLVANE_STYPE_CI8;
+constexpr int kWireType = std::is_same_v<Wire, float>      ? TOLVANE_STYPE_CF32
+                          : std::is_same_v<Wire, double>   ? TOLVANE_STYPE_CF64
+                          : std::is_same_v<Wire, int32_t>  ? TOLVANE_STYPE_CI32
+                          : std::is_same_v<Wire, int16_t>  ? TOLVANE_STYPE_CI16
+                          : std::is_same_v<Wire, uint8_t>  ? TOLVANE_STYPE_CU8
+                          : std::is_same_v<Wire, uint16_t> ? TOLVANE_STYPE_CU16
+                                                           : TOLVANE_STYPE_CI8;
 
 template <typename Wire>
 void scalar(const float *in, size_t n, Level &level, unsigned char *out) {
@@ -26,7 +28,9 @@ void scalar(const float *in, size_t n, Level &level, unsigned char *out) {
     for (size_t i = 0; i < n; ++i, out += sizeof(Wire)) {
         const float v = level.apply(in[i]);
         Wire w;
-        if constexpr (std::is_integral_v<Wire>) {
+        if constexpr (std::is_unsigned_v<Wire>) {
+            w = offset_code<Wire>(v, scale);
+        } else if constexpr (std::is_integral_v<Wire>) {
             w = integer_code<Wire>(v, scale);
         } else {
             w = static_cast<Wire>(v);
@@ -91,6 +95,8 @@ void convert_components(int stype, const float *in, size_t n, Level &level, unsi
         case TOLVANE_STYPE_CF64: return vector<double>(in, n, level, out);
         case TOLVANE_STYPE_CI32: return vector<int32_t>(in, n, level, out);
         case TOLVANE_STYPE_CI16: return vector<int16_t>(in, n, level, out);
+        case TOLVANE_STYPE_CU8: return scalar<uint8_t>(in, n, level, out);
+        case TOLVANE_STYPE_CU16: return scalar<uint16_t>(in, n, level, out);
         default: return vector<int8_t>(in, n, level, out);
     }
 }
@@ -101,6 +107,8 @@ void convert_components_scalar(int stype, const float *in, size_t n, Level &leve
         case TOLVANE_STYPE_CF64: return scalar<double>(in, n, level, out);
         case TOLVANE_STYPE_CI32: return scalar<int32_t>(in, n, level, out);
         case TOLVANE_STYPE_CI16: return scalar<int16_t>(in, n, level, out);
+        case TOLVANE_STYPE_CU8: return scalar<uint8_t>(in, n, level, out);
+        case TOLVANE_STYPE_CU16: return scalar<uint16_t>(in, n, level, out);
         default: return scalar<int8_t>(in, n, level, out);
     }
 }

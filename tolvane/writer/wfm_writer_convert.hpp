@@ -34,6 +34,17 @@ Int integer_code(float v, double scale) {
     return 0;
 }
 
+// Offset-binary code of n bits for v (h = 2^(n-1) - 0.5 is both scale and offset): v h + h
+// rounded to the nearest code, halves up, and clipped to 0 .. 2^n - 1; a NaN gives the code
+// of 0.
+template <typename Code>
+Code offset_code(float v, double half) {
+    const double top = 2.0 * half;
+    if (!(v == v)) v = 0.0f;
+    const double code = std::floor(static_cast<double>(v) * half + half + 0.5);
+    return static_cast<Code>(code < 0.0 ? 0.0 : code > top ? top : code);
+}
+
 // Converts n components (interleaved re, im) of sample type stype into out, in host
 // byte order, updating level.
 void convert_components(int stype, const float *in, size_t n, Level &level, unsigned char *out);

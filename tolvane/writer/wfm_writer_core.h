@@ -14,7 +14,8 @@ QN_EXTERN_C_BEGIN
 /* Null arguments follow the null rule of qn_api.h, except that closing a null writer gives
  * QN_OK and its peak in dBFS is minus infinity, as for a writer that stored only zeros. */
 
-/* file_type is one of TOLVANE_FTYPE_*, sample_type one of TOLVANE_STYPE_*. */
+/* file_type is one of TOLVANE_FTYPE_*, sample_type one of the complex TOLVANE_STYPE_* (cf32 ..
+ * cu16; BLUE has no cu8 or cu16). */
 typedef struct Writer Writer;
 
 /* Creates (truncating) the file at path and a writer on it. A SigMF path must end in

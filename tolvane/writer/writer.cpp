@@ -58,7 +58,7 @@ namespace tolvane::writer {
 
 Writer *open_writer(FILE *file, FILE *hcb_file, int32_t file_type, int32_t sample_type, int32_t big_endian,
                     uint64_t num_samples, double fs, double fc, double t0) {
-    if (!file || !valid_sample_type(sample_type) || !valid_file_type(file_type)) return nullptr;
+    if (!file || !writable_sample_type(sample_type, file_type) || !valid_file_type(file_type)) return nullptr;
     std::unique_ptr<Writer> w(new (std::nothrow) Writer);
     if (!w) return nullptr;
     w->file = file;
@@ -92,7 +92,7 @@ Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sample_ty
                           double t0) {
     if (!path || (file_type == TOLVANE_FTYPE_SIGMF && !is_sigmf_data_path(path))) return nullptr;
     // Checked before the file is created, so a refused call truncates nothing.
-    if (!valid_sample_type(sample_type) || !valid_file_type(file_type)) return nullptr;
+    if (!writable_sample_type(sample_type, file_type) || !valid_file_type(file_type)) return nullptr;
     FILE *file = std::fopen(path, "wb");
     if (!file) return nullptr;
     Writer *w = open_writer(file, nullptr, file_type, sample_type, big_endian, num_samples, fs, fc, t0);

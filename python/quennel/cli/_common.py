@@ -27,7 +27,8 @@ def add_capture_hints(parser) -> None:
     """--sample-type and --endian: what a headerless capture holds."""
     parser.add_argument("--sample-type", choices=SAMPLE_TYPES,
                         help="sample type of a headerless (raw or CSV) capture (default: the one a raw name "
-                             "implies, as SDR programs name files: .cs8 ci8, .cs16 ci16, .cf32 and .cfile cf32; "
+                             "implies, as SDR programs name files: .cs8 ci8, .cs16 ci16, .cu8 cu8 (RTL-SDR), .cf32 and .cfile "
+                             "cf32; "
                              "else cf32); integer types take 2^(n-1)-1 (32767 for ci16) as full scale, where the "
                              "SigMF reference library takes 2^(n-1)")
     parser.add_argument("--endian", choices=ENDIANS, default="le",

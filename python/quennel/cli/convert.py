@@ -8,8 +8,8 @@ import math
 import numpy as np
 
 from .._progress import Progress
-from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, Writer, capture_bytes, capture_companions, capture_keywords,
-                       detached_payload, input_capture, keyword_value, open_reader, output_capture,
+from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, WRITTEN_SAMPLE_TYPES, Writer, capture_bytes,
+                       capture_companions, capture_keywords, detached_payload, input_capture, keyword_value, open_reader, output_capture,
                        payload_shortfall, sigmf_meta_path, write_sigmf_meta, written_sample_type)
 from ..outputs import Outputs, check_space
 from ._common import add_raw_format, describe
@@ -32,7 +32,7 @@ def add_parser(subparsers) -> None:
     parser.add_argument("input", metavar="IN", help="capture to read")
     parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format")
     parser.add_argument("--format", choices=FORMATS, help="format of OUT")
-    parser.add_argument("--sample-type", choices=SAMPLE_TYPES,
+    parser.add_argument("--sample-type", choices=WRITTEN_SAMPLE_TYPES,
                         help="sample type of OUT (default: the one a raw name implies, as for --in-sample-type; "
                              "else that of IN)")
     parser.add_argument("--endian", choices=ENDIANS, default="le", help="byte order of OUT (default le)")

@@ -13,8 +13,8 @@ from gnuradio import gr
 
 import tolvane
 
-from ..capture import (ENDIANS, SAMPLE_TYPES, Writer, capture_data_path, output_capture, sigmf_meta_path,
-                       write_sigmf_meta)
+from ..capture import (ENDIANS, SAMPLE_TYPES, WRITTEN_SAMPLE_TYPES, Writer, capture_data_path, output_capture,
+                       sigmf_meta_path, write_sigmf_meta)
 from ..errors import QuennelError, UsageError
 from ._streams import SceneStream
 
@@ -208,7 +208,7 @@ class capture_sink(gr.sync_block):
 
     def __init__(self, path, sample_type="cf32", samp_rate=0.0, center_freq=0.0, format=None,  # noqa: A002
                  endian="le", start_time=0.0):
-        _check_choice("sample_type", sample_type, SAMPLE_TYPES)
+        _check_choice("sample_type", sample_type, WRITTEN_SAMPLE_TYPES)
         _check_choice("endian", endian, ENDIANS)
         path, fmt = output_capture(str(path), format)
         self._writer = Writer(path, fmt, sample_type, endian, fs=float(samp_rate), fc=float(center_freq),

@@ -48,6 +48,8 @@ inline void put_component(Bytes &b, int stype, double v, bool big) {
         case 1: return put<double>(b, v, big);
         case 2: return put<int32_t>(b, static_cast<int32_t>(v), big);
         case 3: return put<int16_t>(b, static_cast<int16_t>(v), big);
+        case 5: return put<uint8_t>(b, static_cast<uint8_t>(v), big);
+        case 6: return put<uint16_t>(b, static_cast<uint16_t>(v), big);
         default: return put<int8_t>(b, static_cast<int8_t>(v), big);
     }
 }

@@ -34,6 +34,9 @@ std::vector<NullCall> reader_calls() {
     return {
         RETURNS_ZERO(tolvane_create, nullptr, TOLVANE_STYPE_CF32, TOLVANE_ENDIAN_LE),
         RETURNS_ZERO(tolvane_open, nullptr, TOLVANE_STYPE_CF32, TOLVANE_ENDIAN_LE, nullptr),
+        RETURNS_ZERO(tolvane_open_with, nullptr, nullptr, nullptr, nullptr, 0),
+        RETURNS_ZERO(tolvane_get_num_channels, nullptr),
+        RETURNS_ZERO(tolvane_get_channel, nullptr),
         DOES_NOTHING(tolvane_destroy, nullptr),
         RETURNS_ZERO(tolvane_find_header_field, nullptr, "FREQ"),
         RETURNS_ZERO(tolvane_find_keyword, nullptr, "FREQ"),

@@ -1,5 +1,7 @@
 // Reading BLUE captures: the header control block, its keywords and extended header, and
 // the payload attached after the header or detached in a ".det" file beside it.
+#include <cerrno>
+
 #include "container_readers.hpp"
 #include "tolvane_core.hpp"
 
@@ -35,17 +37,18 @@ bool load_hcb_metadata(Reader &r, const unsigned char *hcb, const HcbSummary &s,
 // Samples never run into an extended header placed after them in the same file.
 void set_blue_limit(Reader &r, const HcbSummary &s, bool ext_in_payload_file) {
     uint64_t limit = s.declared_bytes;
-    if (limit == 0) {
-        const auto length = file_length(r.file.get());
-        limit = length && *length > r.payload_start ? *length - r.payload_start : 0;
+    const auto length = file_length(r.file.get());
+    if (limit == 0 && !length) {
+        r.readable_bytes = UINT64_MAX;  // a stream: its samples end where the writer stops
+        return;
     }
+    if (limit == 0) limit = *length > r.payload_start ? *length - r.payload_start : 0;
     if (ext_in_payload_file && s.ext_offset != 0 && s.ext_offset >= r.payload_start) {
         r.payload_cap = s.ext_offset - r.payload_start;
     }
     limit = std::min(limit, r.payload_cap);
     r.readable_bytes = limit;
     // A writer killed before it wrote all it declared leaves fewer: the count is what is there.
-    const auto length = file_length(r.file.get());
     const uint64_t present = length && *length > r.payload_start ? *length - r.payload_start : 0;
     r.num_samples = (length ? std::min(limit, present) : limit) / s.stride();
     r.declared_samples = s.declared_bytes / s.stride();
@@ -81,7 +84,14 @@ bool open_detached_blue(Reader &r, const std::string &path) {
 // An attached capture, or the header of a detached one opened by its header file.
 bool open_blue(Reader &r, const std::string &path, FilePtr file, const unsigned char *hcb) {
     const auto s = parse_blue_hcb(hcb);
-    if (!s || !load_hcb_metadata(r, hcb, *s, file.get())) return false;
+    if (!s) return false;
+    // A stream cannot go back for an extended header or on to a payload elsewhere.
+    if (!file_length(file.get()) && (s->detached != 0 || s->ext_offset != 0)) {
+        r.refusal = "cannot read this capture from a pipe: it needs seeking (a detached BLUE payload or an extended "
+                    "header)";
+        return r.failed_io(ESPIPE);
+    }
+    if (!load_hcb_metadata(r, hcb, *s, file.get())) return false;
     if (s->detached != 0) {
         r.file = r.open_for_reading(base_of(path) + ".det");
         if (!r.file) return false;
@@ -92,7 +102,8 @@ bool open_blue(Reader &r, const std::string &path, FilePtr file, const unsigned 
     r.file = std::move(file);
     // Without a usable data_start, or when the seek fails, the payload starts where the
     // header control block ends.
-    if (s->data_start) fseeko(r.file.get(), static_cast<off_t>(*s->data_start), SEEK_SET);
+    if (!s->data_start || fseeko(r.file.get(), static_cast<off_t>(*s->data_start), SEEK_SET) != 0)
+        fseeko(r.file.get(), static_cast<off_t>(blue::kHcbSize), SEEK_SET);
     const off_t at = ftello(r.file.get());
     r.payload_start = at < 0 ? 0 : static_cast<uint64_t>(at);
     set_blue_limit(r, *s, true);

@@ -140,7 +140,7 @@ extern "C" {
 
 Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type, int32_t big_endian,
                                    uint64_t num_samples, double fs, double fc, double atten_db, double t0) {
-    if (!header_path || !valid_sample_type(sample_type)) return nullptr;
+    if (!header_path || !writable_sample_type(sample_type, TOLVANE_FTYPE_BLUE)) return nullptr;
     std::string payload_path;
     try {
         payload_path = base_of(header_path) + ".det";

@@ -17,7 +17,7 @@ using Hcb = std::array<unsigned char, kHcbSize>;
 // The whole block, or nothing when an argument cannot be represented faithfully.
 std::optional<Hcb> make_hcb(int32_t stype, bool big, uint64_t num_samples, int detached, double fs, double fc,
                             double data_start, double t0) {
-    if (!valid_sample_type(stype)) return std::nullopt;
+    if (!writable_sample_type(stype, TOLVANE_FTYPE_BLUE)) return std::nullopt;
     // A reader refuses a data_start that is not a finite offset, so never write one.
     if (!std::isfinite(data_start) || data_start < 0.0) return std::nullopt;
     const auto data_bytes = qn::checked_mul<uint64_t>(num_samples, complex_stride(stype));

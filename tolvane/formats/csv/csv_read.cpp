@@ -27,7 +27,6 @@ std::optional<std::pair<double, double>> parse_csv_row(const char *line) {
 }
 
 void open_csv(Reader &r, FilePtr file) {
-    std::rewind(file.get());
     r.file = std::move(file);
     r.file_type = TOLVANE_FTYPE_CSV;
 }
@@ -50,12 +49,20 @@ uint64_t count_csv_rows(Reader &r) {
 
 using namespace tolvane;
 
-double Reader::csv_scale() const {
-    return sample_type >= TOLVANE_STYPE_CI32 ? 1.0 / SCALE[sample_type] : 1.0;
+// Float types take the numbers as they are, signed integer types as codes at their full
+// scale, offset-binary types as codes about their half range. A real type reads both numbers
+// the same way: a CSV row always has two.
+cf32 Reader::csv_sample(double re, double im) const {
+    const int type = component_type(sample_type);
+    if (is_float_type(type)) return {static_cast<float>(re), static_cast<float>(im)};
+    const double scale = SCALE[type];
+    if (is_offset_binary(type))
+        return {static_cast<float>((re - scale) / scale), static_cast<float>((im - scale) / scale)};
+    const double unit = 1.0 / scale;
+    return {static_cast<float>(re * unit), static_cast<float>(im * unit)};
 }
 
 size_t Reader::read_csv_rows(size_t n, cf32 *out) {
-    const double s = csv_scale();
     FILE *f = file.get();
     size_t i = 0;
     for (double a, b; i < n; ++i) {
@@ -68,7 +75,7 @@ size_t Reader::read_csv_rows(size_t n, cf32 *out) {
             if (row_start >= 0) fseeko(f, row_start, SEEK_SET);
             break;
         }
-        out[i] = {static_cast<float>(a * s), static_cast<float>(b * s)};
+        out[i] = csv_sample(a, b);
     }
     csv_rows_read += i;
     return i;

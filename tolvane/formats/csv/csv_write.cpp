@@ -16,6 +16,9 @@ uint64_t write_csv(Writer &w, const cf32 *samples, uint64_t count, Level &level)
             printed = std::fprintf(w.file, "%0.9f,%0.9f\n", re, im);
         } else if (w.sample_type == TOLVANE_STYPE_CF64) {
             printed = std::fprintf(w.file, "%0.17g,%0.17g\n", static_cast<double>(re), static_cast<double>(im));
+        } else if (is_offset_binary(w.sample_type)) {
+            const double half = SCALE[w.sample_type];
+            printed = std::fprintf(w.file, "%ld,%ld\n", offset_code<long>(re, half), offset_code<long>(im, half));
         } else {
             const double scale = SCALE[w.sample_type];
             printed = std::fprintf(w.file, "%ld,%ld\n", integer_code<long>(re, scale), integer_code<long>(im, scale));

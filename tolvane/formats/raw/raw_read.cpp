@@ -5,7 +5,6 @@
 namespace tolvane {
 
 void open_raw(Reader &r, FilePtr file) {
-    std::rewind(file.get());
     r.file = std::move(file);
     r.file_type = TOLVANE_FTYPE_RAW;
     r.num_samples = samples_in_file(r);

@@ -2,14 +2,18 @@
 // document, the samples of the ".sigmf-data" file beside it.
 #include <cjson/cJSON.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "container_readers.hpp"
 #include "tolvane_core.hpp"
 
 namespace tolvane {
 namespace {
+
+constexpr uint32_t kMaxChannels = 65536;
 
 struct JsonDeleter {
     void operator()(cJSON *j) const { cJSON_Delete(j); }
@@ -21,6 +25,26 @@ std::optional<std::pair<int, bool>> sigmf_datatype(const char *t) {
         if (std::strncmp(t, STYPE_NAME[stype], n) == 0) return std::pair{stype, std::strstr(t + n, "be") != nullptr};
     }
     return std::nullopt;
+}
+
+// Interleaved channels: the count the document declares and the one the caller chose. A
+// recording of several channels is read only as one chosen channel.
+bool choose_channel(Reader &r, const cJSON *global) {
+    const cJSON *declared = cJSON_GetObjectItemCaseSensitive(global, "core:num_channels");
+    if (declared == nullptr) return true;
+    const double n = cJSON_IsNumber(declared) ? declared->valuedouble : 0.0;
+    if (!(n >= 1.0 && n <= kMaxChannels && n == std::floor(n))) {
+        r.refusal = "core:num_channels must be a whole number from 1 to " + std::to_string(kMaxChannels);
+        return false;
+    }
+    r.channels = static_cast<uint32_t>(n);
+    if (r.channels > 1 && r.wanted_channel < 0) {
+        r.refusal = "this SigMF recording interleaves " + std::to_string(r.channels) +
+                    " channels: choose one with channel=K (0 to " + std::to_string(r.channels - 1) + ")";
+        return false;
+    }
+    r.channel = r.wanted_channel > 0 ? static_cast<uint32_t>(std::min<int64_t>(r.wanted_channel, kMaxChannels)) : 0;
+    return true;
 }
 
 }  // namespace
@@ -39,8 +63,9 @@ bool open_sigmf(Reader &r, const std::string &path) {
     const auto type = sigmf_datatype(datatype->valuestring);
     if (!type) return false;
     r.file_type = TOLVANE_FTYPE_SIGMF;
-    r.mode = TOLVANE_MODE_COMPLEX;
     std::tie(r.sample_type, r.endian) = std::pair{type->first, type->second ? 1 : 0};
+    r.mode = is_real_type(r.sample_type) ? TOLVANE_MODE_SCALAR : TOLVANE_MODE_COMPLEX;
+    if (!choose_channel(r, global)) return false;
 
     const cJSON *rate = cJSON_GetObjectItemCaseSensitive(global, "core:sample_rate");
     if (cJSON_IsNumber(rate) && std::isfinite(rate->valuedouble)) r.fs = rate->valuedouble;

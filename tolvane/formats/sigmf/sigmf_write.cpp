@@ -197,7 +197,9 @@ char *build_meta_json(int32_t sample_type, bool big_endian, const SegmentSpec *s
     const bool scene = segments && count > 0;
 
     char datatype[16] = "ci8";
-    if (sample_type != TOLVANE_STYPE_CI8 && valid_sample_type(sample_type))
+    if (valid_sample_type(sample_type) && ELEM[sample_type] == 1)  // one byte has no byte order
+        std::snprintf(datatype, sizeof datatype, "%s", STYPE_NAME[sample_type]);
+    else if (valid_sample_type(sample_type))
         std::snprintf(datatype, sizeof datatype, "%s_%s", STYPE_NAME[sample_type], big_endian ? "be" : "le");
     cJSON_AddStringToObject(global, "core:datatype", datatype);
     if (fs == 0.0 && scene) fs = scene_sample_rate(segments, count);

@@ -359,7 +359,7 @@ TEST_F(ReaderTest, DamagedHeadersAreRefused) {
     EXPECT_FALSE(open(path("missing.blue")));
     EXPECT_FALSE(open(dir_));
     EXPECT_FALSE(tolvane_create(nullptr, 0, 0));
-    EXPECT_FALSE(open(write_file("d.bin", {1, 2, 3}), 5));
+    EXPECT_FALSE(open(write_file("d.bin", {1, 2, 3}), 14));
     EXPECT_TRUE(open(write_file("e.blue", good)));
 }
 
@@ -561,6 +561,60 @@ TEST_F(ReaderTest, CutBlueCapturesCountWhatIsPresent) {
     }
 }
 
+// Interleaved channels: each chosen channel reads its own samples, whole frames only, and the
+// choices that cannot be read are refused saying why.
+TEST_F(ReaderTest, SigmfChannelsAreReadOneAtATime) {
+    write_text("ch.sigmf-meta", R"({"global":{"core:datatype":"ci8","core:num_channels":3}})");
+    Bytes frames;
+    for (int k = 0; k < 4; ++k)
+        for (int c = 0; c < 3; ++c) frames.insert(frames.end(), {static_cast<unsigned char>(10 * c + k), 127});
+    frames.push_back(1);  // a partial frame
+    const std::string data = write_file("ch.sigmf-data", frames);
+    for (int64_t channel = 0; channel < 3; ++channel) {
+        SCOPED_TRACE(channel);
+        const TolvaneOpenOptions options{0, 0, channel};
+        ReaderPtr r(tolvane_open_with(data.c_str(), &options, nullptr, nullptr, 0));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(tolvane_get_num_channels(r.get()), 3u);
+        EXPECT_EQ(tolvane_get_channel(r.get()), static_cast<uint32_t>(channel));
+        EXPECT_EQ(tolvane_get_num_samples(r.get()), 4u);
+        EXPECT_EQ(tolvane_get_trailing_bytes(r.get()), 1u);
+        const auto got = read_all(r.get());
+        ASSERT_EQ(got.size(), 4u);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(got[k].re, static_cast<float>((10 * channel + k) * (1.0 / 127)));
+            EXPECT_EQ(got[k].im, 1.0f);
+        }
+    }
+    struct Refusal {
+        const char *meta;
+        int64_t channel;
+        const char *why;
+    };
+    const Refusal refusals[] = {
+        {R"({"global":{"core:datatype":"ci8","core:num_channels":3}})", -1,
+         "this SigMF recording interleaves 3 channels: choose one with channel=K (0 to 2)"},
+        {R"({"global":{"core:datatype":"ci8","core:num_channels":3}})", 3,
+         "channel 3 is beyond the 3 channels of this capture (0 to 2)"},
+        {R"({"global":{"core:datatype":"ci8"}})", 1, "channel 1 is beyond the 1 channel of this capture (0 to 0)"},
+        {R"({"global":{"core:datatype":"ci8","core:num_channels":0}})", -1,
+         "core:num_channels must be a whole number from 1 to 65536"},
+        {R"({"global":{"core:datatype":"ci8","core:num_channels":2.5}})", 0,
+         "core:num_channels must be a whole number from 1 to 65536"},
+    };
+    for (const Refusal &c : refusals) {
+        SCOPED_TRACE(c.meta);
+        write_text("ch.sigmf-meta", c.meta);
+        const TolvaneOpenOptions options{0, 0, c.channel};
+        char why[128] = "stale";
+        EXPECT_FALSE(ReaderPtr(tolvane_open_with(data.c_str(), &options, nullptr, why, sizeof why)));
+        EXPECT_STREQ(why, c.why);
+        char cut[8];
+        EXPECT_FALSE(ReaderPtr(tolvane_open_with(data.c_str(), &options, nullptr, cut, sizeof cut)));
+        EXPECT_EQ(std::string(cut), std::string(c.why).substr(0, 7));
+    }
+}
+
 TEST_F(ReaderTest, SigmfDatatypeRateAndFrequency) {
     struct Case {
         const char *meta;
@@ -568,6 +622,7 @@ TEST_F(ReaderTest, SigmfDatatypeRateAndFrequency) {
         int32_t stype, endian;
         double fs, fc;
         int32_t fc_source;
+        uint64_t stride = 0;
     };
     const Case cases[] = {
         {R"({"global":{"core:datatype":"cf32_be","core:sample_rate":48000},"captures":[{"core:frequency":0}]})",
@@ -575,8 +630,11 @@ TEST_F(ReaderTest, SigmfDatatypeRateAndFrequency) {
         {R"({"global":{"core:datatype":"ci8"},"captures":[{"core:frequency":1.5e9}]})", true, 4, 0, 0, 1.5e9,
          TOLVANE_FC_SIGMF},
         {R"({"global":{"core:datatype":"ci16_le"},"captures":[]})", true, 3, 0, 0, 0, TOLVANE_FC_NONE},
-        {R"({"global":{"core:datatype":"rf32_le"}})", false, 0, 0, 0, 0, 0},
-        {R"({"global":{"core:datatype":"cu8"}})", false, 0, 0, 0, 0, 0},
+        {R"({"global":{"core:datatype":"rf32_le"}})", true, TOLVANE_STYPE_RF32, 0, 0, 0, 0, 4},
+        {R"({"global":{"core:datatype":"ru16_be"}})", true, TOLVANE_STYPE_RU16, 1, 0, 0, 0, 2},
+        {R"({"global":{"core:datatype":"cu8"}})", true, TOLVANE_STYPE_CU8, 0, 0, 0, 0, 2},
+        {R"({"global":{"core:datatype":"cu16_le"}})", true, TOLVANE_STYPE_CU16, 0, 0, 0, 0, 4},
+        {R"({"global":{"core:datatype":"cf16_le"}})", false, 0, 0, 0, 0, 0},
         {R"({"global":{}})", false, 0, 0, 0, 0, 0},
         {R"({"global":{"core:datatype":"cf32_le")", false, 0, 0, 0, 0, 0},
         {"not json at all", false, 0, 0, 0, 0, 0},
@@ -595,7 +653,8 @@ TEST_F(ReaderTest, SigmfDatatypeRateAndFrequency) {
         EXPECT_EQ(tolvane_get_fs_source(r.get()), c.fs != 0 ? TOLVANE_FS_SIGMF : TOLVANE_FS_NONE);
         EXPECT_EQ(tolvane_get_fc(r.get()), c.fc);
         EXPECT_EQ(tolvane_get_fc_source(r.get()), c.fc_source);
-        const uint64_t stride = c.stype == 4 ? 2 : c.stype == 3 ? 4 : 8;
+        const uint64_t stride = c.stride != 0 ? c.stride : c.stype == 4 ? 2 : c.stype == 3 ? 4 : 8;
+        EXPECT_EQ(tolvane_get_mode(r.get()), c.stype >= TOLVANE_STYPE_RF32 ? TOLVANE_MODE_SCALAR : TOLVANE_MODE_COMPLEX);
         EXPECT_EQ(tolvane_get_num_samples(r.get()), 17 / stride);
         EXPECT_EQ(tolvane_get_trailing_bytes(r.get()), 17 % stride);
     }

@@ -24,6 +24,9 @@ Bytes all_codes(int stype, bool big) {
         put<int32_t>(b, std::numeric_limits<int32_t>::max(), big);
         put<int32_t>(b, std::numeric_limits<int32_t>::min(), big);
         for (int i = 0; i < 65534; ++i) put<int32_t>(b, static_cast<int32_t>(x = x * 1664525u + 1013904223u), big);
+    } else if (stype == TOLVANE_STYPE_CU8 || stype == TOLVANE_STYPE_CU16) {
+        const int codes = stype == TOLVANE_STYPE_CU16 ? 65536 : 256;
+        for (int code = 0; code < codes; ++code) put_component(b, stype, code, big);
     } else {
         const int bits = stype == TOLVANE_STYPE_CI16 ? 16 : 8;
         for (int code = -(1 << (bits - 1)); code < (1 << (bits - 1)); ++code) put_component(b, stype, code, big);
@@ -70,8 +73,35 @@ TEST(SampleConvert, ScalarPathIsTheCodeTimesTheUnitRoundedOnce) {
     }
 }
 
+// Offset binary, as RTL-SDR receivers write it: the ends are -1 and +1 and the two middle
+// codes lie half a code either side of 0, for every code (c - h) / h rounded once.
+TEST(SampleConvert, OffsetBinaryCodesAreCenteredHalfACodeOffZero) {
+    struct Case {
+        int stype;
+        double half;
+        std::vector<std::pair<int, float>> exact;
+    };
+    const Case cases[] = {
+        {TOLVANE_STYPE_CU8, 127.5, {{0, -1.0f}, {255, 1.0f}, {127, -1.0f / 255}, {128, 1.0f / 255}}},
+        {TOLVANE_STYPE_CU16, 32767.5, {{0, -1.0f}, {65535, 1.0f}, {32767, -1.0f / 65535}, {32768, 1.0f / 65535}}},
+    };
+    for (const Case &c : cases) {
+        for (bool big : {false, true}) {
+            SCOPED_TRACE(c.stype + 10 * big);
+            const Bytes bytes = all_codes(c.stype, big);
+            const size_t codes = bytes.size() / ELEM[c.stype];
+            const auto got = convert({c.stype, big, false}, bytes, codes, ConvertPath::scalar);
+            for (size_t code = 0; code < codes; ++code) {
+                ASSERT_EQ(got[code].re, static_cast<float>((static_cast<double>(code) - c.half) / c.half)) << code;
+                ASSERT_EQ(got[code].im, 0.0f);
+            }
+            for (const auto &[code, value] : c.exact) EXPECT_FLOAT_EQ(got[static_cast<size_t>(code)].re, value);
+        }
+    }
+}
+
 TEST(SampleConvert, EveryPathGivesTheScalarBitsSeparateAndInPlace) {
-    for (int stype = 0; stype < kSampleTypeCount; ++stype) {
+    for (int stype = 0; stype < kComplexTypeCount; ++stype) {
         for (bool big : {false, true}) {
             for (bool complex : {true, false}) {
                 const WireLayout wire{stype, big, complex};

@@ -179,7 +179,8 @@ TEST_F(WriterFiles, SidecarNamesAndNoTemporaryLeftBehind) {
 
 TEST_F(WriterFiles, RefusedCreationsLeaveNoFile) {
     EXPECT_EQ(wfm_writer_create(path("a.sigmf").c_str(), kSigmf, kCf32, 0, 0, 0, 0, 0, 0, 0), nullptr);
-    EXPECT_EQ(wfm_writer_create(path("b.iq").c_str(), kRaw, 5, 0, 0, 0, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(wfm_writer_create(path("b.iq").c_str(), kRaw, TOLVANE_STYPE_RF32, 0, 0, 0, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(wfm_writer_create(path("b.blue").c_str(), kBlue, TOLVANE_STYPE_CU8, 0, 0, 0, 0, 0, 0, 0), nullptr);
     EXPECT_EQ(wfm_writer_create(path("c.iq").c_str(), 4, kCf32, 0, 0, 0, 0, 0, 0, 0), nullptr);
     EXPECT_EQ(wfm_writer_create(nullptr, kRaw, kCf32, 0, 0, 0, 0, 0, 0, 0), nullptr);
     EXPECT_EQ(wfm_writer_create(path("no/such/dir.iq").c_str(), kRaw, kCf32, 0, 0, 0, 0, 0, 0, 0), nullptr);
@@ -461,6 +462,35 @@ TEST(WriterKernels, VectorMatchesScalar) {
                 EXPECT_EQ(a.clipped, b.clipped);
             }
         }
+    }
+}
+
+// Offset binary: v h + h rounded to the nearest code (halves up), clipped at both ends, and
+// every code read back by (c - h) / h writes the same code again.
+TEST(WriterKernels, OffsetBinaryCodesRoundAndClip) {
+    using tolvane::writer::offset_code;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        float v;
+        unsigned cu8, cu16;
+    };
+    const Case cases[] = {
+        {0.0f, 128, 32768},   {-0.0f, 128, 32768},       {1.0f, 255, 65535},       {-1.0f, 0, 0},
+        {2.0f, 255, 65535},   {-1e30f, 0, 0},            {nan, 128, 32768},        {0.5f, 191, 49151},
+        {-0.5f, 64, 16384},   {1.0f / 255, 128, 32896},  {-1.0f / 255, 127, 32639}, {0.25f / 127.5f, 128, 32832},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(offset_code<uint8_t>(c.v, 127.5), c.cu8) << c.v;
+        EXPECT_EQ(offset_code<uint16_t>(c.v, 32767.5), c.cu16) << c.v;
+    }
+    for (unsigned code = 0; code < 65536; ++code) {
+        const auto back = [code](double half) {
+            return static_cast<float>((static_cast<double>(code) - half) / half);
+        };
+        if (code < 256) {
+            ASSERT_EQ(offset_code<uint8_t>(back(127.5), 127.5), code);
+        }
+        ASSERT_EQ(offset_code<uint16_t>(back(32767.5), 32767.5), code);
     }
 }
 
