@@ -161,3 +161,16 @@ def test_channel_choices_that_cannot_be_read_are_refused(tmp_path, name, kwargs,
     with pytest.raises(error) as refused:
         tolvane.Reader(tmp_path / ("two.sigmf-data" if name == "two" else "one.iq"), **kwargs)
     assert message is None or str(refused.value) == message
+
+
+def test_sigmf_python_takes_the_centre_frequency_of_a_quennel_blue_capture(tmp_path):
+    from sigmf.convert.blue import blue_to_sigmf
+
+    path = tmp_path / "tuned.blue"
+    writer = Writer(str(path), "blue", sample_type="ci16", fs=1e6, fc=433.92e6)
+    writer.write(np.full(64, 0.5 - 0.25j, np.complex64))
+    writer.close()
+    recording = blue_to_sigmf(path)
+    assert recording.get_captures()[0][sigmf.FREQUENCY_KEY] == 433.92e6
+    with tolvane.Reader(path) as reader:
+        assert (reader.keywords["FREQ"], reader.keywords["RF_FREQ"], reader.fc_source) == (433.92e6, 433.92e6, "FREQ")

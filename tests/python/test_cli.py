@@ -250,7 +250,8 @@ def test_convert_carries_metadata_and_keywords(tmp_path):
     samples, reader = read_all(tmp_path / "k.sigmf-data")
     assert np.array_equal(samples, original) and (reader.fs, reader.fc) == (2e6, 100e6)
     glob = json.loads((tmp_path / "k.sigmf-meta").read_text())["global"]
-    assert glob["quennel:keywords"] == {"FREQ": 100e6, "OPERATOR": "quennel", "GAINS": [1.5, -2.0], "CHANNEL": 7}
+    assert glob["quennel:keywords"] == {"FREQ": 100e6, "RF_FREQ": 100e6, "OPERATOR": "quennel",
+                                        "GAINS": [1.5, -2.0], "CHANNEL": 7}
     assert {"name": "quennel", "version": "1.0.0", "optional": True} in glob["core:extensions"]
     assert_valid_sigmf(tmp_path / "k.sigmf-meta")
 
@@ -260,7 +261,8 @@ def test_convert_carries_metadata_and_keywords(tmp_path):
     quennel("convert", tmp_path / "k.blue", tmp_path / "copy.blue", check_status=0)
     samples, reader = read_all(tmp_path / "copy.blue")
     assert np.array_equal(samples, original) and reader.sample_type == "ci16" and reader.t0 == 1700000000.5
-    assert reader.keywords == {"FREQ": 100e6, "OPERATOR": "quennel", "GAINS": [1.5, -2.0], "CHANNEL": 7}
+    assert reader.keywords == {"FREQ": 100e6, "RF_FREQ": 100e6, "OPERATOR": "quennel", "GAINS": [1.5, -2.0],
+                               "CHANNEL": 7}
 
 
 def test_convert_between_sigmf_captures_keeps_annotations_and_start_time(tmp_path):

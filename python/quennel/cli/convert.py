@@ -156,7 +156,7 @@ def _sigmf_start_time(document: dict) -> float:
 
 def _add_blue_keywords(writer: Writer, keywords, carried_fc: bool) -> None:
     for tag, letter, data, count in keywords:
-        if tag == "FREQ" and carried_fc:
+        if tag in ("FREQ", "RF_FREQ") and carried_fc:
             continue  # the writer declares the centre frequency itself
         if not writer.add_keyword(tag, letter, data, count):
             log.warning("the keyword %r cannot be carried into BLUE; left out", tag)

@@ -111,7 +111,9 @@ bool start_blue(Writer &w, bool detached) {
         return false;
     if (std::fflush(w.hcb_file) != 0) return false;  // a follower sees the header at once
     if (w.fc != 0.0) {
+        // FREQ as X-Midas reads it, RF_FREQ as the SigMF converters do.
         if (append_ext_keyword(w, "FREQ", 'D', &w.fc, 1) != QN_OK) return false;
+        if (append_ext_keyword(w, "RF_FREQ", 'D', &w.fc, 1) != QN_OK) return false;
         const int len = std::snprintf(w.hcb_keywords, sizeof w.hcb_keywords, "FREQ=%.17g", w.fc);
         w.hcb_used = static_cast<size_t>(len) + 1;
     }
