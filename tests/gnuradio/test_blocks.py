@@ -300,3 +300,17 @@ def test_the_example_flowgraph_writes_an_annotated_sigmf_capture(tmp_path):
     assert [(a["core:sample_start"], a["core:label"]) for a in annotations] == [
         (0, "tone"), (20000, "bpsk"), (20000, "tone"), (70000, "bpsk"), (70000, "tone")]
     assert annotations[0]["sondrel:snr"] == 6 and annotations[0]["core:freq_lower_edge"] == 433.92e6 + 1e5
+
+
+def test_capture_source_tags_each_retune_of_a_sigmf_recording(tmp_path):
+    base = tmp_path / "retuned"
+    np.zeros(50000, np.complex64).tofile(f"{base}.sigmf-data")
+    meta = {"global": {"core:datatype": "cf32_le", "core:sample_rate": 1e6, "core:version": "1.0.0"},
+            "captures": [{"core:sample_start": 0, "core:frequency": 1e9},
+                         {"core:sample_start": 40000, "core:frequency": 1.2e9}], "annotations": []}
+    with open(f"{base}.sigmf-meta", "w") as file:
+        json.dump(meta, file)
+    sink = run(capture_source(f"{base}.sigmf-data"), blocks.vector_sink_c())
+    tuned = [(tag.offset, pmt.to_double(tag.value)) for tag in sink.tags()
+             if pmt.symbol_to_string(tag.key) == "rx_freq"]
+    assert tuned == [(0, 1e9), (40000, 1.2e9)]

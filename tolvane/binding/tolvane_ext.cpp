@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -511,6 +512,40 @@ PyObject *Reader_getprop_keywords(ReaderObject *self, void *) {
     return entries_dict(self, access);
 }
 
+// A number, or None for the value that stands for "not given".
+PyObject *float_or_none(double v) { return std::isnan(v) ? Py_NewRef(Py_None) : PyFloat_FromDouble(v); }
+
+PyObject *segment_dict(const CaptureSegment &c) {
+    PyObject *datetime = c.datetime ? PyUnicode_DecodeUTF8(c.datetime, static_cast<Py_ssize_t>(std::strlen(c.datetime)),
+                                                           "surrogateescape")
+                                    : Py_NewRef(Py_None);
+    PyObject *index = c.global_index >= 0 ? PyLong_FromLongLong(c.global_index) : Py_NewRef(Py_None);
+    PyObject *dict = datetime && index ? Py_BuildValue("{s:K,s:N,s:O,s:O}", "sample_start",
+                                                       static_cast<unsigned long long>(c.sample_start), "frequency",
+                                                       float_or_none(c.frequency), "datetime", datetime,
+                                                       "global_index", index)
+                                       : nullptr;
+    Py_XDECREF(datetime);
+    Py_XDECREF(index);
+    return dict;
+}
+
+PyObject *Reader_getprop_captures(ReaderObject *self, void *) {
+    Reader *reader = live_reader(self);
+    if (!reader) return nullptr;
+    const size_t n = tolvane_num_captures(reader);
+    PyObject *list = PyList_New(static_cast<Py_ssize_t>(n));
+    for (size_t i = 0; list && i < n; ++i) {
+        PyObject *item = segment_dict(*tolvane_capture(reader, i));
+        if (!item) {
+            Py_CLEAR(list);
+            break;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
 PyObject *Reader_getprop_header(ReaderObject *self, void *) {
     static constexpr EntryAccess access{"header", "tolvane_header_tag", tolvane_num_header_fields,
                                         tolvane_header_tag, tolvane_header_field};
@@ -626,6 +661,10 @@ PyGetSetDef reader_getset[] = {
      "The keyword area and extended header as {tag: value} in file order: str for \"A\", a number\n"
      "for a single element, a list for several. For a detached capture they come from the header file.",
      nullptr},
+    {"captures", GETTER(Reader_getprop_captures), nullptr,
+     "The capture's segments as dicts: sample_start, frequency (Hz), datetime (the text the capture\n"
+     "gives) and global_index, None where a segment gives none. A SigMF recording has one per\n"
+     "captures entry (a retune starts a new one), a BLUE capture one, raw and CSV none.", nullptr},
     {"header", GETTER(Reader_getprop_header), nullptr,
      "Every BLUE header field under its name, raw; empty for other file types.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},

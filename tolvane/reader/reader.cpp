@@ -58,6 +58,16 @@ uint64_t Reader::next_sample() const {
     return consumed_bytes().value_or(0) / stride();
 }
 
+void Reader::add_capture(uint64_t sample_start, double frequency, std::string datetime, int64_t global_index) {
+    captures.push_back({sample_start, frequency, nullptr, global_index});
+    capture_times.push_back(std::move(datetime));
+}
+
+void Reader::link_capture_times() {
+    for (size_t i = 0; i < captures.size(); ++i)
+        captures[i].datetime = capture_times[i].empty() ? nullptr : capture_times[i].c_str();
+}
+
 extern "C" {
 
 Reader *tolvane_open_with(const char *path, const TolvaneOpenOptions *options, int32_t *error, char *why,
@@ -136,6 +146,10 @@ int32_t tolvane_get_fs_source(const Reader *r) { return r ? r->fs_source : 0; }
 int32_t tolvane_get_fc_source(const Reader *r) { return r ? r->fc_source : 0; }
 int32_t tolvane_get_t0_source(const Reader *r) { return r ? r->t0_source : 0; }
 uint32_t tolvane_get_num_channels(const Reader *r) { return r ? r->channels : 0; }
+size_t tolvane_num_captures(const Reader *r) { return r ? r->captures.size() : 0; }
+const CaptureSegment *tolvane_capture(const Reader *r, size_t index) {
+    return r && index < r->captures.size() ? &r->captures[index] : nullptr;
+}
 uint32_t tolvane_get_channel(const Reader *r) { return r ? r->channel : 0; }
 uint64_t tolvane_get_trailing_bytes(const Reader *r) { return r ? r->trailing_bytes : 0; }
 int32_t tolvane_get_error(const Reader *r) { return r ? r->error : 0; }

@@ -61,6 +61,16 @@ typedef struct ReaderInfo {
     int32_t t0_source;
 } ReaderInfo;
 
+/* One segment of a capture: where it starts and what it was tuned to. A SigMF recording has
+ * one per "captures" entry (a retune starts a new one); a BLUE capture has one, from its
+ * header; raw and CSV captures have none. */
+typedef struct CaptureSegment {
+    uint64_t sample_start;
+    double frequency;     /* Hz; NaN when the segment gives none */
+    const char *datetime; /* the start as the capture writes it (ISO 8601), or null */
+    int64_t global_index; /* the segment's index in the recording system's stream, -1 for none */
+} CaptureSegment;
+
 /* Answers non-zero when a blocking follow-read should stop. */
 typedef int (*tolvane_stop_fn)(void);
 
@@ -114,6 +124,10 @@ QN_API double tolvane_get_t0(const Reader *reader);
 QN_API int32_t tolvane_get_fs_source(const Reader *reader);
 QN_API int32_t tolvane_get_fc_source(const Reader *reader);
 QN_API int32_t tolvane_get_t0_source(const Reader *reader);
+/* The capture's segments, in sample order as the capture lists them; entries stay owned by
+ * the reader, and an index at or beyond the count gives null. */
+QN_API size_t tolvane_num_captures(const Reader *reader);
+QN_API const CaptureSegment *tolvane_capture(const Reader *reader, size_t index);
 /* Channels interleaved in the capture's frames (1 for most), and the one read. */
 QN_API uint32_t tolvane_get_num_channels(const Reader *reader);
 QN_API uint32_t tolvane_get_channel(const Reader *reader);

@@ -130,6 +130,11 @@ struct Reader {
     uint32_t channel = 0;
     int64_t wanted_channel = -1;  // the caller's choice at open, -1 for none
     std::string refusal;          // why an open failed, when there is more to say than "no"
+    std::vector<CaptureSegment> captures;  // their datetime texts point into capture_times
+    std::vector<std::string> capture_times;
+    // Adds a segment; datetime empty for none. Call link_capture_times once all are added.
+    void add_capture(uint64_t sample_start, double frequency, std::string datetime, int64_t global_index);
+    void link_capture_times();
 
     // Bytes of one sample of one channel, and of one frame (a sample of every channel).
     uint32_t sample_bytes() const { return tolvane::ELEM[sample_type] * (mode == TOLVANE_MODE_COMPLEX ? 2 : 1); }

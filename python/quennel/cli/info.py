@@ -20,8 +20,8 @@ def add_parser(subparsers) -> None:
         "info", help="show what a capture declares",
         description="Show what the reader knows of CAPTURE: file type, sample type, mode, byte order, "
                     "sample rate, centre frequency and start time with where each came from, sample "
-                    "count, trailing bytes, keywords, the recipe in short and, for BLUE, the header "
-                    "fields.")
+                    "count, trailing bytes, the capture segments of a capture that was retuned, "
+                    "keywords, the recipe in short and, for BLUE, the header fields.")
     parser.add_argument("capture", metavar="CAPTURE", help="capture file (raw, CSV, BLUE or SigMF)")
     add_capture_hints(parser)
     add_raw_format(parser)
@@ -39,6 +39,7 @@ def capture_facts(path: str, sample_type: str | None = None, endian: str = "le",
         facts = {name: getattr(reader, name) for name in _FIELDS}
         facts["keywords"] = reader.keywords
         facts["header"] = reader.header
+        facts["captures"] = reader.captures
         shortfall = payload_shortfall(input_capture(path), reader)
     if shortfall:
         facts["declared_samples"], facts["num_samples"] = shortfall
@@ -119,6 +120,18 @@ def _source(name: str) -> str:
     return "" if name == "none" else f"  (from {name})"
 
 
+def _segment_text(segment: dict) -> str:
+    """A capture segment in short: its first sample, frequency, start and index."""
+    parts = [f"from sample {segment['sample_start']}"]
+    if segment["frequency"] is not None:
+        parts.append(si(segment["frequency"], "Hz"))
+    if segment["datetime"] is not None:
+        parts.append(segment["datetime"])
+    if segment["global_index"] is not None:
+        parts.append(f"global index {segment['global_index']}")
+    return ", ".join(parts)
+
+
 def _value(value) -> str:
     return repr(value) if isinstance(value, str) else str(value)
 
@@ -146,6 +159,9 @@ def run(args) -> None:
         lines.append(("samples", f"{count}{duration}"))
     lines.append(("trailing", f"{facts['trailing_bytes']} bytes"
                   + ("  (a partial sample: wrong --sample-type, or a cut capture)" if facts["trailing_bytes"] else "")))
+    if len(facts["captures"]) > 1:  # retunes: every segment with where it starts
+        lines.extend(("captures" if i == 0 else "", _segment_text(segment))
+                     for i, segment in enumerate(facts["captures"]))
     lines.extend(("recipe" if i == 0 else "", text) for i, text in enumerate(recipe_lines(facts["recipe"])))
     recorded = blue_recipe_tags() if facts["recipe"] else ()
     facts["keywords"] = {tag: value for tag, value in facts["keywords"].items() if tag not in recorded}

@@ -91,6 +91,9 @@ def _capture_tags(reader, path: str) -> list[tuple[int, str, object]]:
         tags.append((0, "rx_rate", pmt.from_double(reader.fs)))
     if reader.fc_source != "none":
         tags.append((0, "rx_freq", pmt.from_double(reader.fc)))
+    for segment in reader.captures[1:]:  # each retune, where its segment starts
+        if segment["frequency"] is not None:
+            tags.append((segment["sample_start"], "rx_freq", pmt.from_double(segment["frequency"])))
     if reader.t0_source != "none":
         whole = math.floor(reader.t0)
         tags.append((0, "rx_time", pmt.make_tuple(pmt.from_uint64(int(whole)), pmt.from_double(reader.t0 - whole))))
@@ -127,7 +130,8 @@ class capture_source(gr.sync_block):
         endian: byte order of a headerless capture (le, be)
 
     Tags at the first sample: "rx_rate" (Hz), "rx_freq" (Hz) and "rx_time" ((whole
-    seconds, fraction), UNIX time), each when the capture declares it; for SigMF, the key
+    seconds, fraction), UNIX time), each when the capture declares it; for SigMF, "rx_freq"
+    again at each retune (a later captures segment with its own frequency), and the key
     "annotation" with each annotation (a dictionary) at its first sample.
 
     A capture that cannot be opened, or an unknown sample type or byte order, raises

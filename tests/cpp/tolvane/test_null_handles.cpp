@@ -37,6 +37,8 @@ std::vector<NullCall> reader_calls() {
         RETURNS_ZERO(tolvane_open_with, nullptr, nullptr, nullptr, nullptr, 0),
         RETURNS_ZERO(tolvane_get_num_channels, nullptr),
         RETURNS_ZERO(tolvane_get_channel, nullptr),
+        RETURNS_ZERO(tolvane_num_captures, nullptr),
+        RETURNS_ZERO(tolvane_capture, nullptr, 0),
         DOES_NOTHING(tolvane_destroy, nullptr),
         RETURNS_ZERO(tolvane_find_header_field, nullptr, "FREQ"),
         RETURNS_ZERO(tolvane_find_keyword, nullptr, "FREQ"),

@@ -1,6 +1,7 @@
 // Reading BLUE captures: the header control block, its keywords and extended header, and
 // the payload attached after the header or detached in a ".det" file beside it.
 #include <cerrno>
+#include <cmath>
 
 #include "container_readers.hpp"
 #include "tolvane_core.hpp"
@@ -22,6 +23,9 @@ void apply_hcb(Reader &r, const HcbSummary &s) {
     r.payload_bytes = s.declared_bytes;
     r.payload_limited = true;
     if (auto fc = keyword_fc(r.keywords)) std::tie(r.fc, r.fc_source) = *fc;
+    // One segment, the whole capture, tuned as its keywords say.
+    r.add_capture(0, r.fc_source != TOLVANE_FC_NONE ? r.fc : std::nan(""), "", -1);
+    r.link_capture_times();
 }
 
 bool load_hcb_metadata(Reader &r, const unsigned char *hcb, const HcbSummary &s, FILE *header_file) {

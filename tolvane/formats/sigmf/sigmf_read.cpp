@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <cstring>
 #include <string>
 
@@ -47,6 +48,29 @@ bool choose_channel(Reader &r, const cJSON *global) {
     return true;
 }
 
+// A whole number from 0 that the document gives, or nothing.
+std::optional<uint64_t> count_member(const cJSON *object, const char *key) {
+    const cJSON *v = cJSON_GetObjectItemCaseSensitive(object, key);
+    if (!cJSON_IsNumber(v) || !(v->valuedouble >= 0.0 && v->valuedouble < 9.2e18)) return std::nullopt;
+    return static_cast<uint64_t>(v->valuedouble);
+}
+
+// Every "captures" entry as a segment: its first sample, frequency, datetime and index.
+void load_captures(Reader &r, const cJSON *captures) {
+    if (!cJSON_IsArray(captures)) return r.link_capture_times();
+    const cJSON *entry = nullptr;
+    cJSON_ArrayForEach(entry, captures) {
+        if (!cJSON_IsObject(entry)) continue;
+        const cJSON *freq = cJSON_GetObjectItemCaseSensitive(entry, "core:frequency");
+        const cJSON *when = cJSON_GetObjectItemCaseSensitive(entry, "core:datetime");
+        const auto index = count_member(entry, "core:global_index");
+        r.add_capture(count_member(entry, "core:sample_start").value_or(0),
+                      cJSON_IsNumber(freq) && std::isfinite(freq->valuedouble) ? freq->valuedouble : std::nan(""),
+                      cJSON_IsString(when) ? when->valuestring : "", index ? static_cast<int64_t>(*index) : -1);
+    }
+    r.link_capture_times();
+}
+
 }  // namespace
 
 bool open_sigmf(Reader &r, const std::string &path) {
@@ -76,6 +100,7 @@ bool open_sigmf(Reader &r, const std::string &path) {
         r.fc = freq->valuedouble;
         r.fc_source = TOLVANE_FC_SIGMF;
     }
+    load_captures(r, captures);
     r.file = r.open_for_reading(path);
     if (!r.file) return false;
     r.num_samples = samples_in_file(r);

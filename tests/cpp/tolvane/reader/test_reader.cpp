@@ -615,6 +615,41 @@ TEST_F(ReaderTest, SigmfChannelsAreReadOneAtATime) {
     }
 }
 
+// Every captures entry is a segment; members it lacks or gives wrongly are absent.
+TEST_F(ReaderTest, SigmfCapturesAreListedAsSegments) {
+    write_text("seg.sigmf-meta", R"({"global":{"core:datatype":"ci8"},"captures":[
+        {"core:sample_start":0,"core:frequency":1e9,"core:datetime":"2024-01-02T03:04:05Z","core:global_index":7},
+        {"core:sample_start":40000,"core:frequency":1.1e9},
+        {"core:sample_start":-5,"core:frequency":"fast","core:global_index":1.5e30},
+        "not an object"]})");
+    auto r = open(write_file("seg.sigmf-data", Bytes(8, 0)));
+    ASSERT_TRUE(r);
+    ASSERT_EQ(tolvane_num_captures(r.get()), 3u);
+    const CaptureSegment *first = tolvane_capture(r.get(), 0), *second = tolvane_capture(r.get(), 1),
+                         *third = tolvane_capture(r.get(), 2);
+    EXPECT_EQ(tolvane_capture(r.get(), 3), nullptr);
+    EXPECT_EQ(first->sample_start, 0u);
+    EXPECT_EQ(first->frequency, 1e9);
+    EXPECT_STREQ(first->datetime, "2024-01-02T03:04:05Z");
+    EXPECT_EQ(first->global_index, 7);
+    EXPECT_EQ(second->sample_start, 40000u);
+    EXPECT_EQ(second->frequency, 1.1e9);
+    EXPECT_EQ(second->datetime, nullptr);
+    EXPECT_EQ(second->global_index, -1);
+    EXPECT_EQ(third->sample_start, 0u);
+    EXPECT_TRUE(std::isnan(third->frequency));
+    EXPECT_EQ(third->global_index, -1);
+    // A BLUE capture is one segment, tuned as its keywords say; a raw one has none.
+    auto blue = open(write_file("one.blue", hcb(0, false, 0)));
+    ASSERT_TRUE(blue);
+    ASSERT_EQ(tolvane_num_captures(blue.get()), 1u);
+    EXPECT_TRUE(std::isnan(tolvane_capture(blue.get(), 0)->frequency));
+    auto tuned = open(write_file("tuned.blue", hcb(0, false, 0, 0.0, 5e8)));
+    ASSERT_TRUE(tuned);
+    EXPECT_EQ(tolvane_capture(tuned.get(), 0)->frequency, 5e8);
+    EXPECT_EQ(tolvane_num_captures(open(write_file("x.bin", Bytes(8, 0))).get()), 0u);
+}
+
 TEST_F(ReaderTest, SigmfDatatypeRateAndFrequency) {
     struct Case {
         const char *meta;
