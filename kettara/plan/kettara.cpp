@@ -449,7 +449,7 @@ std::string uncomposable(const wfm::Scene &scene) {
         if (const char *message = channel::frontend_refusal(seg))
             return reason("segment %llu, \"frontend\": %s", k + 1ull, message);
         for (uint64_t i = 0; i < seg.n_sources; ++i) {
-            if (const char *message = wfm_source_frame_error(&seg.sources[i]))
+            if (const char *message = wfm_source_error(&seg.sources[i]))
                 return reason("segment %llu, source %llu: %s", k + 1ull, i + 1ull, message);
             if (const char *message = channel::source_channel_refusal(seg.sources[i], seg.fs))
                 return reason("segment %llu, source %llu, \"channel\": %s", k + 1ull, i + 1ull, message);

@@ -272,7 +272,7 @@ Composer *wfm_compose_create(const SegmentSpec *segments, uint64_t n, int32_t re
         const SegmentSpec &g = segments[i];
         if (qn::channel::frontend_refusal(g)) return nullptr;
         for (uint64_t k = 0; g.sources && k < g.n_sources; ++k)
-            if (wfm_source_frame_error(&g.sources[k]) || qn::channel::source_channel_refusal(g.sources[k], g.fs))
+            if (wfm_source_error(&g.sources[k]) || qn::channel::source_channel_refusal(g.sources[k], g.fs))
                 return nullptr;
     }
     std::unique_ptr<Composer> c(new (std::nothrow) Composer);

@@ -606,7 +606,7 @@ const char *wfm_spec_frame_error(const char *json) {
     for (uint64_t i = 0; i < scene.segments.size(); ++i) {
         const SegmentSpec &segment = scene.segments[i];
         for (uint64_t k = 0; k < segment.n_sources; ++k)
-            if (const char *message = wfm_source_frame_error(&segment.sources[k])) return message;
+            if (const char *message = wfm_source_error(&segment.sources[k])) return message;
     }
     return nullptr;
 }

@@ -37,9 +37,9 @@ QN_API char *wfm_spec_to_json(const SegmentSpec *segments, uint64_t n, int32_t r
 /* An example scene (tone; QPSK bits with RRC shaping; BPSK plus tone), as text to free
  * with cJSON_free. */
 QN_API char *wfm_spec_template_json(void);
-/* The framing message (the text of wfm_source_frame_error) of the first source of the
- * scene text whose framing options are refused; null when every source's framing is valid
- * or the text is not a scene. */
+/* The refusal message (the text of wfm_source_error: framing, or a parameter the type does
+ * not support) of the first source of the scene text that is refused; null when every
+ * source is valid or the text is not a scene. */
 QN_API const char *wfm_spec_frame_error(const char *json);
 /* Scene text parsed by the rules above and written back as wfm_spec_to_json writes it (the
  * sources as the scene states them, before noise resolution); null when the text is not a

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "det_math.hpp"
+#include "wfm_classes.hpp"
 
 namespace {
 
@@ -28,13 +29,16 @@ double wfm_snr_over_fs(uint32_t snr_mode, uint32_t type, int32_t sps, uint64_t c
         else if (code_len != 0) d = s * static_cast<double>(code_len);
         if (!(d > 0.0)) d = 1.0;
     }
+    const qn::LinearClass *per_symbol = qn::symbol_rate_class_of_type(type);
     switch (snr_mode) {
     case WFM_MODE_AUTO:
-        if (type == WFM_TYPE_BPSK || type == WFM_TYPE_QPSK || type == WFM_TYPE_DSSS)
+        if (type == WFM_TYPE_BPSK || type == WFM_TYPE_QPSK || type == WFM_TYPE_DSSS || per_symbol)
             return snr - ten_log10(d);
         return snr;
-    case WFM_MODE_EBNO:
-        return (snr + (type == WFM_TYPE_QPSK ? kTenLog10Of2 : 0.0)) - ten_log10(d);
+    case WFM_MODE_EBNO: {
+        const double bits = type == WFM_TYPE_QPSK ? kTenLog10Of2 : per_symbol ? qn::ebno_offset_db(*per_symbol) : 0.0;
+        return (snr + bits) - ten_log10(d);
+    }
     case WFM_MODE_ESNO:
         return snr - ten_log10(d);
     default:

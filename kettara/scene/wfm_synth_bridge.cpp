@@ -173,6 +173,16 @@ const char *wfm_source_frame_error(const SourceSpec *src) {
     return nullptr;
 }
 
+const char *wfm_source_error(const SourceSpec *src) {
+    if (const char *framing = wfm_source_frame_error(src)) return framing;
+    if (!src) return nullptr;
+    const bool offset_qpsk = src->type == WFM_TYPE_OQPSK || (src->type == WFM_TYPE_BITS && src->modulation == WFM_BITMOD_OQPSK);
+    if (offset_qpsk && src->sps % 2 != 0) {
+        return "oqpsk needs an even sps: its quadrature rail runs half a symbol (sps / 2 samples) late";
+    }
+    return nullptr;
+}
+
 int wfm_source_attach_frame(Synth *s, const SourceSpec *src) {
     if (!s || !src) return QN_ERR_INVALID;
     if (src->type != WFM_TYPE_BITS || !has_payload(src)) return QN_OK;
@@ -217,7 +227,7 @@ int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
 }
 
 Synth *wfm_source_to_synth(const SourceSpec *src, double fs) {
-    if (!src || incomplete(src) || wfm_source_frame_error(src)) return nullptr;
+    if (!src || incomplete(src) || wfm_source_error(src)) return nullptr;
     uint32_t mode = WFM_MODE_AUTO;
     const double snr = wfm_source_create_snr(src, &mode, fs, src->snr);
     Synth *s = wfm_synth_create(src->type, static_cast<int>(mode), src->seed, src->sps,

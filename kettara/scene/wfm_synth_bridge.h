@@ -18,6 +18,9 @@ QN_EXTERN_C_BEGIN
 QN_API int wfm_source_has_frame(const SourceSpec *src);
 /* Null when the framing options are acceptable, else a fixed message (static, not freed). */
 QN_API const char *wfm_source_frame_error(const SourceSpec *src);
+/* Null when the source can be played as given, else a fixed message: the framing message
+ * of wfm_source_frame_error, or why a parameter lies outside what the source's type supports. */
+QN_API const char *wfm_source_error(const SourceSpec *src);
 /* Bits sources: plays the payload, or the frame built around it. Others: QN_OK, nothing
  * done. QN_OK or QN_ERR_INVALID; a failure leaves the synthesiser as it was. */
 QN_API int wfm_source_attach_frame(Synth *s, const SourceSpec *src);

@@ -11,6 +11,7 @@
 #include "synth_family.hpp"
 #include "synth_setup.hpp"
 #include "wfm_frame.h"
+#include "wfm_spec.h"
 #include "wfm_synth_core.h"
 
 namespace qn::synth {
@@ -80,7 +81,8 @@ public:
             for (size_t i = 0; i < count; ++i) dst[i] = next_spread_chip(pn);
         } else {
             // Framed chips are the BPSK points of explicit bits.
-            for (size_t i = 0; i < count; ++i) dst[i] = gray_psk(1, frame_.next());
+            const cf32 *bpsk = constellation(WFM_BITMOD_BPSK).points;
+            for (size_t i = 0; i < count; ++i) dst[i] = bpsk[frame_.next()];
         }
     }
     void rewind() override {

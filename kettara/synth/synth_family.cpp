@@ -23,7 +23,13 @@ std::unique_ptr<Family> make_family(const Params &p) {
         {WFM_TYPE_PN, make_pn_family},        {WFM_TYPE_BPSK, make_pn_family},
         {WFM_TYPE_QPSK, make_pn_family},      {WFM_TYPE_CHIRP, make_tone_family},
         {WFM_TYPE_BITS, make_bits_family},    {WFM_TYPE_SYMBOLS, make_symbols_family},
-        {WFM_TYPE_DSSS, make_dsss_family},
+        {WFM_TYPE_DSSS, make_dsss_family},    {WFM_TYPE_8PSK, make_linear_family},
+        {WFM_TYPE_16PSK, make_linear_family}, {WFM_TYPE_32PSK, make_linear_family},
+        {WFM_TYPE_64PSK, make_linear_family}, {WFM_TYPE_16QAM, make_linear_family},
+        {WFM_TYPE_64QAM, make_linear_family}, {WFM_TYPE_256QAM, make_linear_family},
+        {WFM_TYPE_1024QAM, make_linear_family}, {WFM_TYPE_OQPSK, make_linear_family},
+        {WFM_TYPE_PI4QPSK, make_linear_family}, {WFM_TYPE_OOK, make_linear_family},
+        {WFM_TYPE_4ASK, make_linear_family},  {WFM_TYPE_8ASK, make_linear_family},
     };
     Create create = make_tone_family;  // an unknown type holds its value, as a tone does
     for (const Row &r : kRows) {

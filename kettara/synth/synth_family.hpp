@@ -57,6 +57,7 @@ struct Traits {
 // Creation parameters every family may read (frequencies in units of the sample rate).
 struct Params {
     uint32_t wtype = 0;
+    int nsps = 1;
     double freq_norm = 0.0;
     double freq_end_norm = 0.0;
 };
@@ -76,6 +77,8 @@ public:
     }
     // Called at the start of every request of n samples.
     virtual void begin_request(size_t n) { (void)n; }
+    // Applied to m shaped baseband samples before the carrier.
+    virtual void finish(cf32 *out, size_t m) { (void)out, (void)m; }
     // m phasors of the family's own carrier (own_carrier families only).
     virtual void carrier(cf32 *out, size_t m) { std::fill(out, out + m, cf32{1.0f, 0.0f}); }
     // Back to the start of the stream, keeping the configuration.
@@ -84,6 +87,12 @@ public:
     virtual void save(uint8_t *fixed) const { (void)fixed; }
     [[nodiscard]] virtual bool fits(const uint8_t *fixed) const { return positions_fit(fixed, 0, 0); }
     virtual void restore(const uint8_t *fixed) { (void)fixed; }
+    // Running state beyond the fixed part, stored after the sub-objects (none for the
+    // families whose blob layout predates them).
+    [[nodiscard]] virtual size_t extra_state_bytes() const { return 0; }
+    virtual void save_extra(uint8_t *out) const { (void)out; }
+    [[nodiscard]] virtual bool extra_fits(const uint8_t *in) const { (void)in; return true; }
+    virtual void restore_extra(const uint8_t *in) { (void)in; }
 
     const Traits traits;
 };
@@ -99,5 +108,6 @@ std::unique_ptr<Family> make_pn_family(const Params &p);
 std::unique_ptr<Family> make_bits_family(const Params &p);
 std::unique_ptr<Family> make_symbols_family(const Params &p);
 std::unique_ptr<Family> make_dsss_family(const Params &p);
+std::unique_ptr<Family> make_linear_family(const Params &p);
 
 }  // namespace qn::synth

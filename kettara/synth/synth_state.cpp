@@ -37,7 +37,7 @@ size_t Synth::state_bytes() const {
     if (lo) n += lo_state_bytes(lo.get());
     if (awgn) n += awgn_state_bytes(awgn.get());
     if (pn) n += pn_state_bytes(pn.get());
-    return n;
+    return n + family->extra_state_bytes();
 }
 
 void Synth::get_state(uint8_t *blob) const {
@@ -67,7 +67,11 @@ void Synth::get_state(uint8_t *blob) const {
         awgn_get_state(awgn.get(), blob + off);
         off += awgn_state_bytes(awgn.get());
     }
-    if (pn) pn_get_state(pn.get(), blob + off);
+    if (pn) {
+        pn_get_state(pn.get(), blob + off);
+        off += pn_state_bytes(pn.get());
+    }
+    family->save_extra(blob + off);
 }
 
 // Writes the running fields and the sub-object states; the first refusal stops it.
@@ -93,7 +97,11 @@ int Synth::apply_state(const uint8_t *blob) {
         if (awgn_set_state(awgn.get(), blob + off) != QN_OK) return QN_ERR_STATE;
         off += awgn_state_bytes(awgn.get());
     }
-    if (pn && pn_set_state(pn.get(), blob + off) != QN_OK) return QN_ERR_STATE;
+    if (pn) {
+        if (pn_set_state(pn.get(), blob + off) != QN_OK) return QN_ERR_STATE;
+        off += pn_state_bytes(pn.get());
+    }
+    family->restore_extra(blob + off);
     return QN_OK;
 }
 
@@ -108,6 +116,7 @@ int Synth::set_state(const uint8_t *blob) {
     }
     const int32_t pos = get<int32_t>(blob, kSymPos);
     if (pos < 0 || pos >= shaping.nsps || !family->fits(blob)) return QN_ERR_STATE;
+    if (!family->extra_fits(blob + expected - family->extra_state_bytes())) return QN_ERR_STATE;
 
     std::unique_ptr<uint8_t[]> backup(new (std::nothrow) uint8_t[expected]);
     if (!backup) return QN_ERR_INVALID;

@@ -71,6 +71,7 @@ void Synth::steps(cf32 *out, size_t n) {
             w = noise;
         }
         shaping.run(*family, pn.get(), out + done, m);
+        family->finish(out + done, m);
         combine(out + done, c, w, m);
         done += m;
     }
@@ -121,6 +122,7 @@ extern "C" Synth *wfm_synth_create(uint32_t wtype, int snr_mode, uint32_t seed, 
     if (!s) return nullptr;
     s->wtype = wtype;
     s->params.wtype = wtype;
+    s->params.nsps = nsps > 0 ? nsps : 1;
     if (fs != 0.0) {
         s->params.freq_norm = freq / fs;
         s->params.freq_end_norm = f_end / fs;
@@ -128,7 +130,7 @@ extern "C" Synth *wfm_synth_create(uint32_t wtype, int snr_mode, uint32_t seed, 
     s->family = qn::synth::make_family(s->params);
     if (!s->family) return nullptr;
     const qn::synth::Traits &traits = s->family->traits;
-    s->shaping.nsps = nsps > 0 ? nsps : 1;
+    s->shaping.nsps = s->params.nsps;
     s->shaping.cur = traits.rest;
 
     if (traits.noise_only) {

@@ -13,10 +13,6 @@ QN_EXTERN_C_BEGIN
 
 typedef struct Synth Synth;
 
-/* Modulations of the bits type: the scene's WFM_BITMOD_* codes, WFM_BITMOD_NONE being on-off
- * keying, and eight-phase PSK, which scenes do not name. */
-enum { WFM_BITMOD_8PSK = WFM_BITMOD_COUNT };
-
 /* Data of continuous DSSS spreading: all-zero bits, the given bits (cyclic), or bits from
  * the synthesiser's PN generator. */
 enum { WFM_DSSS_DATA_ZEROS = 0, WFM_DSSS_DATA_GIVEN = 1, WFM_DSSS_DATA_PN = 2 };
@@ -35,8 +31,8 @@ QN_API void wfm_synth_destroy(Synth *s);
  * another waveform type; QN_ERR_INVALID on bad arguments or allocation failure, keeping the
  * previous setting. */
 
-/* Bits type: plays the pattern (non-zero bytes count as 1) with modulation WFM_BITMOD_NONE
- * (on-off keying), _BPSK, _QPSK or _8PSK, Gray-mapped, first bit most significant. */
+/* Bits type: plays the pattern (non-zero bytes count as 1) with one of the WFM_BITMOD_*
+ * mappings, WFM_BITMOD_NONE being on-off keying, first bit most significant. */
 QN_API int wfm_synth_set_bits(Synth *s, const uint8_t *bits, size_t n, uint32_t modulation);
 /* Symbols type: plays the symbols cyclically. */
 QN_API int wfm_synth_set_symbols(Synth *s, const cf32 *symbols, size_t n);

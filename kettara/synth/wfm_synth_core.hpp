@@ -4,19 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wfm_classes.hpp"
 #include "wfm_spec.h"
 #include "wfm_synth_core.h"
 
 namespace qn {
 
 // Waveform types that play symbols and can therefore be pulse-shaped.
-constexpr bool is_symbol_type(uint32_t wtype) {
+inline bool is_symbol_type(uint32_t wtype) {
     switch (wtype) {
     case WFM_TYPE_PN: case WFM_TYPE_BPSK: case WFM_TYPE_QPSK:
     case WFM_TYPE_BITS: case WFM_TYPE_SYMBOLS: case WFM_TYPE_DSSS:
         return true;
     default:
-        return false;
+        return linear_class_of_type(wtype) != nullptr;
     }
 }
 

@@ -104,7 +104,7 @@ RANGE_OFF_SAMPLES = 0x20
 RANGE_DELAY_SAMPLES = 0x40
 
 # The name tables the libraries export (the code of a name is its index), with their lengths.
-_KETTARA_TABLES = {"TYPE_NAMES": 9, "MODE_NAMES": 4, "LFSR_NAMES": 2, "BITMOD_NAMES": 3, "CRC_NAMES": 2,
+_KETTARA_TABLES = {"TYPE_NAMES": 22, "MODE_NAMES": 4, "LFSR_NAMES": 2, "BITMOD_NAMES": 16, "CRC_NAMES": 2,
                    "SEED_ADVANCE_NAMES": 3}
 _TOLVANE_TABLES = {"_enum_Reader_ftype": 4, "_enum_Reader_stype": 14, "_enum_Reader_sample_mode": 2,
                    "_enum_Reader_endian": 2, "_enum_Reader_fs_source": 3, "_enum_Reader_fc_source": 6,

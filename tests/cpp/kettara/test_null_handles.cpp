@@ -205,6 +205,7 @@ std::vector<NullCall> scene_calls() {
         RETURNS_INVALID(wfm_source_attach_rrc, nullptr, nullptr),
         RETURNS_ZERO(wfm_source_create_snr, nullptr, out<uint32_t>(), 1.0, 10.0),
         RETURNS_ZERO(wfm_source_frame_error, nullptr),
+        RETURNS_ZERO(wfm_source_error, nullptr),
         RETURNS_ZERO(wfm_source_has_frame, nullptr),
         RETURNS_ZERO(wfm_source_to_synth, nullptr, 1.0),
         RETURNS_ZERO(wfm_spec_frame_error, nullptr),

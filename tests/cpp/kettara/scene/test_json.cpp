@@ -217,7 +217,7 @@ TEST(SceneParse, NamesMapLenientlyToCodes) {
         {R"("type": "bits")", &SourceSpec::modulation, WFM_BITMOD_BPSK},
         {R"("type": "bits", "modulation": "qpsk")", &SourceSpec::modulation, WFM_BITMOD_QPSK},
         {R"("type": "bits", "modulation": "none")", &SourceSpec::modulation, WFM_BITMOD_NONE},
-        {R"("type": "bits", "modulation": "8psk")", &SourceSpec::modulation, WFM_BITMOD_BPSK},
+        {R"("type": "bits", "modulation": "9psk")", &SourceSpec::modulation, WFM_BITMOD_BPSK},
         {R"("type": "qpsk", "modulation": "qpsk")", &SourceSpec::modulation, 0},
         {R"("type": "tone", "randomise": true)", &SourceSpec::randomise, WFM_RANDOMISE_CCSDS},
         {R"("type": "tone", "randomise": "legacy")", &SourceSpec::randomise, WFM_RANDOMISE_LEGACY},
@@ -383,6 +383,22 @@ TEST(SceneWrite, OmittedAndAlwaysWrittenKeys) {
     cJSON_Delete(root);
 }
 
+TEST(SceneWrite, EveryTypeAndModulationNameRoundTrips) {
+    for (uint32_t t = 0; t < WFM_TYPE_COUNT; ++t) {
+        const OneSource one(std::string(R"({"type": ")") + TYPE_NAMES[t] + R"(", "num_samples": 8})");
+        const std::string text = write(one.scene);
+        EXPECT_NE(text.find(std::string(R"("type":	")") + TYPE_NAMES[t] + "\""), std::string::npos) << text;
+        EXPECT_EQ(parse_ok(text).segments[0].sources[0].type, t);
+    }
+    for (uint32_t m = 0; m < WFM_BITMOD_COUNT; ++m) {
+        const OneSource one(std::string(R"({"type": "bits", "pattern": "1", "modulation": ")") + BITMOD_NAMES[m] +
+                            R"(", "num_samples": 8})");
+        const std::string text = write(one.scene);
+        EXPECT_NE(text.find(std::string(R"("modulation":	")") + BITMOD_NAMES[m] + "\""), std::string::npos) << text;
+        EXPECT_EQ(parse_ok(text).segments[0].sources[0].modulation, m);
+    }
+}
+
 TEST(SceneWrite, OutOfTableCodesWriteTheFirstSensibleName) {
     SourceSpec s{};
     s.type = 42;
@@ -390,7 +406,7 @@ TEST(SceneWrite, OutOfTableCodesWriteTheFirstSensibleName) {
     s.lfsr = 5;
     SourceSpec bits{};
     bits.type = WFM_TYPE_BITS;
-    bits.modulation = 7;
+    bits.modulation = WFM_BITMOD_COUNT;
     bits.randomise = 9;
     SegmentSpec g[2]{};
     g[0].sources = &s;

@@ -160,6 +160,47 @@ INSTANTIATE_TEST_SUITE_P(
                       MessageCase{"depth_8", WFM_TYPE_BITS, 8 * 1784, false, 8, 0, nullptr}),
     [](const auto &info) { return info.param.name; });
 
+// Parameters a type does not support: refused with their reason, framing first.
+struct ParameterCase {
+    std::string name;
+    uint32_t type;
+    uint32_t modulation;
+    int32_t sps;
+    bool sync;
+    const char *message;
+};
+
+const char *const kOddSpsMessage = "oqpsk needs an even sps: its quadrature rail runs half a symbol (sps / 2 samples) late";
+
+class SourceParameterError : public ::testing::TestWithParam<ParameterCase> {};
+
+TEST_P(SourceParameterError, ReturnsTheMessageVerbatim) {
+    const ParameterCase &c = GetParam();
+    Source s(c.type);
+    s.spec.modulation = c.modulation;
+    s.spec.sps = c.sps;
+    s.with_pattern({1, 0, 1, 1});
+    if (c.sync) s.with_sync({1, 0, 1, 1});
+    const char *got = wfm_source_error(&s.spec);
+    if (c.message) {
+        ASSERT_NE(got, nullptr);
+        EXPECT_STREQ(got, c.message);
+        EXPECT_EQ(wfm_source_to_synth(&s.spec, 1.0), nullptr);
+    } else {
+        EXPECT_EQ(got, nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SourceParameterError,
+    ::testing::Values(ParameterCase{"oqpsk_odd", WFM_TYPE_OQPSK, 0, 7, false, kOddSpsMessage},
+                      ParameterCase{"oqpsk_even", WFM_TYPE_OQPSK, 0, 8, false, nullptr},
+                      ParameterCase{"bits_oqpsk_odd", WFM_TYPE_BITS, WFM_BITMOD_OQPSK, 3, false, kOddSpsMessage},
+                      ParameterCase{"bits_16qam_odd", WFM_TYPE_BITS, WFM_BITMOD_16QAM, 3, false, nullptr},
+                      ParameterCase{"framed_16qam_type", WFM_TYPE_16QAM, 0, 4, true, kWaveformMessage},
+                      ParameterCase{"framing_before_sps", WFM_TYPE_OQPSK, 0, 7, true, kWaveformMessage}),
+    [](const auto &info) { return info.param.name; });
+
 // ---------------------------------------------------------------------------------------
 // Framed bits
 

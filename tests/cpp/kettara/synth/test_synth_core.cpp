@@ -173,7 +173,7 @@ TEST(SynthConfig, BadArgumentsAreRefusedAndKeepThePreviousSetting) {
     ASSERT_EQ(wfm_synth_set_bits(bits.get(), one, 1, 0), 0);
     EXPECT_EQ(wfm_synth_set_bits(bits.get(), one, 0, 0), -1);
     EXPECT_EQ(wfm_synth_set_bits(bits.get(), nullptr, 1, 0), -1);
-    EXPECT_EQ(wfm_synth_set_bits(bits.get(), one, 1, 4), -1);
+    EXPECT_EQ(wfm_synth_set_bits(bits.get(), one, 1, WFM_BITMOD_COUNT), -1);
     for (cf32 v : run(bits.get(), 3)) expect_cf32(v, 1.0f, 0.0f);  // still on-off keyed 1s
 
     SynthPtr syms = make(WFM_TYPE_SYMBOLS);
@@ -496,6 +496,20 @@ std::vector<Recipe> recipes() {
              SynthPtr s = make(WFM_TYPE_DSSS, 2, 0.0, 4.0);
              wfm_synth_set_dsss_cont(s.get(), code, 5, 2, nullptr, 0, 3.7);
              return s;
+         }},
+        {"qam1024_interp", [] { return with_rrc(make(WFM_TYPE_1024QAM, 4, 0.03, 25.0, WFM_MODE_AUTO, 7, 0.0, 23), 4); }},
+        {"psk8_fir", [] { return with_rrc(make(WFM_TYPE_8PSK, 6, 0.0, 12.0, WFM_MODE_EBNO), 6); }},
+        {"pi4qpsk", [] { return make(WFM_TYPE_PI4QPSK, 3, -0.05, 9.0); }},
+        {"oqpsk_interp", [] { return with_rrc(make(WFM_TYPE_OQPSK, 8, 0.0, 9.0), 8); }},
+        {"bits_oqpsk", [] {
+             SynthPtr s = make(WFM_TYPE_BITS, 6);
+             wfm_synth_set_bits(s.get(), bits, sizeof bits, WFM_BITMOD_OQPSK);
+             return s;
+         }},
+        {"bits_pi4qpsk_fir", [] {
+             SynthPtr s = make(WFM_TYPE_BITS, 5);
+             wfm_synth_set_bits(s.get(), bits, sizeof bits, WFM_BITMOD_PI4QPSK);
+             return with_rrc(std::move(s), 5);
          }},
     };
 }
