@@ -22,6 +22,7 @@ enum {
     WFM_TYPE_8PSK, WFM_TYPE_16PSK, WFM_TYPE_32PSK, WFM_TYPE_64PSK,
     WFM_TYPE_16QAM, WFM_TYPE_64QAM, WFM_TYPE_256QAM, WFM_TYPE_1024QAM,
     WFM_TYPE_OQPSK, WFM_TYPE_PI4QPSK, WFM_TYPE_OOK, WFM_TYPE_4ASK, WFM_TYPE_8ASK,
+    WFM_TYPE_32QAM, WFM_TYPE_128QAM, WFM_TYPE_16APSK, WFM_TYPE_32APSK,
     WFM_TYPE_COUNT
 };
 enum { WFM_MODE_AUTO = 0, WFM_MODE_FS, WFM_MODE_EBNO, WFM_MODE_ESNO, WFM_MODE_COUNT };
@@ -33,6 +34,7 @@ enum {
     WFM_BITMOD_8PSK, WFM_BITMOD_16PSK, WFM_BITMOD_32PSK, WFM_BITMOD_64PSK,
     WFM_BITMOD_16QAM, WFM_BITMOD_64QAM, WFM_BITMOD_256QAM, WFM_BITMOD_1024QAM,
     WFM_BITMOD_OQPSK, WFM_BITMOD_PI4QPSK, WFM_BITMOD_OOK, WFM_BITMOD_4ASK, WFM_BITMOD_8ASK,
+    WFM_BITMOD_32QAM, WFM_BITMOD_128QAM, WFM_BITMOD_16APSK, WFM_BITMOD_32APSK,
     WFM_BITMOD_COUNT
 };
 enum { WFM_CRC_NONE = 0, WFM_CRC_16, WFM_CRC_COUNT };
@@ -99,6 +101,10 @@ typedef struct SourceSpec {
     uint32_t asm_; /* "asm": attach the CCSDS sync marker (asm is a C++ keyword) */
     uint32_t conv;
     WfmChannelSpec *channel; /* owned; null: no impairments */
+    /* "apsk_rings": ring radius ratios to the inner ring of 16apsk (one) and 32apsk (two);
+     * n_apsk_rings is the count given (0: the type's defaults), at most two are kept. */
+    double apsk_rings[2];
+    uint32_t n_apsk_rings;
 } SourceSpec;
 
 /* One segment: its summed sources (owned) and its timing. */

@@ -254,6 +254,7 @@ Synth *wfm_compose_build_synth(const SourceSpec *src, uint64_t chirp_span, uint3
         wfm_synth_set_symbols(s.get(), src->symbols, src->n_symbols) != QN_OK)
         return nullptr;
     if (wfm_source_attach_dsss(s.get(), src, fs) != QN_OK) return nullptr;
+    if (wfm_source_attach_apsk(s.get(), src) != QN_OK) return nullptr;
     if (wfm_source_attach_rrc(s.get(), src) != QN_OK) return nullptr;
 
     // Every instance has its own noise; with seed advance "noise" every pass too.

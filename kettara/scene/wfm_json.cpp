@@ -217,6 +217,23 @@ bool parse_symbols(const cJSON *obj, SourceSpec &out) {
     return true;
 }
 
+// "apsk_rings": an array of numbers (anything else counts as absent); its count is kept,
+// its first two values.
+void parse_apsk_rings(const cJSON *obj, SourceSpec &out) {
+    const cJSON *arr = item(obj, "apsk_rings");
+    if (!cJSON_IsArray(arr) || cJSON_GetArraySize(arr) == 0) return;
+    const cJSON *el = nullptr;
+    cJSON_ArrayForEach(el, arr) {
+        if (!cJSON_IsNumber(el)) return;
+    }
+    uint32_t k = 0;
+    cJSON_ArrayForEach(el, arr) {
+        if (k < 2) out.apsk_rings[k] = el->valuedouble;
+        ++k;
+    }
+    out.n_apsk_rings = k;
+}
+
 uint32_t randomise_code(const cJSON *obj) {
     const cJSON *v = item(obj, "randomise");
     if (cJSON_IsString(v)) {
@@ -273,6 +290,7 @@ bool parse_source_obj(const cJSON *obj, SourceSpec &out, const qn::ExactIntegers
     }
     if (code == WFM_TYPE_SYMBOLS && !parse_symbols(obj, out)) return false;
 
+    parse_apsk_rings(obj, out);
     if (string_is(obj, "pulse", "rrc")) {
         out.pulse_rrc = 1;
         out.rrc_beta = number_or(obj, "rrc_beta", 0.35);
@@ -486,6 +504,11 @@ void add_source_tail(cJSON *obj, const SourceSpec &s) {
         add_value_or_range(obj, "level", s.level, s.level_hi, s.range_flags & WFM_RANGE_LEVEL);
     if (s.background) cJSON_AddBoolToObject(obj, "background", 1);
     add_type_keys(obj, s);
+    if (s.n_apsk_rings != 0) {
+        cJSON *rings = cJSON_AddArrayToObject(obj, "apsk_rings");
+        for (uint32_t k = 0; rings && k < s.n_apsk_rings && k < 2; ++k)
+            cJSON_AddItemToArray(rings, cJSON_CreateNumber(s.apsk_rings[k]));
+    }
     if (s.pulse_rrc) {
         cJSON_AddStringToObject(obj, "pulse", "rrc");
         cJSON_AddNumberToObject(obj, "rrc_beta", s.rrc_beta);

@@ -12,6 +12,7 @@
 #include "desc.h"
 #include "memory_limit.hpp"
 #include "wfm_dsp.h"
+#include "wfm_classes.hpp"
 #include "wfm_frame.h"
 #include "wfm_resolve.h"
 #include "wfm_synth_core.hpp"
@@ -127,6 +128,13 @@ int attach_framed_bits(Synth *s, const SourceSpec *src) {
                                       src->modulation);
 }
 
+// The mapping a source plays: its modulation for bits, its type's own otherwise.
+uint32_t source_bitmod(const SourceSpec *src) {
+    if (src->type == WFM_TYPE_BITS) return src->modulation;
+    const qn::LinearClass *c = qn::linear_class_of_type(src->type);
+    return c ? c->bitmod : static_cast<uint32_t>(WFM_BITMOD_COUNT);
+}
+
 // A source that cannot give the synthesiser anything to play.
 bool incomplete(const SourceSpec *src) {
     switch (src->type) {
@@ -180,6 +188,7 @@ const char *wfm_source_error(const SourceSpec *src) {
     if (offset_qpsk && src->sps % 2 != 0) {
         return "oqpsk needs an even sps: its quadrature rail runs half a symbol (sps / 2 samples) late";
     }
+    if (src->n_apsk_rings != 0) return qn::apsk_rings_error(source_bitmod(src), src->apsk_rings, src->n_apsk_rings);
     return nullptr;
 }
 
@@ -204,6 +213,12 @@ int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs) {
     return wfm_synth_set_dsss(s, src->acq_code, src->acq_code_len, src->acq_reps, src->data_code,
                               src->data_code_len, src->sync, src->sync_len, src->pattern, src->pattern_len,
                               src->crc);
+}
+
+int wfm_source_attach_apsk(Synth *s, const SourceSpec *src) {
+    if (!s || !src) return QN_ERR_INVALID;
+    if (src->n_apsk_rings == 0 || src->n_apsk_rings > 2) return QN_OK;
+    return wfm_synth_set_apsk_rings(s, src->apsk_rings, src->n_apsk_rings);
 }
 
 int wfm_source_attach_rrc(Synth *s, const SourceSpec *src) {
@@ -238,7 +253,8 @@ Synth *wfm_source_to_synth(const SourceSpec *src, double fs) {
     if (ok && src->type == WFM_TYPE_SYMBOLS) {
         ok = wfm_synth_set_symbols(s, src->symbols, static_cast<size_t>(src->n_symbols)) == QN_OK;
     }
-    ok = ok && wfm_source_attach_dsss(s, src, fs) == QN_OK && wfm_source_attach_rrc(s, src) == QN_OK;
+    ok = ok && wfm_source_attach_dsss(s, src, fs) == QN_OK && wfm_source_attach_apsk(s, src) == QN_OK &&
+         wfm_source_attach_rrc(s, src) == QN_OK;
     if (!ok) {
         wfm_synth_destroy(s);
         return nullptr;

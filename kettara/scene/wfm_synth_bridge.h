@@ -32,6 +32,9 @@ QN_API int wfm_source_attach_dsss(Synth *s, const SourceSpec *src, double fs);
  * tap count beyond an int or beyond memory, a failed allocation) the source stays unshaped
  * and the result is still QN_OK. */
 QN_API int wfm_source_attach_rrc(Synth *s, const SourceSpec *src);
+/* APSK sources (types and bits mappings) with apsk_rings: their ring ratios. Others, and
+ * sources without the key: QN_OK, nothing done. */
+QN_API int wfm_source_attach_apsk(Synth *s, const SourceSpec *src);
 /* A new synthesiser configured for the source at sample rate fs (no chirp span preset, noise
  * not reseeded), or null when the source is incomplete, its framing is refused or any
  * step fails. */

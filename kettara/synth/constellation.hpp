@@ -20,11 +20,21 @@ struct Constellation {
     uint32_t bits;
 };
 Constellation constellation(uint32_t bitmod);
+// The default ring radius ratios of an APSK mapping (one for 16APSK, two for 32APSK);
+// null for the other mappings.
+const double *default_apsk_rings(uint32_t bitmod);
 
 class SymbolMapper {
 public:
-    // bitmod must be a WFM_BITMOD_* code; nsps sizes offset QPSK's delay line (nsps / 2).
-    SymbolMapper(uint32_t bitmod, int nsps);
+    // bitmod must be a WFM_BITMOD_* code; nsps sizes offset QPSK's delay line (nsps / 2);
+    // rings, when given, are the ring ratios of an APSK mapping (valid ones) instead of its
+    // defaults.
+    SymbolMapper(uint32_t bitmod, int nsps, const double *rings = nullptr);
+    // Moves keep the table pointing into the moved buffer; a copy would not.
+    SymbolMapper(const SymbolMapper &) = delete;
+    SymbolMapper &operator=(const SymbolMapper &) = delete;
+    SymbolMapper(SymbolMapper &&) = default;
+    SymbolMapper &operator=(SymbolMapper &&) = default;
 
     [[nodiscard]] uint32_t bits_per_symbol() const { return table_.bits; }
     // The point of the next symbol's label.
@@ -40,6 +50,7 @@ public:
     void restore(const uint8_t *in);
 
 private:
+    std::vector<cf32> own_;  // an APSK table of other rings than the default ones
     Constellation table_;
     bool differential_;
     uint8_t phase_ = 0;           // pi/4-QPSK phase in eighths of a turn

@@ -20,16 +20,15 @@ Traits bits_traits() {
 
 class Bits final : public MappedFamily, public BitsSetup {
 public:
-    explicit Bits(int nsps) : MappedFamily(bits_traits(), WFM_BITMOD_BPSK, nsps), nsps_(nsps) {}
+    explicit Bits(int nsps) : MappedFamily(bits_traits(), WFM_BITMOD_BPSK, nsps) {}
 
     int set_bits(const uint8_t *bits, size_t n, size_t loop_start, uint32_t modulation) override {
         if (!bits || n == 0 || loop_start >= n || modulation >= WFM_BITMOD_COUNT) return QN_ERR_INVALID;
         try {
-            SymbolMapper mapper(modulation, nsps_);
             std::vector<uint8_t> copy(n);
             for (size_t i = 0; i < n; ++i) copy[i] = bits[i] != 0;
+            remap(modulation);
             player_.load(std::move(copy), loop_start);
-            mapper_ = std::move(mapper);
         } catch (const std::exception &) {
             return QN_ERR_INVALID;
         }
@@ -54,7 +53,6 @@ public:
 
 private:
     BitPlayer player_;
-    int nsps_;
 };
 
 }  // namespace

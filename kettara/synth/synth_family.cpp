@@ -30,6 +30,8 @@ std::unique_ptr<Family> make_family(const Params &p) {
         {WFM_TYPE_1024QAM, make_linear_family}, {WFM_TYPE_OQPSK, make_linear_family},
         {WFM_TYPE_PI4QPSK, make_linear_family}, {WFM_TYPE_OOK, make_linear_family},
         {WFM_TYPE_4ASK, make_linear_family},  {WFM_TYPE_8ASK, make_linear_family},
+        {WFM_TYPE_32QAM, make_linear_family}, {WFM_TYPE_128QAM, make_linear_family},
+        {WFM_TYPE_16APSK, make_linear_family}, {WFM_TYPE_32APSK, make_linear_family},
     };
     Create create = make_tone_family;  // an unknown type holds its value, as a tone does
     for (const Row &r : kRows) {

@@ -21,6 +21,13 @@ struct BitsSetup {
     virtual int set_bits(const uint8_t *bits, size_t n, size_t loop_start, uint32_t modulation) = 0;
 };
 
+struct RingsSetup {
+    virtual ~RingsSetup() = default;
+    // APSK ring radius ratios; QN_OK without effect on other mappings, QN_ERR_INVALID for
+    // ratios the mapping cannot take.
+    virtual int set_apsk_rings(const double *ratios, size_t n) = 0;
+};
+
 struct SymbolsSetup {
     virtual ~SymbolsSetup() = default;
     virtual int set_symbols(const cf32 *symbols, size_t n) = 0;

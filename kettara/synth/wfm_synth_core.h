@@ -34,6 +34,10 @@ QN_API void wfm_synth_destroy(Synth *s);
 /* Bits type: plays the pattern (non-zero bytes count as 1) with one of the WFM_BITMOD_*
  * mappings, WFM_BITMOD_NONE being on-off keying, first bit most significant. */
 QN_API int wfm_synth_set_bits(Synth *s, const uint8_t *bits, size_t n, uint32_t modulation);
+/* APSK types and bits sources: ring radius ratios to the inner ring (one for 16APSK, two
+ * for 32APSK, each above 1 and increasing); a bits source keeps them for an APSK mapping
+ * set later. QN_ERR_INVALID for ratios an APSK mapping in use cannot take. */
+QN_API int wfm_synth_set_apsk_rings(Synth *s, const double *ratios, size_t n);
 /* Symbols type: plays the symbols cyclically. */
 QN_API int wfm_synth_set_symbols(Synth *s, const cf32 *symbols, size_t n);
 /* DSSS type: plays the framed chip stream (acquisition code repeated, then every frame bit

@@ -36,6 +36,13 @@ int wfm_synth_set_bits(Synth *s, const uint8_t *bits, size_t n, uint32_t modulat
     return qn::synth_set_looping_bits(s, bits, n, 0, modulation);
 }
 
+int wfm_synth_set_apsk_rings(Synth *s, const double *ratios, size_t n) {
+    if (!s) return QN_ERR_INVALID;
+    if (!ratios && n != 0) return QN_ERR_INVALID;
+    auto *rings = setup_of<qn::synth::RingsSetup>(s);
+    return rings ? rings->set_apsk_rings(ratios, n) : QN_OK;
+}
+
 int wfm_synth_set_symbols(Synth *s, const cf32 *symbols, size_t n) {
     if (!s) return QN_ERR_INVALID;
     auto *symbols_setup = setup_of<qn::synth::SymbolsSetup>(s);

@@ -30,6 +30,7 @@ class SourceSpec(ctypes.Structure):
         ("symbol_rate", c_double), ("data_none", c_uint32), ("rs_depth", c_int32),
         ("randomise", c_uint32), ("asm_", c_uint32), ("conv", c_uint32),
         ("channel", ctypes.c_void_p),  # the parsed "channel" record, read only by the libraries
+        ("apsk_rings", c_double * 2), ("n_apsk_rings", c_uint32),
     ]
 
 
@@ -104,7 +105,7 @@ RANGE_OFF_SAMPLES = 0x20
 RANGE_DELAY_SAMPLES = 0x40
 
 # The name tables the libraries export (the code of a name is its index), with their lengths.
-_KETTARA_TABLES = {"TYPE_NAMES": 22, "MODE_NAMES": 4, "LFSR_NAMES": 2, "BITMOD_NAMES": 16, "CRC_NAMES": 2,
+_KETTARA_TABLES = {"TYPE_NAMES": 26, "MODE_NAMES": 4, "LFSR_NAMES": 2, "BITMOD_NAMES": 20, "CRC_NAMES": 2,
                    "SEED_ADVANCE_NAMES": 3}
 _TOLVANE_TABLES = {"_enum_Reader_ftype": 4, "_enum_Reader_stype": 14, "_enum_Reader_sample_mode": 2,
                    "_enum_Reader_endian": 2, "_enum_Reader_fs_source": 3, "_enum_Reader_fc_source": 6,

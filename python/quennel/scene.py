@@ -13,7 +13,8 @@ from .errors import FramingError, ImpairmentError, SceneError, UsageError
 
 TYPE_NAMES = names("TYPE_NAMES")
 SYMBOL_TYPES = ("pn", "bpsk", "qpsk", "bits", "symbols", "dsss", "8psk", "16psk", "32psk", "64psk", "16qam", "64qam",
-                "256qam", "1024qam", "oqpsk", "pi4qpsk", "ook", "4ask", "8ask")
+                "256qam", "1024qam", "oqpsk", "pi4qpsk", "ook", "4ask", "8ask", "32qam", "128qam", "16apsk",
+                "32apsk")
 MODE_NAMES = names("MODE_NAMES")
 MODULATIONS = names("BITMOD_NAMES")
 RANDOMISE_NAMES = ("off", "ccsds", "legacy")  # the library has no table of these

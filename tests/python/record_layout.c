@@ -25,6 +25,7 @@ static void scene_records(void) {
     MEMBER(SourceSpec, sync); MEMBER(SourceSpec, sync_len); MEMBER(SourceSpec, crc); MEMBER(SourceSpec, symbol_rate);
     MEMBER(SourceSpec, data_none); MEMBER(SourceSpec, rs_depth); MEMBER(SourceSpec, randomise);
     MEMBER(SourceSpec, asm_); MEMBER(SourceSpec, conv); MEMBER(SourceSpec, channel);
+    MEMBER(SourceSpec, apsk_rings); MEMBER(SourceSpec, n_apsk_rings);
 
     RECORD(SegmentSpec);
     MEMBER(SegmentSpec, sources); MEMBER(SegmentSpec, n_sources); MEMBER(SegmentSpec, fs);

@@ -20,8 +20,9 @@ from quennel.scene import Composer
 PSK = {"8psk": 8, "16psk": 16, "32psk": 32, "64psk": 64}
 QAM = {"16qam": 16, "64qam": 64, "256qam": 256, "1024qam": 1024}
 ASK = {"4ask": 4, "8ask": 8}
-LINEAR = [*PSK, *QAM, "oqpsk", "pi4qpsk", "ook", *ASK]
-BITS_PER_SYMBOL = {**{n: int(math.log2(m)) for n, m in {**PSK, **QAM, **ASK}.items()},
+NEAREST = {"32qam": 32, "128qam": 128, "16apsk": 16, "32apsk": 32}  # decided by the nearest point
+LINEAR = [*PSK, *QAM, "oqpsk", "pi4qpsk", "ook", *ASK, *NEAREST]
+BITS_PER_SYMBOL = {**{n: int(math.log2(m)) for n, m in {**PSK, **QAM, **ASK, **NEAREST}.items()},
                    "oqpsk": 2, "pi4qpsk": 2, "ook": 1}
 ODD_SPS = "oqpsk needs an even sps: its quadrature rail runs half a symbol (sps / 2 samples) late"
 
@@ -54,6 +55,51 @@ def pam_index(x, levels):
     return np.clip(np.rint((x + levels - 1) / 2), 0, levels - 1).astype(np.int64)
 
 
+def cross_qam(m: int) -> np.ndarray:
+    """The rectangular Gray grid (first bits in-phase) with its outer columns folded onto
+    the rows beyond it, at unit average power."""
+    qbits = (int(math.log2(m)) - 1) // 2
+    li, lq = 2 ** (qbits + 1), 2 ** qbits
+    v = np.arange(m)
+    i = 2.0 * gray_index(v >> qbits) - (li - 1)
+    q = 2.0 * gray_index(v & (lq - 1)) - (lq - 1)
+    outer = np.abs(i) > li - 1 - lq // 2
+    i, q = np.where(outer, np.copysign(np.abs(q), i), i), np.where(outer, np.copysign(np.abs(i) - lq // 2, q), q)
+    points = i + 1j * q
+    return points / np.sqrt(np.mean(np.abs(points) ** 2))
+
+
+APSK_PLACES = {16: [(1, 45), (1, 15), (1, 75), (0, 45)],
+               32: [(2, 11.25), (2, 33.75), (2, 78.75), (2, 56.25), (1, 15), (1, 45), (0, 45), (1, 75)]}
+
+
+def apsk(m: int, rings: list[float]) -> np.ndarray:
+    """Quadrant by the Gray label of the last two bits, place in it by the leading bits,
+    odd quadrants mirrored; radii 1 and the ring ratios, at unit average power."""
+    radius = [1.0, *rings]
+    points = []
+    for v in range(m):
+        ring, degrees = APSK_PLACES[m][v >> 2]
+        quadrant = gray_index(v & 3)
+        degrees = 90 * quadrant + (90 - degrees if quadrant % 2 else degrees)
+        points.append(radius[ring] * np.exp(1j * np.radians(degrees)))
+    points = np.array(points)
+    return points / np.sqrt(np.mean(np.abs(points) ** 2))
+
+
+def gray_index(v):
+    """The index whose Gray label is v."""
+    k = np.zeros_like(v)
+    while np.any(v):
+        k ^= v
+        v = v >> 1
+    return k
+
+
+REFERENCE = {"32qam": cross_qam(32), "128qam": cross_qam(128), "16apsk": apsk(16, [3.15]),
+             "32apsk": apsk(32, [2.84, 5.27])}
+
+
 def labels(name: str, y: np.ndarray) -> np.ndarray:
     """The label of each received symbol (y at one sample per symbol)."""
     if name in PSK:
@@ -69,6 +115,8 @@ def labels(name: str, y: np.ndarray) -> np.ndarray:
         return gray(pam_index(y.real * math.sqrt((m * m - 1) / 3), m))
     if name == "ook":
         return (y.real > math.sqrt(2) / 2).astype(np.int64)
+    if name in NEAREST:
+        return np.argmin(np.abs(y[:, None] - REFERENCE[name][None, :]), axis=1)
     if name == "pi4qpsk":
         steps = np.rint(np.angle(y * np.conj(np.concatenate([[1], y[:-1]]))) * 4 / np.pi).astype(np.int64) % 8
         return np.select([steps == 1, steps == 3, steps == 5, steps == 7], [0b00, 0b01, 0b11, 0b10], -1)
@@ -177,6 +225,13 @@ def test_snr_modes_refer_to_the_symbol_rate(name, mode, per_sample):
     assert measured == pytest.approx(per_sample, abs=0.05)
 
 
+def test_apsk_rings_set_the_radius_ratio():
+    x = compose(one({"type": "16apsk", "sps": 1, "apsk_rings": [2.5], "pn_length": 23}, 4096))
+    radii = np.unique(np.round(np.abs(x.astype(np.complex128)), 6))
+    assert radii.size == 2 and radii[1] / radii[0] == pytest.approx(2.5, rel=1e-5)
+    assert np.mean(np.abs(x.astype(np.complex128)) ** 2) == pytest.approx(1.0, abs=0.05)
+
+
 # ---- one stream everywhere, and refusals -------------------------------------------------
 
 def framed(name: str) -> dict:
@@ -186,7 +241,8 @@ def framed(name: str) -> dict:
 
 @pytest.mark.parametrize("source", [
     *({"type": name, "sps": 4, "snr": 15, "pulse": "rrc", "freq": -0.02} for name in LINEAR),
-    *(framed(name) for name in ("16qam", "oqpsk", "pi4qpsk", "1024qam")),
+    *(framed(name) for name in ("16qam", "oqpsk", "pi4qpsk", "1024qam", "128qam", "32apsk")),
+    {"type": "bits", "modulation": "32apsk", "apsk_rings": [2.0, 3.0], "pattern": "10110", "sps": 2},
 ], ids=lambda s: s.get("modulation", s["type"]) + ("_framed" if "sync" in s else ""))
 def test_composition_plan_and_blob_give_the_same_bits(source):
     scene = {"segments": [{**source, "num_samples": 5000, "off_samples": 300, "repeats": 2}]}

@@ -206,6 +206,8 @@ std::vector<NullCall> scene_calls() {
         RETURNS_ZERO(wfm_source_create_snr, nullptr, out<uint32_t>(), 1.0, 10.0),
         RETURNS_ZERO(wfm_source_frame_error, nullptr),
         RETURNS_ZERO(wfm_source_error, nullptr),
+        RETURNS_INVALID(wfm_source_attach_apsk, nullptr, nullptr),
+        RETURNS_INVALID(wfm_synth_set_apsk_rings, nullptr, nullptr, 0),
         RETURNS_ZERO(wfm_source_has_frame, nullptr),
         RETURNS_ZERO(wfm_source_to_synth, nullptr, 1.0),
         RETURNS_ZERO(wfm_spec_frame_error, nullptr),

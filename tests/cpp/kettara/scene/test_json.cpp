@@ -399,6 +399,18 @@ TEST(SceneWrite, EveryTypeAndModulationNameRoundTrips) {
     }
 }
 
+TEST(SceneWrite, ApskRingsRoundTripAsGiven) {
+    const OneSource given(R"({"type": "32apsk", "apsk_rings": [2.5, 4.25], "num_samples": 8})");
+    EXPECT_EQ(given.src().n_apsk_rings, 2u);
+    EXPECT_EQ(given.src().apsk_rings[1], 4.25);
+    const std::string text = write(given.scene);
+    EXPECT_NE(text.find("\"apsk_rings\":\t[2.5, 4.25]"), std::string::npos) << text;
+    expect_same_records(given.scene, parse_ok(text));
+    const OneSource wrong(R"({"type": "16apsk", "apsk_rings": [2, "x"], "num_samples": 8})");
+    EXPECT_EQ(wrong.src().n_apsk_rings, 0u);
+    EXPECT_EQ(write(wrong.scene).find("apsk_rings"), std::string::npos);
+}
+
 TEST(SceneWrite, OutOfTableCodesWriteTheFirstSensibleName) {
     SourceSpec s{};
     s.type = 42;

@@ -172,6 +172,10 @@ struct ParameterCase {
 
 const char *const kOddSpsMessage = "oqpsk needs an even sps: its quadrature rail runs half a symbol (sps / 2 samples) late";
 
+const char *const kRingsOrderMessage = "apsk_rings must be finite ring radius ratios greater than 1 and increasing outwards";
+const char *const kRingsCountMessage =
+    "apsk_rings takes one ratio per ring beyond the inner one: one for 16apsk, two for 32apsk";
+
 class SourceParameterError : public ::testing::TestWithParam<ParameterCase> {};
 
 TEST_P(SourceParameterError, ReturnsTheMessageVerbatim) {
@@ -181,6 +185,10 @@ TEST_P(SourceParameterError, ReturnsTheMessageVerbatim) {
     s.spec.sps = c.sps;
     s.with_pattern({1, 0, 1, 1});
     if (c.sync) s.with_sync({1, 0, 1, 1});
+    // Two ratios, decreasing: too many for 16APSK, out of order for 32APSK.
+    s.spec.apsk_rings[0] = 5.0;
+    s.spec.apsk_rings[1] = 3.0;
+    s.spec.n_apsk_rings = c.type == WFM_TYPE_16APSK ? 1 : 2;
     const char *got = wfm_source_error(&s.spec);
     if (c.message) {
         ASSERT_NE(got, nullptr);
@@ -198,7 +206,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ParameterCase{"bits_oqpsk_odd", WFM_TYPE_BITS, WFM_BITMOD_OQPSK, 3, false, kOddSpsMessage},
                       ParameterCase{"bits_16qam_odd", WFM_TYPE_BITS, WFM_BITMOD_16QAM, 3, false, nullptr},
                       ParameterCase{"framed_16qam_type", WFM_TYPE_16QAM, 0, 4, true, kWaveformMessage},
-                      ParameterCase{"framing_before_sps", WFM_TYPE_OQPSK, 0, 7, true, kWaveformMessage}),
+                      ParameterCase{"framing_before_sps", WFM_TYPE_OQPSK, 0, 7, true, kWaveformMessage},
+                      ParameterCase{"rings_not_increasing", WFM_TYPE_32APSK, 0, 4, false, kRingsOrderMessage},
+                      ParameterCase{"rings_count", WFM_TYPE_BITS, WFM_BITMOD_16APSK, 4, false, kRingsCountMessage},
+                      ParameterCase{"rings_fit", WFM_TYPE_16APSK, 0, 4, false, nullptr},
+                      ParameterCase{"rings_ignored_off_apsk", WFM_TYPE_16QAM, 0, 4, false, nullptr}),
     [](const auto &info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct Point {
 // QAM rails 2j - (L - 1) with Gray(j) the rail's bits, over sqrt(2 (M - 1) / 3); ASK over
 // sqrt((M^2 - 1) / 3); on-off keying sqrt(2).
 const double kTwoPi = 6.283185307179586;
+// Inner ring radii of the default APSK constellations at unit average power.
+const double kR16 = std::sqrt(16 / (4 + 12 * 3.15 * 3.15));
+const double kR32 = std::sqrt(32 / (4 + 12 * 2.84 * 2.84 + 16 * 5.27 * 5.27));
+
 double distance(cf32 a, cf32 b) { return std::hypot(double(a.re) - b.re, double(a.im) - b.im); }
 
 const Point kPoints[] = {
@@ -48,6 +53,16 @@ const Point kPoints[] = {
     {WFM_BITMOD_4ASK, 0b01, -1 / std::sqrt(5.0), 0.0},
     {WFM_BITMOD_8ASK, 0b110, 1 / std::sqrt(21.0), 0.0},  // j 4
     {WFM_BITMOD_OQPSK, 0b10, -0.70710677, 0.70710677},
+    // Cross QAM: grid points beyond the cross's half-width fold onto the rows beyond it.
+    {WFM_BITMOD_32QAM, 0b00000, -3 / std::sqrt(20.0), -5 / std::sqrt(20.0)},   // (-7, -3) folded
+    {WFM_BITMOD_32QAM, 0b01101, -3 / std::sqrt(20.0), -1 / std::sqrt(20.0)},   // inside the cross
+    {WFM_BITMOD_128QAM, 0b1000000, 7 / std::sqrt(82.0), -11 / std::sqrt(82.0)},  // (15, -7) folded
+    // APSK: last two bits the quadrant (Gray), leading bits the place in it, odd quadrants mirrored.
+    {WFM_BITMOD_16APSK, 0b1100, kR16 * std::cos(kTwoPi / 8), kR16 * std::sin(kTwoPi / 8)},
+    {WFM_BITMOD_16APSK, 0b0001, 3.15 * kR16 * std::cos(kTwoPi * 3 / 8), 3.15 * kR16 * std::sin(kTwoPi * 3 / 8)},
+    {WFM_BITMOD_16APSK, 0b0111, 3.15 * kR16 * std::cos(kTwoPi * 195 / 360), 3.15 * kR16 * std::sin(kTwoPi * 195 / 360)},
+    {WFM_BITMOD_32APSK, 0b11010, kR32 * std::cos(kTwoPi * 315 / 360), kR32 * std::sin(kTwoPi * 315 / 360)},
+    {WFM_BITMOD_32APSK, 0b01000, 5.27 * kR32 * std::cos(kTwoPi * 78.75 / 360), 5.27 * kR32 * std::sin(kTwoPi * 78.75 / 360)},
 };
 
 TEST(Constellation, PointsFollowTheirDefinitions) {
@@ -89,6 +104,36 @@ TEST(Constellation, NearestNeighboursDifferInOneBit) {
                     EXPECT_EQ(__builtin_popcount(i ^ j), 1) << BITMOD_NAMES[b] << " " << i << " " << j;
                 }
             }
+    }
+}
+
+TEST(SymbolMapper, ApskRingsSetTheRadiusRatios) {
+    const double rings[] = {2.0, 3.5};
+    SymbolMapper m(WFM_BITMOD_32APSK, 1, rings);
+    const cf32 inner = m.map(0b11000), middle = m.map(0b10000), outer = m.map(0b00000);
+    EXPECT_NEAR(std::hypot(middle.re, middle.im) / std::hypot(inner.re, inner.im), 2.0, 1e-6);
+    EXPECT_NEAR(std::hypot(outer.re, outer.im) / std::hypot(inner.re, inner.im), 3.5, 1e-6);
+    double power = 0.0;
+    for (uint32_t v = 0; v < 32; ++v) power += std::norm(std::complex<double>(m.map(v).re, m.map(v).im));
+    EXPECT_NEAR(power / 32, 1.0, 1e-6);
+}
+
+struct RingsCase {
+    uint32_t bitmod;
+    std::vector<double> ratios;
+    bool ok;
+};
+
+TEST(SymbolMapper, RingRatiosMustGrowOutwardsOnePerOuterRing) {
+    const RingsCase cases[] = {
+        {WFM_BITMOD_16APSK, {3.15}, true},        {WFM_BITMOD_16APSK, {1.0}, false},
+        {WFM_BITMOD_16APSK, {2.0, 3.0}, false},   {WFM_BITMOD_32APSK, {2.84, 5.27}, true},
+        {WFM_BITMOD_32APSK, {3.0, 2.0}, false},   {WFM_BITMOD_32APSK, {2.0, NAN}, false},
+        {WFM_BITMOD_32APSK, {2.0}, false},        {WFM_BITMOD_16QAM, {0.5}, true},  // no APSK: nothing to check
+    };
+    for (const RingsCase &c : cases) {
+        EXPECT_EQ(qn::apsk_rings_error(c.bitmod, c.ratios.data(), c.ratios.size()) == nullptr, c.ok)
+            << BITMOD_NAMES[c.bitmod] << " " << c.ratios.size();
     }
 }
 
