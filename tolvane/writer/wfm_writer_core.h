@@ -29,7 +29,9 @@ QN_API Writer *wfm_writer_create(const char *path, int32_t file_type, int32_t sa
  * data_start 0, keyword area and extended header) and the samples in base + ".det"
  * beside it, base being header_path up to its last "." after the last "/". The close
  * patches data_size in the header file, as for an attached capture. Null on failure,
- * and when header_path itself names the ".det" payload. */
+ * and when header_path itself names the ".det" payload. Both files are truncated only
+ * once both could be opened: when either cannot be, existing files are left as they
+ * were and no new one is left behind. */
 QN_API Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type, int32_t big_endian,
                                           uint64_t num_samples, double fs, double fc, double atten_db,
                                           double t0);

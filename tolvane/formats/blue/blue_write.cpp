@@ -1,5 +1,8 @@
 // Writing BLUE captures: the header control block at creation, keywords in the header's
 // keyword area or its extended header, the close-time patches, and detached payloads.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -96,6 +99,42 @@ bool append_ext_header(Writer &w) {
            fseeko(f, 0, SEEK_END) == 0;
 }
 
+// A file opened for writing without truncating it, and whether the open created it.
+struct Untruncated {
+    int fd = -1;
+    bool created = false;
+};
+
+Untruncated open_untruncated(const char *path) {
+    Untruncated f;
+    f.fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    f.created = f.fd >= 0;
+    if (f.fd < 0 && errno == EEXIST) f.fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    return f;
+}
+
+// Both files of a detached capture, truncated only once both are open: a refused one
+// leaves every file that was there as it was, and none that was not.
+bool create_both(const char *header_path, const char *payload_path, FILE *&header, FILE *&payload) {
+    const Untruncated h = open_untruncated(header_path);
+    const Untruncated p = h.fd >= 0 ? open_untruncated(payload_path) : Untruncated{};
+    if (h.fd >= 0 && p.fd >= 0 && ftruncate(h.fd, 0) == 0 && ftruncate(p.fd, 0) == 0) {
+        header = fdopen(h.fd, "wb");
+        payload = header ? fdopen(p.fd, "wb") : nullptr;
+        if (payload) return true;
+        if (header) std::fclose(header);
+        else ::close(h.fd);
+        ::close(p.fd);
+        return false;
+    }
+    for (const auto &[f, path] : {std::pair{h, header_path}, std::pair{p, payload_path}}) {
+        if (f.fd < 0) continue;
+        ::close(f.fd);
+        if (f.created) ::unlink(path);
+    }
+    return false;
+}
+
 }  // namespace
 
 namespace tolvane::writer {
@@ -150,13 +189,11 @@ Writer *wfm_writer_create_detached(const char *header_path, int32_t sample_type,
         return nullptr;
     }
     if (payload_path == header_path) return nullptr;  // the header cannot also be the payload
-    FILE *header = std::fopen(header_path, "wb");
-    if (!header) return nullptr;
-    FILE *payload = std::fopen(payload_path.c_str(), "wb");
-    Writer *w = payload ? open_writer(payload, header, TOLVANE_FTYPE_BLUE, sample_type, big_endian, num_samples, fs, fc, t0)
-                        : nullptr;
+    FILE *header = nullptr, *payload = nullptr;
+    if (!create_both(header_path, payload_path.c_str(), header, payload)) return nullptr;
+    Writer *w = open_writer(payload, header, TOLVANE_FTYPE_BLUE, sample_type, big_endian, num_samples, fs, fc, t0);
     if (!w) {
-        if (payload) std::fclose(payload);
+        std::fclose(payload);
         std::fclose(header);
         return nullptr;
     }

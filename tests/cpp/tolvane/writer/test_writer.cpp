@@ -291,6 +291,32 @@ TEST_F(WriterFiles, BlueCloseWritesMarkerKeywordAreaAndExtendedHeader) {
     }
 }
 
+// A detached create refused because one of its two files cannot be made truncates
+// neither: what was there stays, and nothing new is left behind.
+TEST_F(WriterFiles, RefusedDetachedCreateLeavesEveryFileAsItWas) {
+    enum State { absent, kept, folder };
+    const struct {
+        State header, payload;
+    } cases[] = {{kept, folder}, {absent, folder}, {folder, kept}, {folder, absent}};
+    const std::vector<unsigned char> keep = {'k', 'e', 'e', 'p'};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.header) + " " + std::to_string(c.payload));
+        const std::pair<const char *, State> files[] = {{"d.blue", c.header}, {"d.det", c.payload}};
+        for (const auto &[name, state] : files) {
+            std::filesystem::remove_all(path(name));
+            if (state == folder) std::filesystem::create_directory(path(name));
+            if (state == kept) write_text(name, "keep");
+        }
+        EXPECT_EQ(wfm_writer_create_detached(path("d.blue").c_str(), kCi16, 0, 0, 1e6, 0.0, 0.0, 0.0), nullptr);
+        for (const auto &[name, state] : files) {
+            EXPECT_EQ(std::filesystem::exists(path(name)), state != absent) << name;
+            if (state == kept) {
+                EXPECT_EQ(read_file(path(name)), keep) << name;
+            }
+        }
+    }
+}
+
 TEST_F(WriterFiles, DetachedBlueKeepsHeaderAndKeywordsBesideThePayload) {
     const std::string note(3000, 'n');  // far beyond the keyword area: the extended header
     for (bool be : {false, true}) {
