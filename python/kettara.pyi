@@ -10,9 +10,12 @@ _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 class Plan:
     """Plan — handle over `kettara`."""
 
-    def __init__(self, spec_json: str) -> None:
+    def __init__(self, spec_json: str, *, strict: bool = False) -> None:
         """Build the plan of a scene. A scene the library cannot plan raises RuntimeError
-        "kettara_prepare failed" with the reason (rule, segment, what to do) as a note."""
+        "kettara_prepare failed" with the reason (rule, segment, what to do) as a note.
+        With strict, a scene the scene schema finds problems in (a misspelt key, a value of
+        the wrong type, an unknown name) raises quennel.errors.SceneError (a ValueError)
+        first, and so do overrides that render() would ignore."""
     def render(self, overrides_json: str, /, *,
                out: npt.NDArray[np.complex64] | None = None) -> npt.NDArray[np.complex64]:
         """General render: apply a JSON override spec, return a cf32 array."""

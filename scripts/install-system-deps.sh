@@ -7,9 +7,10 @@ packages+=(libfuse2)
 # Fuzzing: clang with its sanitizer and libFuzzer runtimes.
 packages+=(clang libclang-rt-14-dev)
 # The GNU Radio blocks are tested in real flowgraphs under Debian's GNU Radio 3.10 (its
-# Python bindings ship in the package gnuradio), on the system Python with pytest. These are
+# Python bindings ship in the package gnuradio), on the system Python with pytest (and jsonschema,
+# which the scene checks of scene_source use). These are
 # installed without their recommendations (development headers, Qt extras, SDR tools).
-lean_packages=(gnuradio python3-pytest)
+lean_packages=(gnuradio python3-pytest python3-jsonschema)
 missing() {
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"

@@ -39,6 +39,7 @@ struct PlanObject {
     PyObject_HEAD
     SharedPlan *plan;
     int closed;
+    int strict;  // scene and overrides pass quennel's schema checks before the library sees them
 };
 
 const Plan *plan_of(const PlanObject *self) { return self->plan ? self->plan->plan : nullptr; }
@@ -74,11 +75,26 @@ void set_prepare_failed(const char *spec_json) {
     PyErr_Restore(type, value, traceback);
 }
 
+// Calls quennel.schema.<check>(text, ...): the library reads scenes leniently, so a strict
+// plan asks the package's schema checks first; false with their exception set.
+template <typename... Extra>
+bool schema_check(const char *check, const char *text, const char *format, Extra... extra) {
+    PyObject *module = PyImport_ImportModule("quennel.schema");
+    if (!module) return false;
+    PyObject *result = PyObject_CallMethod(module, check, format, text, extra...);
+    Py_DECREF(module);
+    Py_XDECREF(result);
+    return result != nullptr;
+}
+
 int Plan_init(PlanObject *self, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"spec_json", nullptr};
+    static const char *keywords[] = {"spec_json", "strict", nullptr};
     const char *spec_json = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s", const_cast<char **>(keywords), &spec_json))
+    int strict = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|$p", const_cast<char **>(keywords), &spec_json, &strict))
         return -1;
+    if (strict && !schema_check("require_scene", spec_json, "s")) return -1;
+    self->strict = strict;
     close_plan(self);
     Plan *plan = kettara_prepare(spec_json);
     if (!plan) {
@@ -170,6 +186,9 @@ PyObject *Plan_render(PlanObject *self, PyObject *args, PyObject *kwargs) {
     PyObject *out = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|$O", const_cast<char **>(keywords), &overrides, &out) ||
         !check_open(self))
+        return nullptr;
+    if (self->strict && !schema_check("require_overrides", overrides, "sK",
+                                      static_cast<unsigned long long>(kettara_n_sources(plan_of(self)))))
         return nullptr;
     return render_array(self, out, [overrides](const Plan *p, cf32 *data) {
         return kettara_render(p, overrides, data);
@@ -273,6 +292,8 @@ PyMethodDef plan_methods[] = {
      "Raises\n------\n"
      "RuntimeError\n    The plan is closed.\n"
      "TypeError\n    overrides_json is not a str.\n"
+     "ValueError\n    A strict plan (Plan(..., strict=True)) was given overrides it would\n"
+     "    ignore: an unknown key, a value of the wrong type, an array of another length.\n"
      OUT_RAISES},
     {"at", as_method(Plan_at), METH_VARARGS | METH_KEYWORDS,
      "at(snr, seed, /, *, out=None)\n--\n\n"

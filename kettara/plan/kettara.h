@@ -79,6 +79,8 @@ QN_API uint64_t kettara_stream_read(KettaraStream *stream, cf32 *out, uint64_t n
 QN_API int32_t kettara_stream_failed(const KettaraStream *stream);
 /* The render's worst-case length, kettara_len of the scene's plan. */
 QN_API uint64_t kettara_stream_len(const KettaraStream *stream);
+/* The cached sources of the scene's plan, kettara_n_sources: the length of the override arrays. */
+QN_API uint64_t kettara_stream_n_sources(const KettaraStream *stream);
 QN_API void kettara_stream_destroy(KettaraStream *stream);
 
 /* Size of the plan's blob in bytes. */

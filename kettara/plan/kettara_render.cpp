@@ -644,6 +644,10 @@ int32_t kettara_stream_failed(const KettaraStream *stream) { return stream && st
 
 uint64_t kettara_stream_len(const KettaraStream *stream) { return stream ? stream->plan->len : 0; }
 
+uint64_t kettara_stream_n_sources(const KettaraStream *stream) {
+    return stream ? kettara_n_sources(stream->plan.get()) : 0;
+}
+
 void kettara_stream_destroy(KettaraStream *stream) { delete stream; }
 
 }  // extern "C"

@@ -180,6 +180,7 @@ _KETTARA = [
     ("kettara_stream_read", c_uint64, [VOID, VOID, c_uint64]),
     ("kettara_stream_failed", c_int32, [VOID]),
     ("kettara_stream_len", c_uint64, [VOID]),
+    ("kettara_stream_n_sources", c_uint64, [VOID]),
     ("kettara_stream_destroy", None, [VOID]),
     ("cJSON_free", None, [VOID]),
     _SPANS,

@@ -1,6 +1,7 @@
 """Rendering a scene into a capture, with its recipe."""
 
 import json
+import logging
 import math
 
 import numpy as np
@@ -12,12 +13,16 @@ from .errors import CaptureError, InputRefused, QuennelError, SceneError, UsageE
 from .outputs import Outputs, check_space
 from .recipe import blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
 from .scene import Composer, PlanStream
+from .schema import check_overrides
+
+log = logging.getLogger("quennel")
 
 BLOCK = 1 << 16
 
 
 def render_capture(text: str, name: str, path: str, options: dict, recorded: bool = False,
-                   recipe_file: str | None = None, force: bool = False, in_place: bool = False) -> dict:
+                   recipe_file: str | None = None, force: bool = False, in_place: bool = False,
+                   strict: bool = False) -> dict:
     """Writes the scene text as the capture at path the recipe options describe, with its
     recipe (and the recipe as JSON to recipe_file when given); returns the writer's summary.
 
@@ -25,12 +30,15 @@ def render_capture(text: str, name: str, path: str, options: dict, recorded: boo
     (in place, they are written under their names as they go, for readers that follow the
     capture). An existing file is replaced, and a capture of known size larger than the
     free space is written, only with force. A recorded scene (rendered again from a
-    recipe) that cannot be composed is a damaged recipe."""
+    recipe) that cannot be composed is a damaged recipe. A render of 0 samples is warned of
+    (refused when strict), and so are overrides the plan would ignore."""
     fmt = options["format"]
     recipe = new_recipe(text, options)
     detached = options["detached"] and fmt == "blue"
     with scene_composer(text, name, recorded) as composer, Outputs(force, in_place) as outputs:
-        write_samples, count = scene_stream(composer, options, name)
+        write_samples, count = scene_stream(composer, options, name, strict)
+        if count == 0:
+            _refuse_empty(name, strict)
         data_path = outputs.add(path, capture_companions(fmt, detached))
         recipe_path = outputs.add(recipe_file) if recipe_file else None
         if count is not None and fmt != "csv" and not force:
@@ -62,14 +70,14 @@ def scene_writer(path: str, fmt: str, composer: Composer, options: dict, name: s
                   detached=options["detached"] and fmt == "blue", name=name)
 
 
-def scene_stream(composer: Composer, options: dict, name: str):
+def scene_stream(composer: Composer, options: dict, name: str, strict: bool = False):
     """(a function that writes the scene's samples into a writer as the options ask, the
     count it writes or None when unknown): composed, or rendered through a plan when there
     are overrides; at most options["samples"] of them. Refusals come here, before any file
     is created."""
     limit = options["samples"]
     if options["overrides"]:
-        stream = plan_stream(composer.text, options["overrides"])
+        stream = plan_stream(composer.text, options["overrides"], name, strict)
         goal = stream.length() if limit is None else min(limit, stream.length())
 
         def write_overridden(writer: Writer) -> None:
@@ -83,6 +91,14 @@ def scene_stream(composer: Composer, options: dict, name: str):
     return (lambda writer: _stream(composer, writer, goal)), goal
 
 
+def _refuse_empty(name: str, strict: bool) -> None:
+    """A render of 0 samples is almost always a mistake (no "num_samples", --samples 0)."""
+    message = f"{name}: the render yields 0 samples (each segment plays \"num_samples\", 0 when absent)"
+    if strict:
+        raise SceneError(message)
+    log.warning("%s", message)
+
+
 def scene_composer(text: str, name: str, recorded: bool) -> Composer:
     """The composer of scene text; a recorded scene that cannot be composed is a damaged recipe."""
     try:
@@ -93,12 +109,19 @@ def scene_composer(text: str, name: str, recorded: bool) -> Composer:
         raise InputRefused(f"the recorded scene cannot be rendered: {error}") from None
 
 
-def plan_stream(text: str, overrides: dict) -> PlanStream:
-    """The scene rendered through a plan with the overrides, exactly as Plan.render, as a stream."""
+def plan_stream(text: str, overrides: dict, name: str = "overrides", strict: bool = False) -> PlanStream:
+    """The scene rendered through a plan with the overrides, exactly as Plan.render, as a stream;
+    the overrides the plan would ignore are warned of (refused when strict)."""
     try:
-        return PlanStream(text, dumps(overrides))
+        stream = PlanStream(text, dumps(overrides))
     except SceneError as error:
         raise InputRefused(str(error)) from None
+    try:
+        check_overrides(overrides, stream.n_sources(), f"{name}: overrides", strict)
+    except SceneError:
+        stream.close()
+        raise
+    return stream
 
 
 def _record_in_blue(writer: Writer, recipe: dict) -> None:

@@ -194,6 +194,10 @@ class PlanStream(_NativeHandle):
         """The render's length with every ranged gap at its upper bound."""
         return self._lib.kettara_stream_len(self._handle)
 
+    def n_sources(self) -> int:
+        """The plan's cached sources: the length of the override arrays."""
+        return self._lib.kettara_stream_n_sources(self._handle)
+
     def read(self, out: np.ndarray) -> int:
         """Fills out (complex64) with the next samples; fewer only at the end of the render."""
         produced = self._lib.kettara_stream_read(self._handle, out.ctypes.data, out.size)

@@ -24,6 +24,7 @@ import numpy as np
 import kettara
 
 from ._cluster import batch_count, map_batches
+from .schema import check_scene
 
 Metric = Callable[[np.ndarray, float], Union[float, int, Mapping[str, Union[float, int]]]]
 
@@ -86,7 +87,8 @@ def batch_columns(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, i
 
 def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], trials: int, *,
           base_seed: int = 0, threads: int | None = None, client: Any = None,
-          batch_size: int | None = None, progress: bool | None = None, fresh_fading: bool = False) -> np.ndarray:
+          batch_size: int | None = None, progress: bool | None = None, fresh_fading: bool = False,
+          strict: bool = False) -> np.ndarray:
     """Run ``fn(samples, snr)`` over every (snr, trial) realisation of a scene.
 
     Parameters
@@ -117,6 +119,10 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
     fresh_fading : bool
         Fade the scene's fading sources afresh in every trial, from the trial's seed (the
         render override "fading_seed"); by default every trial meets the scene's own fading.
+    strict : bool
+        Scene text with problems (a misspelt key, a value of the wrong type, an unknown
+        name: what ``quennel check`` reports) raises quennel.errors.SceneError instead of
+        being warned of through ``logging``. A plan given as the scene is not checked.
 
     Returns
     -------
@@ -126,6 +132,8 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
     """
     if trials < 0:
         raise ValueError("trials must not be negative")
+    if not isinstance(scene, kettara.Plan):
+        check_scene(scene, "scene", strict)
     plan = scene if isinstance(scene, kettara.Plan) else kettara.Plan(scene)
     rows = realisations(snrs, trials, base_seed)
     if progress is None:

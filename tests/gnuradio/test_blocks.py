@@ -243,6 +243,12 @@ def test_a_follow_that_waits_on_a_capture_that_never_grows_ends_promptly(tmp_pat
     assert len(sink.data()) == 64
 
 
+def test_scene_source_warns_of_scene_problems_and_streams(caplog):
+    sink = run(scene_source('{"segments": [{"type": "tone", "snrr": 3, "num_samples": 8}]}'), blocks.vector_sink_c())
+    assert len(sink.data()) == 8
+    assert [r.getMessage().split(';')[0] for r in caplog.records] == ['scene_source: $.segments[0].snrr: found the key "snrr"']
+
+
 @pytest.mark.parametrize("make, error, message", [
     (lambda d: scene_source('{"segments": []}'), ValueError, 'non-empty "segments"'),
     (lambda d: scene_source(str(d / "missing.json")), ValueError, "cannot read the scene"),
@@ -253,6 +259,8 @@ def test_a_follow_that_waits_on_a_capture_that_never_grows_ends_promptly(tmp_pat
      "--rs-depth must be 1, 2, 3, 4, 5 or 8"),
     (lambda d: scene_source('{"segments": [{"type": "tone", "num_samples": [10, 20]}]}', snr=3), RuntimeError,
      "kettara_prepare failed"),
+    (lambda d: scene_source('{"segments": [{"type": "tone", "snrr": 3, "num_samples": 8}]}', strict=True),
+     ValueError, 'scene_source: $.segments[0].snrr: found the key "snrr"'),
     (lambda d: capture_source(str(d / "missing.blue")), FileNotFoundError, "missing.blue"),
     (lambda d: capture_source(str(d / "missing.iq"), sample_type="CF32"), ValueError, "sample_type"),
     (lambda d: capture_sink(str(d / "x.unknown")), ValueError, "cannot tell the capture format"),

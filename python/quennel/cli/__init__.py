@@ -21,6 +21,7 @@ SUBCOMMANDS = (
     "quennel.cli.template",
     "quennel.cli.gen",
     "quennel.cli.render",
+    "quennel.cli.check",
     "quennel.cli.info",
     "quennel.cli.verify",
     "quennel.cli.follow",

@@ -10,6 +10,7 @@ from ..errors import UsageError
 from ..recipe import OPTION_DEFAULTS, dumps
 from ..recipe import recipe as read_recipe
 from ..render import render_capture
+from ..schema import check_scene
 from ._common import add_capture_hints, describe, read_text
 
 
@@ -44,6 +45,15 @@ def add_output_options(parser, required: bool) -> None:
                              "capture_source with follow) can read it while it is written; a failure then leaves "
                              "what was written. Without it OUT (with its metadata and --recipe file) appears only "
                              "once complete")
+    add_strict_option(parser)
+
+
+def add_strict_option(parser) -> None:
+    """--strict: the scene's problems (as quennel check finds them) are errors, not warnings."""
+    parser.add_argument("--strict", action="store_true",
+                        help="refuse a scene with problems (a misspelt key, a value of the wrong type, an "
+                             "unknown name, as quennel check reports them) or a render of 0 samples, instead "
+                             "of warning and going on")
 
 
 def _overrides_object(text: str) -> dict:
@@ -150,7 +160,9 @@ def render_scene(text: str, name: str, args, recorded: dict | None = None) -> No
     """Writes the scene text as the capture the output options describe, with its recipe,
     and reports."""
     path, options = capture_options(args, recorded)
+    strict = getattr(args, "strict", False)
+    check_scene(text, name, strict)
     summary = render_capture(text, name, path, options, recorded is not None, getattr(args, "recipe", None),
-                             force=args.force, in_place=args.live)
+                             force=args.force, in_place=args.live, strict=strict)
     if not getattr(args, "quiet", False):
         print(describe(path, options["format"], options["sample_type"], summary))

@@ -12,7 +12,9 @@ import numpy as np
 from ..errors import QuennelError, UsageError
 from ..outputs import Outputs
 from ..scene import plan_refusal
+from ..schema import check_scene
 from ._common import read_text
+from .render import add_strict_option
 
 
 def add_parser(subparsers) -> None:
@@ -35,6 +37,7 @@ def add_parser(subparsers) -> None:
     parser.add_argument("-o", "--output", metavar="TABLE", help="write the table to TABLE (.csv or .json) "
                         "instead of printing CSV; it appears once complete")
     parser.add_argument("-f", "--force", action="store_true", help="replace an existing TABLE")
+    add_strict_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -130,6 +133,7 @@ def run(args) -> None:
     snrs = snr_range(args.snr)
     metric = load_metric(args.metric)
     text = read_text(args.scene, "scene")
+    check_scene(text, args.scene, args.strict)
     try:
         plan = kettara.Plan(text)
     except RuntimeError as error:

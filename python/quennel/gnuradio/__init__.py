@@ -1,6 +1,6 @@
 """GNU Radio blocks: scenes as a signal source, captures in and out of flowgraphs.
 
-- ``scene_source(scene, snr=None, seed=None)``: a scene's samples, with a tag at every burst;
+- ``scene_source(scene, snr=None, seed=None, strict=False)``: a scene's samples, with a tag at every burst;
 - ``capture_source(path, follow=False, sample_type="cf32", endian="le")``: a capture's samples,
   with the rate, frequency, start time and SigMF annotations it declares as tags;
 - ``capture_sink(path, sample_type="cf32", samp_rate=0, center_freq=0, ...)``: writes a capture.

@@ -62,11 +62,13 @@ class scene_source(gr.sync_block):
     lengths are drawn are tagged only with overrides (the plan then draws every pass alike).
 
     A scene that does not parse, or that the render plan refuses when overrides are
-    given, raises ValueError or RuntimeError with the scene library's message.
+    given, raises ValueError or RuntimeError with the scene library's message. The problems
+    quennel check finds in a scene (a misspelt key, a value of the wrong type, an unknown
+    name) are logged as warnings, or raise ValueError with strict.
     """
 
-    def __init__(self, scene, snr=None, seed=None):
-        self._stream = SceneStream(scene, snr, seed)
+    def __init__(self, scene, snr=None, seed=None, strict=False):
+        self._stream = SceneStream(scene, snr, seed, strict)
         gr.sync_block.__init__(self, name="quennel_scene_source", in_sig=None, out_sig=[np.complex64])
         self._srcid = pmt.intern("quennel_scene_source")
 

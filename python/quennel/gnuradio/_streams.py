@@ -14,6 +14,7 @@ import kettara
 from ..capture import sigmf_meta_text
 from ..errors import SceneError, UsageError
 from ..scene import TIMING_RANGES, TYPE_NAMES, Composer, scene_text
+from ..schema import check_scene
 
 NOISE = TYPE_NAMES.index("noise")
 
@@ -72,9 +73,10 @@ class SceneStream:
     seed plus the pass number (the plan's anchor seed when no seed is given).
     """
 
-    def __init__(self, scene, snr: float | None = None, seed: int | None = None):
+    def __init__(self, scene, snr: float | None = None, seed: int | None = None, strict: bool = False):
         overrides = _overrides(snr, seed)
         text = scene_text(scene)
+        check_scene(text, "scene_source", strict)
         composer = Composer(text)
         self.repeats = composer.repeats_forever
         self._seed_advance = composer.seed_advance
