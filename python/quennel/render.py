@@ -13,7 +13,7 @@ from .errors import CaptureError, InputRefused, QuennelError, SceneError, UsageE
 from .outputs import Outputs, check_space
 from .recipe import blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
 from .scene import Composer, PlanStream
-from .schema import check_overrides
+from .schema import check_overrides, check_scene
 
 log = logging.getLogger("quennel")
 
@@ -30,12 +30,14 @@ def render_capture(text: str, name: str, path: str, options: dict, recorded: boo
     (in place, they are written under their names as they go, for readers that follow the
     capture). An existing file is replaced, and a capture of known size larger than the
     free space is written, only with force. A recorded scene (rendered again from a
-    recipe) that cannot be composed is a damaged recipe. A render of 0 samples is warned of
-    (refused when strict), and so are overrides the plan would ignore."""
+    recipe) that cannot be composed is a damaged recipe. The problems quennel check finds in
+    a scene the library composes, overrides the plan would ignore and a render of 0 samples
+    are warned of (refused when strict)."""
     fmt = options["format"]
     recipe = new_recipe(text, options)
     detached = options["detached"] and fmt == "blue"
     with scene_composer(text, name, recorded) as composer, Outputs(force, in_place) as outputs:
+        check_scene(text, name, strict)
         write_samples, count = scene_stream(composer, options, name, strict)
         if count == 0:
             _refuse_empty(name, strict)

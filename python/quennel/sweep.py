@@ -132,9 +132,9 @@ def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], tr
     """
     if trials < 0:
         raise ValueError("trials must not be negative")
+    plan = scene if isinstance(scene, kettara.Plan) else kettara.Plan(scene)
     if not isinstance(scene, kettara.Plan):
         check_scene(scene, "scene", strict)
-    plan = scene if isinstance(scene, kettara.Plan) else kettara.Plan(scene)
     rows = realisations(snrs, trials, base_seed)
     if progress is None:
         progress = sys.stderr.isatty()

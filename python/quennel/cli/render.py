@@ -10,7 +10,6 @@ from ..errors import UsageError
 from ..recipe import OPTION_DEFAULTS, dumps
 from ..recipe import recipe as read_recipe
 from ..render import render_capture
-from ..schema import check_scene
 from ._common import add_capture_hints, describe, read_text
 
 
@@ -160,9 +159,7 @@ def render_scene(text: str, name: str, args, recorded: dict | None = None) -> No
     """Writes the scene text as the capture the output options describe, with its recipe,
     and reports."""
     path, options = capture_options(args, recorded)
-    strict = getattr(args, "strict", False)
-    check_scene(text, name, strict)
     summary = render_capture(text, name, path, options, recorded is not None, getattr(args, "recipe", None),
-                             force=args.force, in_place=args.live, strict=strict)
+                             force=args.force, in_place=args.live, strict=getattr(args, "strict", False))
     if not getattr(args, "quiet", False):
         print(describe(path, options["format"], options["sample_type"], summary))

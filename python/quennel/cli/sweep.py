@@ -133,11 +133,11 @@ def run(args) -> None:
     snrs = snr_range(args.snr)
     metric = load_metric(args.metric)
     text = read_text(args.scene, "scene")
-    check_scene(text, args.scene, args.strict)
     try:
         plan = kettara.Plan(text)
     except RuntimeError as error:
         raise plan_refusal(error, args.scene) from None
+    check_scene(text, args.scene, args.strict)
     with Outputs(args.force) as outputs:
         table_path = outputs.add(args.output) if args.output is not None else None
         client = connect(args.scheduler)
