@@ -1,5 +1,6 @@
 """The GNU Radio blocks in real flowgraphs (Debian's GNU Radio, on the system Python)."""
 
+import inspect
 import json
 import os
 import subprocess
@@ -134,6 +135,21 @@ def test_a_repeating_scene_with_overrides_renders_pass_after_pass():
     assert samples[:one_pass.size].tobytes() == plan.render('{"snr": 4, "seed": 9}').tobytes()
     assert samples[one_pass.size:].tobytes() == plan.render('{"snr": 4, "seed": 10}').tobytes()
     assert summary(burst_tags(sink)) == expected_bursts(REPEATING, 9) + expected_bursts(REPEATING, 10, one_pass.size)
+
+
+@pytest.mark.parametrize("kept, annotated", [
+    (4500, [(0, 3000), (3000, 1500)]),
+    (3000, [(0, 3000)]),
+    (2999, [(0, 2999)]),
+    (6000, [(0, 3000), (3000, 3000)]),
+])
+def test_capture_sink_annotates_only_the_samples_written(tmp_path, kept, annotated):
+    path = tmp_path / "cut.sigmf-data"
+    run(scene_source('{"segments": [{"type": "tone", "num_samples": 3000, "repeats": 2}]}'),
+        blocks.head(gr.sizeof_gr_complex, kept), capture_sink(str(path)))
+    meta = json.loads((tmp_path / "cut.sigmf-meta").read_text())
+    assert [(a["core:sample_start"], a["core:sample_count"]) for a in meta["annotations"]] == annotated
+    assert path.stat().st_size == kept * 8
 
 
 @pytest.mark.parametrize("name, sample_type, tolerance", [
@@ -285,6 +301,58 @@ def test_gnuradio_companion_loads_the_block_definitions():
     for block in ("quennel_scene_source", "quennel_capture_source", "quennel_capture_sink"):
         assert block in platform.blocks
         assert "quennel.gnuradio" in platform.blocks[block].templates["imports"]
+
+
+@pytest.mark.parametrize("block, callbacks", [
+    (scene_source, ["set_snr(${snr})", "set_seed(${seed})"]),
+    (capture_source, []),
+    (capture_sink, []),
+])
+def test_block_definitions_offer_every_parameter_and_the_running_changes(block, callbacks):
+    import yaml
+
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "grc", f"quennel_{block.__name__}.block.yml")
+    with open(path, encoding="utf-8") as file:
+        definition = yaml.safe_load(file)
+    assert [p["id"] for p in definition["parameters"]] == list(inspect.signature(block).parameters)
+    assert definition["templates"].get("callbacks", []) == callbacks
+    assert all(callable(getattr(block, call.split("(")[0])) for call in callbacks)
+
+
+def test_scene_source_takes_a_new_snr_or_seed_from_the_next_pass():
+    plan = kettara.Plan(REPEATING.replace('"repeat": true, ', ""))
+    length = plan.render("{}").size
+    source = scene_source(REPEATING, snr=4, seed=9)
+    out = np.empty(length, np.complex64)
+    assert source._stream.read(out) == length and out.tobytes() == plan.render('{"snr": 4, "seed": 9}').tobytes()
+    source.set_snr(20)
+    source.set_seed(3)
+    assert source._stream.read(out) == length and out.tobytes() == plan.render('{"snr": 20, "seed": 3}').tobytes()
+    source.set_snr("loud")  # refused with a logged error; the overrides stay
+    assert source._stream.read(out) == length and out.tobytes() == plan.render('{"snr": 20, "seed": 3}').tobytes()
+
+
+def test_blocks_made_inline_live_until_their_flowgraph_stops(tmp_path):
+    script = textwrap.dedent(f"""
+        import gc, weakref
+        from gnuradio import blocks, gr
+        from quennel.gnuradio import capture_sink, scene_source
+        tb = gr.top_block()
+        tb.connect(scene_source({REPEATING!r}), blocks.head(gr.sizeof_gr_complex, 200000),
+                   capture_sink({str(tmp_path / "inline.sigmf-data")!r}))
+        tb.start()
+        for _ in range(20):
+            gc.collect()
+        tb.wait()
+        from quennel.gnuradio import _blocks
+        assert not _blocks._alive, _blocks._alive
+        print("done")
+    """)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                          env={**os.environ, "PYTHONFAULTHANDLER": "1"})
+    assert (done.returncode, done.stdout) == (0, "done\n"), done.stderr
+    assert (tmp_path / "inline.sigmf-data").stat().st_size == 200000 * 8
+    assert json.loads((tmp_path / "inline.sigmf-meta").read_text())["annotations"]
 
 
 def test_a_failing_write_ends_the_flowgraph_instead_of_raising_into_the_scheduler():

@@ -20,9 +20,23 @@ from ._streams import SceneStream
 
 ANNOTATION = "annotation"  # tag key of one burst: its SigMF annotation as a dictionary
 _SAMPLE_START = "core:sample_start"
+_SAMPLE_COUNT = "core:sample_count"
 _EDGES = ("core:freq_lower_edge", "core:freq_upper_edge")
 WORK_DONE = -1  # the end of a stream (the Python gateway takes a plain int, not gr.WORK_DONE)
 FOLLOW_POLL_MS = 100  # the longest a follow-mode work call waits, so that a stop is seen soon
+
+# A flowgraph does not own its Python blocks: one made inline, tb.connect(src, capture_sink(path)),
+# would be collected while the scheduler still calls into it. Every block stays here from its
+# construction until its flowgraph stops it.
+_alive: dict[int, object] = {}
+
+
+def _keep(block) -> None:
+    _alive[id(block)] = block
+
+
+def _release(block) -> None:
+    _alive.pop(id(block), None)
 
 
 def _annotation_tag(annotation: dict):
@@ -71,6 +85,27 @@ class scene_source(gr.sync_block):
         self._stream = SceneStream(scene, snr, seed, strict)
         gr.sync_block.__init__(self, name="quennel_scene_source", in_sig=None, out_sig=[np.complex64])
         self._srcid = pmt.intern("quennel_scene_source")
+        _keep(self)
+
+    def set_snr(self, snr):
+        """Changes the SNR override from the next pass of the scene (see set_seed)."""
+        self._retune(snr=snr)
+
+    def set_seed(self, seed):
+        """Changes the seed override from the next pass of the scene. Only a scene_source
+        made with an snr or seed renders pass by pass and can be retuned; for any other
+        the change is refused with a logged error, as is a value that is not a number."""
+        self._retune(seed=seed)
+
+    def _retune(self, **change):
+        try:
+            self._stream.retune(**change)
+        except QuennelError as error:
+            gr.logger("quennel_scene_source").error(str(error))
+
+    def stop(self):
+        _release(self)
+        return True
 
     def work(self, input_items, output_items):
         try:
@@ -150,6 +185,7 @@ class capture_source(gr.sync_block):
         self._tags = _capture_tags(self._reader, path)
         gr.sync_block.__init__(self, name="quennel_capture_source", in_sig=None, out_sig=[np.complex64])
         self._srcid = pmt.intern("quennel_capture_source")
+        _keep(self)
 
     def work(self, input_items, output_items):
         out = output_items[0]
@@ -184,7 +220,22 @@ class capture_source(gr.sync_block):
 
     def stop(self):
         self._reader.close()
+        _release(self)
         return True
+
+
+def _within(annotations: list[dict], written: int) -> list[dict]:
+    """The annotations of the samples written, in sample order: those that start before the
+    end, their counts clipped to it (a block upstream may have ended the stream mid-burst)."""
+    kept = []
+    for annotation in sorted(annotations, key=lambda a: a[_SAMPLE_START]):
+        start, count = annotation[_SAMPLE_START], annotation.get(_SAMPLE_COUNT)
+        if start >= written:
+            break
+        if isinstance(count, int) and not isinstance(count, bool) and start + count > written:
+            annotation = {**annotation, _SAMPLE_COUNT: written - start}
+        kept.append(annotation)
+    return kept
 
 
 class capture_sink(gr.sync_block):
@@ -206,7 +257,8 @@ class capture_sink(gr.sync_block):
     stops: a BLUE capture gets its end marker
     (so followers end), a SigMF capture its metadata; every "annotation" tag received (as
     scene_source sends them) becomes a SigMF annotation at its sample, its frequency edges
-    moved from baseband by center_freq.
+    moved from baseband by center_freq; annotations describe only the samples written (a
+    burst cut short by the end of the stream is annotated up to that end).
 
     An unknown format, sample type or byte order, or a capture that cannot be created,
     raises ValueError or OSError.
@@ -221,6 +273,7 @@ class capture_sink(gr.sync_block):
                               t0=float(start_time))
         self._annotations = [] if fmt == "sigmf" else None
         gr.sync_block.__init__(self, name="quennel_capture_sink", in_sig=[np.complex64], out_sig=None)
+        _keep(self)
 
     def work(self, input_items, output_items):
         samples = input_items[0]
@@ -244,13 +297,14 @@ class capture_sink(gr.sync_block):
 
     def stop(self):
         """Finishes the capture (once); failures are logged, never raised."""
+        _release(self)
         writer, self._writer = self._writer, None
         if writer is None:
             return True
         try:
             writer.close()
             if self._annotations:
-                write_sigmf_meta(writer, annotations=sorted(self._annotations, key=lambda a: a[_SAMPLE_START]))
+                write_sigmf_meta(writer, annotations=_within(self._annotations, writer.samples))
         except QuennelError as error:
             gr.logger("quennel_capture_sink").error(str(error))
         return True

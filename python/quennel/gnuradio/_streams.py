@@ -76,8 +76,8 @@ class SceneStream:
     def __init__(self, scene, snr: float | None = None, seed: int | None = None, strict: bool = False):
         overrides = _overrides(snr, seed)
         text = scene_text(scene)
-        check_scene(text, "scene_source", strict)
         composer = Composer(text)
+        check_scene(text, "scene_source", strict)
         self.repeats = composer.repeats_forever
         self._seed_advance = composer.seed_advance
         self._overrides = overrides
@@ -111,6 +111,15 @@ class SceneStream:
         self._used += produced
         self._position += produced
         return produced
+
+    def retune(self, **change) -> None:
+        """Replaces the "snr" or "seed" override from the next pass on; refused (UsageError)
+        for a scene streamed by the composer, which has no passes to change."""
+        if self._plan is None:
+            raise UsageError("snr and seed change while running only for a scene_source made with an snr or seed")
+        overrides = _overrides(change.get("snr", self._overrides.get("snr")),
+                               change.get("seed", self._overrides.get("seed")))
+        self._overrides = overrides
 
     def bursts_before(self, stop: int) -> list[tuple[int, dict]]:
         """The bursts starting before stream offset stop not yet handed out."""
