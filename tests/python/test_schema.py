@@ -385,8 +385,8 @@ def test_check_prints_every_problem_and_fails(tmp_path):
 def test_render_warns_and_goes_on_unless_strict(tmp_path, scene, warning):
     path = tmp_path / "scene.json"
     path.write_text(json.dumps(scene))
-    status, _, err = quennel("render", path, "-o", tmp_path / "out.iq", "-q")
-    assert (status, err) == (0, f"{path}: {warning}\n")
+    status, _, err = quennel("render", path, "-o", tmp_path / "out.iq")
+    assert (status, err) == (0, f"quennel render: {path}: {warning}\n")
     assert (tmp_path / "out.iq").is_file()
     status, _, err = quennel("render", path, "-o", tmp_path / "strict.iq", "--strict")
     assert status == 1 and err.endswith(f"{warning}\n") and "strict.iq" not in os.listdir(tmp_path)
@@ -396,6 +396,6 @@ def test_sweep_command_warns_and_strict_refuses(tmp_path):
     path = tmp_path / "scene.json"
     path.write_text(json.dumps(BAD_SCENE))
     status, out, err = quennel("sweep", path, "--snr", "0:0:1", "--trials", "1")
-    assert (status, err, len(out.splitlines())) == (0, f"{path}: {BAD_LINE}\n", 2)
+    assert (status, err, len(out.splitlines())) == (0, f"quennel sweep: {path}: {BAD_LINE}\n", 2)
     status, out, err = quennel("sweep", path, "--snr", "0:0:1", "--trials", "1", "--strict")
     assert (status, out) == (1, "") and BAD_LINE in err
