@@ -12,6 +12,7 @@ python/quennel/schemas/scene.schema.json (or overrides.schema.json).
 """
 
 import json
+import math
 import os
 import re
 import subprocess
@@ -19,13 +20,12 @@ import sys
 from pathlib import Path
 
 import pytest
-
-import kettara
 from quennel import _native
 from quennel.errors import SceneError
 from quennel.scene import template_json
-from quennel.schema import (OVERRIDES_SCHEMA, SCENE_SCHEMA, allowed_properties, override_problems, scene_problems,
-                            schema)
+from quennel.schema import OVERRIDES_SCHEMA, SCENE_SCHEMA, allowed_properties, override_problems, scene_problems, schema
+
+import kettara
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -81,23 +81,32 @@ def resolved(subschema: dict, root: dict) -> dict:
     return subschema
 
 
-def examples(subschema: dict, root: dict, make_object) -> list:
-    """Values to give a key of this schema: every name, or one value of each type."""
+def example_number(s: dict, kind: str):
+    """A number within the schema's bounds: their midpoint, or one inside the one bound."""
+    low = s.get("minimum", s.get("exclusiveMinimum"))
+    high = s.get("maximum", s.get("exclusiveMaximum"))
+    value = (low + high) / 2 if low is not None and high is not None else \
+        low + 1 if low is not None else high - 1 if high is not None else 1.0
+    return math.ceil(value) if kind == "integer" else value
+
+
+def examples(subschema: dict, root: dict, objects) -> list:
+    """Values to give a key of this schema: every name, one value of each type, and every
+    variant of an object (made by objects(schema))."""
     s = resolved(subschema, root)
     if "enum" in s:
         return list(s["enum"])
     values = []
     for kind in s["type"] if isinstance(s["type"], list) else [s["type"]]:
         if kind == "array" and "prefixItems" in s:
-            values.append([examples(item, root, make_object)[0] for item in s["prefixItems"]])
+            values.append([examples(item, root, objects)[0] for item in s["prefixItems"]])
         elif kind == "array":
-            values.append([examples(s["items"], root, make_object)[0]] * max(s.get("minItems", 1), 1))
+            values.append([examples(s["items"], root, objects)[0]] * max(s.get("minItems", 1), 1))
         elif kind == "object":
-            values.append(make_object(s))
+            values += objects(s)
         else:
-            values.append({"boolean": True, "integer": max(s.get("minimum", 1), 1),
-                           "number": 0.5 if "maximum" in s else 1.0,
-                           "string": "1010" if "pattern" in s else "text"}[kind])
+            values.append({"boolean": True, "string": "1010" if "pattern" in s else "text"}.get(kind)
+                          or example_number(s, kind))
     return values
 
 
@@ -107,16 +116,20 @@ class Documents:
 
     def __init__(self):
         self.allowed = {}  # tag -> (kind of object, keys the schema allows in it)
+        self._values = {}
 
     def tagged(self, kind: str, subschema: dict, instance: dict, root: dict) -> dict:
         tag = str(len(self.allowed))
         self.allowed[tag] = (kind, set(allowed_properties(subschema, instance, root)))
         return {**instance, "__probe__": tag}
 
-    def value(self, key: str, subschema: dict, root: dict, index: int = 0):
-        def make_object(s):
-            return self.tagged(f"{key} object", s, self.completed(s, {}, root), root)
-        return examples(subschema, root, make_object)[index]
+    def values(self, key: str, subschema: dict, root: dict) -> list:
+        """The examples of a key, an object key's variants tagged (made once)."""
+        if (key, id(subschema)) not in self._values:
+            def objects(s):
+                return [self.tagged(f"{key} object", s, v, root) for v in self.variants(s, {}, root)]
+            self._values[key, id(subschema)] = examples(subschema, root, objects)
+        return self._values[key, id(subschema)]
 
     def completed(self, subschema: dict, instance: dict, root: dict, leave_out=()) -> dict:
         """instance with every key the schema allows there added at its first example,
@@ -127,7 +140,7 @@ class Documents:
                        if key not in instance and key not in leave_out}
             if not missing:
                 return instance
-            instance.update({key: self.value(key, s, root) for key, s in missing.items()})
+            instance.update({key: self.values(key, s, root)[0] for key, s in missing.items()})
 
     def variants(self, subschema: dict, start: dict, root: dict) -> list[dict]:
         """The completed instance, then with each other key at each of its other
@@ -137,9 +150,7 @@ class Documents:
         for key, s in allowed_properties(subschema, base, root).items():
             if key in start:
                 continue
-            count = len(examples(s, root, lambda _: {}))
-            found += [self.completed(subschema, {**start, key: self.value(key, s, root, i)}, root)
-                      for i in range(1, count)]
+            found += [self.completed(subschema, {**start, key: value}, root) for value in self.values(key, s, root)[1:]]
             found.append(self.completed(subschema, start, root, leave_out=(key,)))
         return found
 
@@ -179,7 +190,7 @@ class Documents:
 
 @pytest.fixture(scope="module")
 def lookups(tmp_path_factory):
-    """(documents, {tag: keys the library looked up in that object})."""
+    """(documents, {tag: keys the library looked up in that object}, the tags sent)."""
     folder = tmp_path_factory.mktemp("probe")
     documents = Documents()
     root = schema(SCENE_SCHEMA)
@@ -189,6 +200,7 @@ def lookups(tmp_path_factory):
     texts = {"scenes": documents.scenes(), "plan_scene": plan_scene,
              "overrides": documents.overrides(kettara.Plan(plan_scene).n_sources())}
     (folder / "documents.json").write_text(json.dumps(texts))
+    sent = set(re.findall(r'"__probe__": "([0-9]+)"', json.dumps(texts).replace('\\"', '"')))
     log = folder / "lookups.txt"
     env = {**os.environ, "LD_PRELOAD": str(probe_library()), "KEY_PROBE_LOG": str(log)}
     subprocess.run([sys.executable, "-c", PROBE_RUNNER, str(folder / "documents.json")], env=env, check=True)
@@ -196,11 +208,11 @@ def lookups(tmp_path_factory):
     for line in log.read_text().splitlines():
         tag, key = line.split("\t")
         read.setdefault(tag, set()).add(key)
-    return documents, read
+    return documents, read, sent
 
 
 def test_every_key_the_parser_reads_is_in_the_schema(lookups):
-    documents, read = lookups
+    documents, read, _ = lookups
     assert "-" not in read, f"keys looked up in objects the schemas do not describe: {sorted(read['-'])}"
     unknown = {(documents.allowed[tag][0], key) for tag, keys in read.items()
                for key in keys - documents.allowed[tag][1]} - set(READ_ONLY_TO_REFUSE)
@@ -209,9 +221,10 @@ def test_every_key_the_parser_reads_is_in_the_schema(lookups):
 
 
 def test_every_schema_key_is_read_by_the_parser(lookups):
-    documents, read = lookups
+    documents, read, sent = lookups
     allowed, looked_up = {}, {}
-    for tag, (kind, keys) in documents.allowed.items():
+    for tag in sent:
+        kind, keys = documents.allowed[tag]
         allowed.setdefault(kind, set()).update(keys)
         looked_up.setdefault(kind, set()).update(read.get(tag, set()))
     unread = {(kind, key) for kind, keys in allowed.items() for key in keys - looked_up[kind]
@@ -237,11 +250,11 @@ def test_bits_modulations_are_the_library_table():
 
 # ---- what the checks tell ----------------------------------------------------------------
 
-SOURCE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "conv", "crc", "f_end", "freq", "level", "lfsr", '
+SOURCE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "channel", "conv", "crc", "f_end", "freq", "level", "lfsr", '
                '"pn_length", "pn_poly", "pulse", "randomise", "rs_depth", "seed", "snr", "snr_mode", "sps", "sync", '
                '"type"')
-FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "conv", "crc", "delay_samples", "f_end", "freq", '
-                  '"fs", "gap_noise", "level", "lfsr", "num_samples", "off_samples", "pn_length", "pn_poly", "pulse", '
+FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "channel", "conv", "crc", "delay_samples", "f_end", '
+                  '"freq", "frontend", "fs", "gap_noise", "level", "lfsr", "num_samples", "off_samples", "pn_length", "pn_poly", "pulse", '
                   '"randomise", "repeats", "rs_depth", "seed", "snr", "snr_mode", "sps", "sum", "sync", "type"')
 
 PROBLEMS = [
@@ -265,10 +278,10 @@ PROBLEMS = [
     ({"sync": "1010x"}, '$.segments[0].sync: found string "1010x"; allowed: a string of 0 and 1 (spaces and '
                         'underscores may separate them)'),
     ({"fs": 0}, '$.segments[0].fs: found number 0; allowed: a sample rate above 0'),
-    ({"type": None}, '$.segments[0]: found no "type"; allowed: a "type", one of "tone", "noise", "pn", "bpsk", '
+    ({"type": None}, '$.segments[0]: found no "type"; allowed: the key "type", one of "tone", "noise", "pn", "bpsk", '
                      '"qpsk", "chirp", "bits", "symbols", "dsss"'),
     ({"sum": [{"type": "tone", "fs": 2}]},
-     f'$.segments[0].type: found the key "type"; allowed: the keys "delay_samples", "fs", "gap_noise", '
+     f'$.segments[0].type: found the key "type"; allowed: the keys "delay_samples", "frontend", "fs", "gap_noise", '
      f'"num_samples", "off_samples", "repeats", "sum"\n'
      f'$.segments[0].sum[0].fs: found the key "fs"; allowed: the keys {SOURCE_KEYS}'),
 ]
@@ -304,11 +317,17 @@ def test_override_problems(overrides, line):
 
 
 def documented_scenes() -> list[str]:
-    """The scenes of the README and the scene guide, and the template."""
+    """The scenes of the README and the scene guide (segments, sources and the keys of a
+    source alone made whole), and the template."""
     texts = [template_json()]
     for doc in ("README.md", "docs/scenes.md"):
         for block in re.findall(r"```json\n(.*?)```", (REPO / doc).read_text(), re.S):
-            scene = json.loads(block)
+            try:
+                scene = json.loads(block)
+            except ValueError:
+                scene = {"type": "qpsk", "num_samples": 8, **json.loads("{" + block + "}")}
+            if not {"segments", "sum", "type"} & set(scene):
+                continue  # not a scene (a dataset description)
             texts.append(json.dumps(scene if "segments" in scene else {"segments": [scene]}))
     return texts
 
