@@ -274,7 +274,7 @@ PyCFunction as_method(F f) {
 
 PyMethodDef plan_methods[] = {
     {"render", as_method(Plan_render), METH_VARARGS | METH_KEYWORDS,
-     "render(overrides_json, /, *, out=None)\n--\n\n"
+     "render($self, overrides_json, /, *, out=None)\n--\n\n"
      "General render: apply a JSON override spec, return a cf32 array.\n\n"
      "Parameters\n----------\n"
      "overrides_json : str\n"
@@ -296,7 +296,7 @@ PyMethodDef plan_methods[] = {
      "    ignore: an unknown key, a value of the wrong type, an array of another length.\n"
      OUT_RAISES},
     {"at", as_method(Plan_at), METH_VARARGS | METH_KEYWORDS,
-     "at(snr, seed, /, *, out=None)\n--\n\n"
+     "at($self, snr, seed, /, *, out=None)\n--\n\n"
      "Scalar fast-path for the hot Monte-Carlo/SNR loop (no JSON parse).\n\n"
      "The same as render() with only \"snr\" and \"seed\" given.\n\n"
      "Parameters\n----------\n"
@@ -315,25 +315,25 @@ PyMethodDef plan_methods[] = {
      "RuntimeError\n    The plan is closed.\n"
      OUT_RAISES},
     {"length", as_method(plan_query<kettara_len>), METH_VARARGS,
-     "length()\n--\n\n"
+     "length($self)\n--\n\n"
      "Worst-case materialized length in samples, every ranged gap at its hi bound.\n\n"
      "Returns\n-------\nint\n\n"
      "Raises\n------\nRuntimeError\n    The plan is closed.\n"},
     {"n_sources", as_method(plan_query<kettara_n_sources>), METH_VARARGS,
-     "n_sources()\n--\n\n"
+     "n_sources($self)\n--\n\n"
      "Number of cached signal sources across every segment, noise floors excluded.\n\n"
      "This is the length of the \"gains\", \"phases\" and \"enable\" arrays of render();\n"
      "a segment's background sources share one cache, which comes first.\n\n"
      "Returns\n-------\nint\n\n"
      "Raises\n------\nRuntimeError\n    The plan is closed.\n"},
     {"anchor_seed", as_method(plan_query<kettara_anchor_seed>), METH_VARARGS,
-     "anchor_seed()\n--\n\n"
+     "anchor_seed($self)\n--\n\n"
      "The noise seed that reproduces a full compose.\n\n"
      "The floor seed of the first segment with noise, 0 when the scene has none.\n\n"
      "Returns\n-------\nint\n\n"
      "Raises\n------\nRuntimeError\n    The plan is closed.\n"},
     {"save", as_method(Plan_save), METH_VARARGS,
-     "save()\n--\n\n"
+     "save($self)\n--\n\n"
      "Serialize a Plan into blob (kettara_save_bytes(p) bytes).\n\n"
      "The blob is native-endian and embeds the scene JSON and every cache;\n"
      "PlanFromBlob() restores it without synthesis.\n\n"
@@ -342,7 +342,7 @@ PyMethodDef plan_methods[] = {
      "RuntimeError\n    The plan is closed.\n"
      "MemoryError\n    The blob cannot be allocated.\n"},
     {"dump", as_method(Plan_dump), METH_VARARGS | METH_KEYWORDS,
-     "dump(path)\n--\n\n"
+     "dump($self, path)\n--\n\n"
      "Save a Plan to a file (kettara_save() bytes at path).\n\n"
      "Parameters\n----------\n"
      "path : str or os.PathLike\n    The file to write; PlanFromFile() reads it back.\n\n"
@@ -351,7 +351,7 @@ PyMethodDef plan_methods[] = {
      "OSError\n    The file cannot be written; the message is\n"
      "    \"kettara_dump failed (rc=-1)\", with the return code appended.\n"},
     {"close", as_method(Plan_close), METH_NOARGS,
-     "close()\n--\n\n"
+     "close($self)\n--\n\n"
      "Release the handle and free resources.\n\n"
      "May be called again. A render running on another thread keeps the plan\n"
      "until it returns.\n"},

@@ -9,8 +9,20 @@ with the C compiler's.
 
 import ctypes
 import functools
-from ctypes import (POINTER, c_char, c_char_p, c_double, c_float, c_int, c_int32, c_size_t, c_uint8,
-                    c_uint32, c_uint64, c_void_p)
+from ctypes import (
+    POINTER,
+    c_char,
+    c_char_p,
+    c_double,
+    c_float,
+    c_int,
+    c_int32,
+    c_size_t,
+    c_uint8,
+    c_uint32,
+    c_uint64,
+    c_void_p,
+)
 
 
 class SourceSpec(ctypes.Structure):

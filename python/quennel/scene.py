@@ -7,8 +7,17 @@ import os
 
 import numpy as np
 
-from ._native import (RANGE_DELAY_SAMPLES, RANGE_NUM_SAMPLES, RANGE_OFF_SAMPLES, ComposeSpan, SegmentSpec,
-                      SourceSpec, kettara_lib, names, take_text)
+from ._native import (
+    RANGE_DELAY_SAMPLES,
+    RANGE_NUM_SAMPLES,
+    RANGE_OFF_SAMPLES,
+    ComposeSpan,
+    SegmentSpec,
+    SourceSpec,
+    kettara_lib,
+    names,
+    take_text,
+)
 from .errors import FramingError, ImpairmentError, SceneError, UsageError
 
 TYPE_NAMES = names("TYPE_NAMES")

@@ -13,6 +13,7 @@ import difflib
 import functools
 import json
 import logging
+from collections.abc import Iterable
 from dataclasses import dataclass
 from importlib import resources
 from typing import Any
@@ -141,15 +142,18 @@ def _resolve(ref: str, root: dict[str, Any]) -> dict[str, Any]:
     return resolved
 
 
-def _path(parts) -> str:
+def _path(parts: Iterable[str | int]) -> str:
     text = "$"
     for part in parts:
-        text += f"[{part}]" if isinstance(part, int) else f".{part}" if part.isidentifier() else f"[{json.dumps(part)}]"
+        if isinstance(part, int):
+            text += f"[{part}]"
+        else:
+            text += f".{part}" if part.isidentifier() else f"[{json.dumps(part)}]"
     return text
 
 
-def _closest(word: str, names) -> str | None:
-    names = [n for n in names if isinstance(n, str)]
+def _closest(word: str, candidates: Iterable[Any]) -> str | None:
+    names = [n for n in candidates if isinstance(n, str)]
     folded = {n.lower(): n for n in names}
     if word.lower() in folded:
         return folded[word.lower()]
@@ -171,47 +175,52 @@ def _kind(value: Any) -> str:
         return "boolean"
     if isinstance(value, (int, float)):
         return "number"
-    return {str: "string", list: "array", dict: "object"}.get(type(value), "null")
+    if isinstance(value, str):
+        return "string"
+    return "array" if isinstance(value, list) else "object" if isinstance(value, dict) else "null"
 
 
-def _names(values) -> str:
+def _names(values: Iterable[Any]) -> str:
     return "one of " + ", ".join(json.dumps(v) for v in values)
 
 
 def _explain(error: jsonschema.ValidationError, root: dict[str, Any]) -> list[Problem]:
     path = list(error.absolute_path)
-    where, value, keyword = _path(path), error.instance, error.validator
-    described = error.schema.get("description") if isinstance(error.schema, dict) else None
+    value: Any = error.instance
+    keyword: Any = error.validator
+    limit: Any = error.validator_value
+    here: Any = error.schema
+    where = _path(path)
+    described = here.get("description") if isinstance(here, dict) else None
     if keyword in ("unevaluatedProperties", "additionalProperties"):
-        allowed = allowed_properties(error.schema, value, root)
+        allowed = allowed_properties(here, value, root)
         return [Problem(_path([*path, key]), f"the key {json.dumps(key)}",
                         "the keys " + ", ".join(json.dumps(k) for k in sorted(allowed)), _closest(key, allowed))
                 for key in value if key not in allowed]
     if keyword in ("enum", "const"):
-        names = error.validator_value if keyword == "enum" else [error.validator_value]
+        names = limit if keyword == "enum" else [limit]
         guess = _closest(value, names) if isinstance(value, str) else None
         return [Problem(where, _show(value), _names(names), guess)]
     if keyword == "required":
-        missing = [key for key in error.validator_value if key not in value]
-        return [Problem(where, "no " + ", ".join(json.dumps(k) for k in missing),
-                        _required_text(missing, error.schema))]
+        missing = [key for key in limit if key not in value]
+        return [Problem(where, "no " + ", ".join(json.dumps(k) for k in missing), _required_text(missing, here))]
     found = f"{_kind(value)} {_show(value)}"
     if keyword in ("minItems", "maxItems"):
         found = f"{len(value)} items"
     if described:
         return [Problem(where, found, described)]
     if keyword == "type":
-        types = error.validator_value if isinstance(error.validator_value, list) else [error.validator_value]
+        types = limit if isinstance(limit, list) else [limit]
         return [Problem(where, found, " or ".join(_KINDS[t] for t in types))]
     bounds = {"minimum": "at least", "maximum": "at most", "exclusiveMinimum": "more than",
               "exclusiveMaximum": "less than", "minItems": "at least", "maxItems": "at most"}
     unit = " items" if keyword in ("minItems", "maxItems") else ""
-    return [Problem(where, found, f"{bounds.get(keyword, keyword)} {error.validator_value}{unit}")]
+    return [Problem(where, found, f"{bounds.get(keyword, keyword)} {limit}{unit}")]
 
 
 def _required_text(missing: list[str], subschema: dict[str, Any]) -> str:
     parts = []
     for key in missing:
         names = subschema.get("properties", {}).get(key, {}).get("enum")
-        parts.append(f"a {json.dumps(key)}" + (f", {_names(names)}" if names else ""))
+        parts.append(f"the key {json.dumps(key)}" + (f", {_names(names)}" if names else ""))
     return "; ".join(parts)

@@ -17,7 +17,7 @@ import os
 import sys
 import threading
 from collections.abc import Callable, Iterable, Mapping, Sequence
-from typing import Any, Union
+from typing import Any
 
 import numpy as np
 
@@ -26,7 +26,7 @@ import kettara
 from ._cluster import batch_count, map_batches
 from .schema import check_scene
 
-Metric = Callable[[np.ndarray, float], Union[float, int, Mapping[str, Union[float, int]]]]
+Metric = Callable[[np.ndarray, float], float | int | Mapping[str, float | int]]
 
 _MASK64 = (1 << 64) - 1
 
@@ -85,7 +85,7 @@ def batch_columns(plan: kettara.Plan, fn: Metric, batch: Sequence[tuple[float, i
     return _columns(run_batch(plan, fn, batch, fresh_fading))
 
 
-def sweep(scene: Union[str, kettara.Plan], fn: Metric, snrs: Iterable[float], trials: int, *,
+def sweep(scene: str | kettara.Plan, fn: Metric, snrs: Iterable[float], trials: int, *,
           base_seed: int = 0, threads: int | None = None, client: Any = None,
           batch_size: int | None = None, progress: bool | None = None, fresh_fading: bool = False,
           strict: bool = False) -> np.ndarray:

@@ -13,13 +13,13 @@ import numpy as np
 import pmt
 import pytest
 from gnuradio import blocks, gr
+from quennel.capture import Writer
+from quennel.gnuradio import capture_sink, capture_source, scene_source
+from quennel.interrupt import interrupt
+from quennel.scene import Composer
 
 import kettara
 import tolvane
-from quennel.capture import Writer
-from quennel.scene import Composer
-from quennel.gnuradio import capture_sink, capture_source, scene_source
-from quennel.interrupt import interrupt
 
 BURSTS = ('{"segments": [{"fs": 1e6, "num_samples": 3000, "delay_samples": 100, "off_samples": [50, 400],'
           ' "repeats": 3, "sum": [{"type": "tone", "freq": 1e5}, {"type": "bpsk", "snr": 8, "sps": 4}]},'

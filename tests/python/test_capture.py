@@ -5,7 +5,6 @@ import json
 import os
 
 import pytest
-
 from quennel.capture import replace_file
 from quennel.errors import CaptureError, QuennelError, SceneError, UsageError
 from test_cli import quennel, read_all

@@ -7,9 +7,8 @@ import sys
 
 import numpy as np
 import pytest
-from scipy import signal, special, stats
-
 from quennel.scene import Composer
+from scipy import signal, special, stats
 
 
 def compose(scene: dict) -> np.ndarray:

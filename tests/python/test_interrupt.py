@@ -4,9 +4,10 @@ import signal
 import subprocess
 import sys
 
-import tolvane  # noqa: F401  (adopts the shared interrupt state)
-from quennel._native import tolvane_lib
 import quennel.interrupt.interrupt as shared
+from quennel._native import tolvane_lib
+
+import tolvane  # noqa: F401  (adopts the shared interrupt state)
 
 
 def test_tolvane_adopts_the_shared_state():

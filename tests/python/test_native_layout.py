@@ -8,9 +8,9 @@ import subprocess
 from pathlib import Path
 
 import pytest
+from quennel import _native
 
 import kettara
-from quennel import _native
 
 
 def layout_program() -> Path:

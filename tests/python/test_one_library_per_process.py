@@ -3,9 +3,10 @@ that loads libkettara.so or libtolvane.so beside Python sees the same tables and
 
 import ctypes
 
+import quennel.interrupt.interrupt as shared
+
 import kettara
 import tolvane  # noqa: F401  (adopts the shared interrupt state)
-import quennel.interrupt.interrupt as shared
 
 
 def _loaded_library(stem: str) -> ctypes.CDLL:

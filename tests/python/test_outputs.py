@@ -10,7 +10,6 @@ import sys
 import time
 
 import pytest
-
 from quennel.outputs import size_text
 from test_cli import quennel
 

@@ -6,9 +6,9 @@ import threading
 
 import numpy as np
 import pytest
+from quennel.scene import Composer
 
 import kettara
-from quennel.scene import Composer
 
 SINGLE = (
     '{"segments": [{"num_samples": 6000, "delay_samples": 300, "off_samples": [100, 900],'

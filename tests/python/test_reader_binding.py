@@ -9,10 +9,10 @@ import time
 
 import numpy as np
 import pytest
-
 import quennel.interrupt.interrupt as shared
-import tolvane
 from quennel._native import tolvane_lib
+
+import tolvane
 
 SAMPLES = (np.arange(16) * (1 + 0.5j) / 16).astype(np.complex64)
 
@@ -202,7 +202,7 @@ def test_close_while_following_takes_effect_when_the_read_returns(raw_path):
     reader.read(16)
     reader.follow_timeout_ms = 300
     result = {}
-    worker = threading.Thread(target=lambda: result.update(samples=reader.read_follow(1)))
+    worker = threading.Thread(target=lambda: result.update(samples=reader.read_follow(1)))  # noqa: F821 (del below)
     worker.start()
     time.sleep(0.1)
     with pytest.raises(RuntimeError):

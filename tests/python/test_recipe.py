@@ -5,10 +5,10 @@ import json
 
 import numpy as np
 import pytest
-
-import kettara
 from quennel.recipe import MAX_RECIPE_BYTES, RecipeError, recipe
 from test_cli import assert_valid_sigmf, quennel, read_all
+
+import kettara
 
 SCENE = json.dumps({"segments": [
     {"fs": 1e6, "num_samples": 3000, "sum": [{"type": "bpsk", "freq": 1e4, "snr": 12, "seed": 5},

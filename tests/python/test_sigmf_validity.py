@@ -6,9 +6,8 @@ import json
 import warnings
 
 import pytest
-from sigmf.validate import validate
-
 from quennel._native import SegmentSpec, SourceSpec, kettara_lib, libc, tolvane_lib
+from sigmf.validate import validate
 
 STYPES = ["cf32", "cf64", "ci32", "ci16", "ci8"]
 RAW, CSV, BLUE, SIGMF = range(4)

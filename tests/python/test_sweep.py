@@ -6,10 +6,10 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-
-import kettara
 from quennel.cli.sweep import power_and_peak
 from quennel.sweep import realisations, sweep, trial_seed
+
+import kettara
 
 SCENE = json.dumps({"segments": [{"sum": [
     {"type": "qpsk", "snr": 6, "pulse": "rrc", "sps": 4},

@@ -3,9 +3,8 @@
 
 import numpy as np
 import pytest
-from scipy import signal
-
 from quennel._native import kettara_lib
+from scipy import signal
 
 QPSK = 4
 MODE_FS = 1

@@ -556,12 +556,12 @@ PyObject *Reader_getprop_header(ReaderObject *self, void *) {
 
 PyMethodDef reader_methods[] = {
     {"reset", reinterpret_cast<PyCFunction>(ReaderObj_reset), METH_NOARGS,
-     "reset()\n--\n\nSeek back to the first sample (512 bytes into an attached BLUE file written by the\n"
+     "reset($self)\n--\n\nSeek back to the first sample (512 bytes into an attached BLUE file written by the\n"
      "writer, byte 0 of a .det, raw or SigMF payload) and restore the remaining-sample count.\n"
      "Metadata and keywords are unchanged."},
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ReaderObj_read)),
      METH_VARARGS | METH_KEYWORDS,
-     "read(count=1, out=None)\n--\n\nRead up to `count` samples as complex64 at unit scale.\n\n"
+     "read($self, count=1, out=None)\n--\n\nRead up to `count` samples as complex64 at unit scale.\n\n"
      "Float wire types are reinterpreted, integer types divided by their full scale. Fewer\n"
      "samples come back at the end and an empty array once the capture is exhausted, so a\n"
      "loop on the length terminates. Never returns bytes past the declared payload.\n\n"
@@ -574,11 +574,11 @@ PyMethodDef reader_methods[] = {
      "    the result is then a view of its first elements.\n\n"
      "Returns\n-------\nnumpy.ndarray\n    One-dimensional complex64 array of the samples read."},
     {"read_max_out", reinterpret_cast<PyCFunction>(ReaderObj_read_max_out), METH_O,
-     "read_max_out(n)\n--\n\nThe per-call bound of read for a request of n samples: n. Buffers are sized per call,\n"
+     "read_max_out($self, n, /)\n--\n\nThe per-call bound of read for a request of n samples: n. Buffers are sized per call,\n"
      "never for the whole capture."},
     {"read_follow", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ReaderObj_read_follow)),
      METH_VARARGS | METH_KEYWORDS,
-     "read_follow(count=1, out=None)\n--\n\nRead a capture that is still being written.\n\n"
+     "read_follow($self, count=1, out=None)\n--\n\nRead a capture that is still being written.\n\n"
      "Blocks (without holding the interpreter lock) until whole samples arrive and returns them\n"
      "like read; never consumes a partial sample. An empty result means the capture ended, and\n"
      "`ending` says how: \"eof\" once the writer closed and said so, \"timeout\" or \"interrupted\"\n"
@@ -586,12 +586,12 @@ PyMethodDef reader_methods[] = {
      "Reader from another thread meanwhile takes effect when this call returns. A read error\n"
      "raises OSError as in read."},
     {"read_follow_max_out", reinterpret_cast<PyCFunction>(ReaderObj_read_follow_max_out), METH_O,
-     "read_follow_max_out(n)\n--\n\nThe per-call bound of read_follow for a request of n samples: n."},
+     "read_follow_max_out($self, n, /)\n--\n\nThe per-call bound of read_follow for a request of n samples: n."},
     {"close", reinterpret_cast<PyCFunction>(ReaderObj_close), METH_NOARGS,
-     "close()\n--\n\nRelease the capture now instead of at collection. Idempotent; every other member\n"
+     "close($self)\n--\n\nRelease the capture now instead of at collection. Idempotent; every other member\n"
      "raises RuntimeError afterwards."},
     {"destroy", reinterpret_cast<PyCFunction>(ReaderObj_close), METH_NOARGS,
-     "destroy()\n--\n\nSame as close()."},
+     "destroy($self)\n--\n\nSame as close()."},
     {"__enter__", reinterpret_cast<PyCFunction>(ReaderObj_enter), METH_NOARGS,
      "Context-manager entry: the Reader itself."},
     {"__exit__", reinterpret_cast<PyCFunction>(ReaderObj_exit), METH_VARARGS,

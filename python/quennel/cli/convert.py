@@ -8,9 +8,25 @@ import math
 import numpy as np
 
 from .._progress import Progress
-from ..capture import (ENDIANS, FORMATS, SAMPLE_TYPES, WRITTEN_SAMPLE_TYPES, Writer, capture_bytes,
-                       capture_companions, capture_keywords, detached_payload, input_capture, keyword_value, open_reader, output_capture,
-                       payload_shortfall, sigmf_meta_path, write_sigmf_meta, written_sample_type)
+from ..capture import (
+    ENDIANS,
+    FORMATS,
+    SAMPLE_TYPES,
+    WRITTEN_SAMPLE_TYPES,
+    Writer,
+    capture_bytes,
+    capture_companions,
+    capture_keywords,
+    detached_payload,
+    input_capture,
+    keyword_value,
+    open_reader,
+    output_capture,
+    payload_shortfall,
+    sigmf_meta_path,
+    write_sigmf_meta,
+    written_sample_type,
+)
 from ..outputs import Outputs, check_space
 from ._common import add_raw_format, describe
 

@@ -2,10 +2,10 @@
 
 import argparse
 
-from . import render
-from ._common import read_text
 from ..errors import UsageError
 from ..scene import CRC_NAMES, MODE_NAMES, MODULATIONS, RANDOMISE_NAMES, TYPE_NAMES, one_source_scene_json
+from . import render
+from ._common import read_text
 
 
 def _bits(text: str) -> str:

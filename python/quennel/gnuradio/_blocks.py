@@ -13,8 +13,16 @@ from gnuradio import gr
 
 import tolvane
 
-from ..capture import (ENDIANS, SAMPLE_TYPES, WRITTEN_SAMPLE_TYPES, Writer, capture_data_path, output_capture,
-                       sigmf_meta_path, write_sigmf_meta)
+from ..capture import (
+    ENDIANS,
+    SAMPLE_TYPES,
+    WRITTEN_SAMPLE_TYPES,
+    Writer,
+    capture_data_path,
+    output_capture,
+    sigmf_meta_path,
+    write_sigmf_meta,
+)
 from ..errors import QuennelError, UsageError
 from ._streams import SceneStream
 
