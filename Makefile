@@ -16,7 +16,7 @@ WERROR ?= OFF
 # Lets ccache share results between checkouts of the tree in other folders.
 export CCACHE_BASEDIR ?= $(CURDIR)
 
-.PHONY: all build test test-cpp test-python test-gnuradio demo bench clean system-deps check-asan check-tsan check-install fuzz fuzz-build
+.PHONY: all build test test-cpp test-python test-gnuradio lint demo bench clean system-deps check-asan check-tsan check-install fuzz fuzz-build
 
 all: build
 
@@ -59,7 +59,18 @@ test-gnuradio: build
 	PYTHONPATH=$(abspath $(BUILD)/python):$(abspath python) $(SYSTEM_PYTHON) -m pytest -q -p no:cacheprovider \
 	  $(SYSTEM_PYTHON_TESTS)
 
-test: test-cpp test-python test-gnuradio
+# ruff over the Python sources and tests, mypy --strict over the modules typed so far (TYPED;
+# the goal is all of python/quennel), and the stubs of the extension modules against the built
+# modules (run in the build folder: a folder holding the kettara/ and tolvane/ sources would
+# pass for packages of those names).
+TYPED := $(addprefix python/quennel/,schema.py errors.py units.py outputs.py _progress.py _native.py interrupt \
+  gnuradio/__init__.py cli/_common.py cli/template.py cli/check.py)
+lint: build
+	$(VENV)/bin/ruff check python tests
+	$(VENV)/bin/mypy --strict --follow-imports=silent $(TYPED)
+	cd $(BUILD) && $(abspath $(VPY)) -m mypy.stubtest --ignore-disjoint-bases kettara tolvane
+
+test: test-cpp test-python test-gnuradio lint
 
 demo: build
 	$(VPY) -m quennel.demo

@@ -98,9 +98,13 @@ endfunction()
 # The headers, the CMake package and, for a plain install, the Python side, once all
 # libraries are declared.
 function(quennel_install_package)
-  file(GLOB module_stubs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/python/*.pyi)
+  # The modules' stubs as stub-only packages (kettara-stubs, tolvane-stubs), where type
+  # checkers look for the stubs of an installed extension module.
   if(NOT QUENNEL_INSTALL_PYTHONDIR STREQUAL "")
-    install(FILES ${module_stubs} DESTINATION ${QUENNEL_INSTALL_PYTHONDIR})
+    foreach(module kettara tolvane)
+      install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/${module}-stubs DESTINATION ${QUENNEL_INSTALL_PYTHONDIR}
+        PATTERN __pycache__ EXCLUDE)
+    endforeach()
   endif()
   if(SKBUILD)
     return()  # the wheel takes the quennel package from its own settings

@@ -9,6 +9,8 @@ with the C compiler's.
 
 import ctypes
 import functools
+from collections.abc import Callable
+from typing import Any
 from ctypes import (
     POINTER,
     c_char,
@@ -236,7 +238,7 @@ _TOLVANE = [
 ]
 
 
-def _declare(lib: ctypes.CDLL, functions) -> ctypes.CDLL:
+def _declare(lib: ctypes.CDLL, functions: list[tuple[str, Any, Any]]) -> ctypes.CDLL:
     """Sets every signature on lib; a library without one of the functions is refused."""
     missing = [name for name, _, _ in functions if not hasattr(lib, name)]
     if missing:
@@ -271,7 +273,7 @@ def names(table: str) -> tuple[str, ...]:
     names("_enum_Reader_stype")."""
     lib = kettara_lib() if table in _KETTARA_TABLES else tolvane_lib()
     entries = (c_char_p * NAME_TABLE_LENGTHS[table]).in_dll(lib, table)
-    return tuple(entry.decode() for entry in entries)
+    return tuple((entry or b"").decode() for entry in entries)
 
 
 @functools.cache
@@ -283,7 +285,7 @@ def libc() -> ctypes.CDLL:
     return lib
 
 
-def take_text(address: int | None, release) -> str | None:
+def take_text(address: int | None, release: Callable[[int], None]) -> str | None:
     """The NUL-terminated text at address, which is then released; None for a null address."""
     if not address:
         return None

@@ -1,6 +1,7 @@
 """The progress display of long tasks."""
 
 import sys
+from typing import TextIO
 import time
 
 from .units import si
@@ -14,7 +15,7 @@ class Progress:
     PERIOD_S = 0.1
     WIDTH = 30
 
-    def __init__(self, label: str, total: int | None, stream=None):
+    def __init__(self, label: str, total: int | None, stream: TextIO | None = None):
         self.label = label
         self.total = total  # None: unknown, shown as a count
         self.stream = stream or sys.stderr

@@ -6,6 +6,8 @@ stopped, the temporary files are removed and nothing of it is left under a final
 """
 
 import os
+import types
+from collections.abc import Callable, Iterable
 
 from .errors import QuennelError, UsageError
 
@@ -54,11 +56,11 @@ class Outputs:
     inputs is never written. In place, files are written under their final names (for readers
     that follow a capture while it is written) and a failure leaves what was written."""
 
-    def __init__(self, force: bool = False, in_place: bool = False, inputs=()):
+    def __init__(self, force: bool = False, in_place: bool = False, inputs: Iterable[str] = ()):
         self.force, self.in_place, self.inputs = force, in_place, list(inputs)
         self._renames: list[tuple[str, str]] = []  # (temporary, final), companions before their main file
 
-    def add(self, final: str, companions=None) -> str:
+    def add(self, final: str, companions: Callable[[str], list[str]] | None = None) -> str:
         """The name to write final under. companions(name) lists the files a writer puts beside
         name (a SigMF sidecar, a detached payload); they move with it."""
         names = [final] + (companions(final) if companions else [])
@@ -111,10 +113,11 @@ class Outputs:
                 pass
         self._renames = []
 
-    def __enter__(self):
+    def __enter__(self) -> "Outputs":
         return self
 
-    def __exit__(self, kind, error, trace):
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 trace: types.TracebackType | None) -> None:
         if kind is None:
             self.commit()
         else:

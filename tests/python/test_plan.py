@@ -65,7 +65,7 @@ def test_docstring_summaries(method, summary):
 
 
 def test_stubs_describe_the_module():
-    stub = pathlib.Path(__file__).parents[2] / "python" / "kettara.pyi"
+    stub = pathlib.Path(__file__).parents[2] / "python" / "kettara-stubs" / "__init__.pyi"
     tree = ast.parse(stub.read_text())
     top = {node.name for node in tree.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
     assert top == {name for name in dir(kettara) if not name.startswith("_")}

@@ -1,9 +1,20 @@
 """What the subcommands share: reading argument files, capture options, one-line summaries."""
 
 import sys
+from argparse import ArgumentParser, Namespace, _ArgumentGroup
+from typing import TYPE_CHECKING, Any
 
 from ..capture import ENDIANS, SAMPLE_TYPES
 from ..errors import QuennelError
+
+if TYPE_CHECKING:
+    from argparse import _SubParsersAction
+
+    Subparsers = _SubParsersAction[ArgumentParser]
+else:
+    Subparsers = Any
+
+__all__ = ["Namespace", "Subparsers"]
 
 
 def read_text(path: str, what: str) -> str:
@@ -23,7 +34,7 @@ def read_text(path: str, what: str) -> str:
         raise QuennelError(f"{path}: {error.strerror}") from None
 
 
-def add_capture_hints(parser) -> None:
+def add_capture_hints(parser: ArgumentParser | _ArgumentGroup) -> None:
     """--sample-type and --endian: what a headerless capture holds."""
     parser.add_argument("--sample-type", choices=SAMPLE_TYPES,
                         help="sample type of a headerless (raw or CSV) capture (default: the one a raw name "
@@ -35,7 +46,7 @@ def add_capture_hints(parser) -> None:
                         help="byte order of a headerless raw capture (default le)")
 
 
-def add_raw_format(parser, flag: str = "--format") -> None:
+def add_raw_format(parser: ArgumentParser | _ArgumentGroup, flag: str = "--format") -> None:
     """The option that reads a capture of any name as raw samples."""
     parser.add_argument(flag, dest="in_format", choices=("raw",),
                         help="read a capture whose content is not CSV, BLUE or SigMF as raw samples whatever "
@@ -43,7 +54,7 @@ def add_raw_format(parser, flag: str = "--format") -> None:
                              "names are)")
 
 
-def describe(path: str, fmt: str, sample_type: str, summary: dict) -> str:
+def describe(path: str, fmt: str, sample_type: str, summary: dict[str, Any]) -> str:
     """One line on a written capture: size, format, peak and clipping."""
     peak = summary["peak_dbfs"]
     peak_text = "silent" if peak == float("-inf") else f"peak {peak:.2f} dBFS"

@@ -3,10 +3,10 @@
 from ..errors import QuennelError
 from ..scene import Composer
 from ..schema import scene_problems
-from ._common import read_text
+from ._common import Namespace, Subparsers, read_text
 
 
-def add_parser(subparsers) -> None:
+def add_parser(subparsers: Subparsers) -> None:
     parser = subparsers.add_parser(
         "check", help="check scenes against the scene language",
         description="Check each SCENE (JSON, '-' for standard input) against the scene language's "
@@ -24,7 +24,7 @@ def add_parser(subparsers) -> None:
     parser.set_defaults(run=run)
 
 
-def run(args) -> int | None:
+def run(args: Namespace) -> int | None:
     failed = False
     for name in args.scenes:
         for line in scene_report(name):

@@ -16,7 +16,7 @@ NEEDS_GNU_RADIO = "quennel.gnuradio needs GNU Radio's Python modules (Debian: py
 __all__ = list(BLOCKS)
 
 
-def __getattr__(name: str):
+def __getattr__(name: str) -> object:
     if name in BLOCKS:
         try:
             from . import _blocks

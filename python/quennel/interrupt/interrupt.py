@@ -23,10 +23,10 @@ def _process_lifetime_copy(data: bytes) -> int:
     if not address:
         raise MemoryError("cannot allocate the interrupt state")
     ctypes.memmove(address, data, len(data))
-    return address
+    return int(address)
 
 
-def _make_capsule():
+def _make_capsule() -> tuple[object, InterruptState]:
     state_address = _process_lifetime_copy(bytes(InterruptState(0, DEFAULT_LATENCY_MS)))
     name_address = _process_lifetime_copy(CAPSULE_NAME + b"\0")
     new_capsule = ctypes.pythonapi.PyCapsule_New
@@ -50,7 +50,7 @@ def resume() -> None:
 
 def interrupted() -> bool:
     """Whether the interrupt flag is raised (it stays raised until resume())."""
-    return _state.interrupted != 0
+    return bool(_state.interrupted != 0)
 
 
 def set_latency_ms(ms: int) -> None:
@@ -60,4 +60,4 @@ def set_latency_ms(ms: int) -> None:
 
 def latency_ms() -> int:
     """The poll latency requested of long waits, in milliseconds."""
-    return _state.latency_ms
+    return int(_state.latency_ms)

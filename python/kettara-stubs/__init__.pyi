@@ -1,12 +1,14 @@
 """Render plans: a scene prepared once, re-rendered fast with other gains, phases, enables, SNR or seed."""
 
 import os
+from typing import final
 
 import numpy as np
 import numpy.typing as npt
 
 _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
+@final
 class Plan:
     """Plan — handle over `kettara`."""
 

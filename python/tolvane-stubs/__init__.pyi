@@ -1,7 +1,7 @@
 """Type stubs of the tolvane extension module: reading captures."""
 
 import os
-from typing import Literal
+from typing import Literal, final
 
 import numpy as np
 import numpy.typing as npt
@@ -12,6 +12,7 @@ _SampleType = Literal["cf32", "cf64", "ci32", "ci16", "ci8", "cu8", "cu16",
 _Samples = npt.NDArray[np.complex64]
 _KeywordValue = str | int | float | list[int] | list[float]
 
+@final
 class Reader:
     """A capture opened for reading; the file type is detected from content."""
 
