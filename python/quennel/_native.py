@@ -10,7 +10,6 @@ with the C compiler's.
 import ctypes
 import functools
 from collections.abc import Callable
-from typing import Any
 from ctypes import (
     POINTER,
     c_char,
@@ -25,6 +24,7 @@ from ctypes import (
     c_uint64,
     c_void_p,
 )
+from typing import Any
 
 
 class SourceSpec(ctypes.Structure):

@@ -1,8 +1,8 @@
 """The progress display of long tasks."""
 
 import sys
-from typing import TextIO
 import time
+from typing import TextIO
 
 from .units import si
 

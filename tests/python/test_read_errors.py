@@ -11,9 +11,9 @@ from pathlib import Path
 
 import numpy as np
 import pytest
+from quennel.capture import Writer
 
 import tolvane
-from quennel.capture import Writer
 
 FAIL_FROM = 1 << 20
 SAMPLES = 300_000

@@ -254,8 +254,9 @@ SOURCE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "channel", "conv", 
                '"pn_length", "pn_poly", "pulse", "randomise", "rs_depth", "seed", "snr", "snr_mode", "sps", "sync", '
                '"type"')
 FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "channel", "conv", "crc", "delay_samples", "f_end", '
-                  '"freq", "frontend", "fs", "gap_noise", "level", "lfsr", "num_samples", "off_samples", "pn_length", "pn_poly", "pulse", '
-                  '"randomise", "repeats", "rs_depth", "seed", "snr", "snr_mode", "sps", "sum", "sync", "type"')
+                  '"freq", "frontend", "fs", "gap_noise", "level", "lfsr", "num_samples", "off_samples", "pn_length", '
+                  '"pn_poly", "pulse", "randomise", "repeats", "rs_depth", "seed", "snr", "snr_mode", "sps", "sum", "sync", '
+                  '"type"')
 
 PROBLEMS = [
     ({"snrr": 10}, f'$.segments[0].snrr: found the key "snrr"; allowed: the keys {FLAT_TONE_KEYS}; '
