@@ -419,3 +419,13 @@ def test_sweep_command_warns_and_strict_refuses(tmp_path):
     assert (status, err, len(out.splitlines())) == (0, f"quennel sweep: {path}: {BAD_LINE}\n", 2)
     status, out, err = quennel("sweep", path, "--snr", "0:0:1", "--trials", "1", "--strict")
     assert (status, out) == (1, "") and BAD_LINE in err
+
+
+def test_render_warns_of_overrides_the_plan_ignores_unless_strict(tmp_path):
+    path = tmp_path / "scene.json"
+    path.write_text(json.dumps({"segments": [{"type": "tone", "snr": 10, "num_samples": 64}]}))
+    line = f'{path}: overrides: $.enable: found 2 values; allowed: exactly 1 (one per cached source)'
+    status, _, err = quennel("render", path, "-o", tmp_path / "out.iq", "--overrides", '{"enable": [true, false]}')
+    assert (status, err) == (0, f"quennel render: {line}\n")
+    status, _, err = quennel("render", path, "-o", tmp_path / "strict.iq", "--overrides", '{"enable": [1, 0]}', "--strict")
+    assert status == 1 and err == f"quennel render: {line}\n" and "strict.iq" not in os.listdir(tmp_path)
