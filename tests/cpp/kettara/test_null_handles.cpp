@@ -232,6 +232,7 @@ std::vector<NullCall> scene_calls() {
         DOES_NOTHING(kettara_stream_destroy, nullptr),
         RETURNS_ZERO(kettara_stream_failed, nullptr),
         RETURNS_ZERO(kettara_stream_len, nullptr),
+        RETURNS_ZERO(kettara_stream_n_sources, nullptr),
         RETURNS_ZERO(kettara_stream_read, nullptr, out<cf32>(), 8),
         RETURNS_ZERO(kettara_stream_refusal, nullptr, out<char>(), 8),
     };

@@ -28,6 +28,7 @@ Samples stream(const std::string &scene, const std::string &overrides, uint64_t 
     while (uint64_t n = kettara_stream_read(s.get(), buf.data(), block)) out.insert(out.end(), buf.begin(), buf.begin() + n);
     EXPECT_EQ(kettara_stream_failed(s.get()), 0);
     EXPECT_EQ(kettara_stream_len(s.get()), kettara_len(prepare(scene).get()));
+    EXPECT_EQ(kettara_stream_n_sources(s.get()), kettara_n_sources(prepare(scene).get()));
     return out;
 }
 
