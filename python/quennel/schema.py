@@ -61,7 +61,7 @@ def override_problems(overrides: str | dict[str, Any], n_sources: int | None = N
     problems = _problems(overrides, schema(OVERRIDES_SCHEMA))
     value = _parsed(overrides)
     if n_sources is not None and isinstance(value, dict):
-        for key in ("gains", "phases", "enable"):
+        for key in ("gains", "phases", "enable", "freq_offsets"):
             array = value.get(key)
             if isinstance(array, list) and len(array) != n_sources:
                 problems.append(Problem(f"$.{key}", f"{len(array)} values",

@@ -100,9 +100,8 @@ def test_sigmf_annotations_record_the_impairments_and_the_band_a_drift_covers():
     import ctypes
     import warnings
 
-    from sigmf.validate import validate
-
     from quennel._native import kettara_lib, libc, tolvane_lib
+    from sigmf.validate import validate
 
     channel = {"freq_drift": 5000, "multipath": {"delays": [0, 2]}}
     scene = {"segments": [{"type": "tone", "fs": 1e6, "freq": 1000, "num_samples": 200000, "channel": channel,

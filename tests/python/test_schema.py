@@ -181,7 +181,7 @@ class Documents:
         root = schema(OVERRIDES_SCHEMA)
         texts = []
         for instance in self.variants(root, {}, root):
-            for key in ("gains", "phases", "enable"):
+            for key in ("gains", "phases", "enable", "freq_offsets"):
                 if key in instance:
                     instance[key] = instance[key][:1] * n_sources
             texts.append(json.dumps(self.tagged("overrides", root, instance, root)))
@@ -305,8 +305,8 @@ def test_scene_level_problems():
 
 
 @pytest.mark.parametrize("overrides, line", [
-    ({"gain": [0]}, '$.gain: found the key "gain"; allowed: the keys "$schema", "enable", "gains", "phases", "seed", '
-                    '"snr"; did you mean "gains"?'),
+    ({"gain": [0]}, '$.gain: found the key "gain"; allowed: the keys "$schema", "enable", "fading_seed", "freq_offsets", '
+                    '"gains", "phases", "seed", "snr"; did you mean "gains"?'),
     ({"enable": [True, False]}, "$.enable: found 2 values; allowed: exactly 3 (one per cached source)"),
     ({"gains": [0, "x", 0]}, '$.gains[1]: found string "x"; allowed: a number'),
     ({"snr": "6"}, '$.snr: found string "6"; allowed: a number of dB'),
