@@ -250,10 +250,13 @@ def test_bits_modulations_are_the_library_table():
 
 # ---- what the checks tell ----------------------------------------------------------------
 
-SOURCE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "channel", "conv", "crc", "f_end", "freq", "level", "lfsr", '
+TYPES = ('"tone", "noise", "pn", "bpsk", "qpsk", "chirp", "bits", "symbols", "dsss", '
+         '"8psk", "16psk", "32psk", "64psk", "16qam", "64qam", "256qam", "1024qam", "oqpsk", "pi4qpsk", "ook", "4ask", "8ask", "32qam", "128qam", "16apsk", "32apsk"')
+MODULATIONS = '"none", "bpsk", "qpsk", ' + TYPES.split('"dsss", ')[1]
+SOURCE_KEYS = ('"acq_code", "acq_reps", "apsk_rings", "asm", "background", "channel", "conv", "crc", "f_end", "freq", "level", "lfsr", '
                '"pn_length", "pn_poly", "pulse", "randomise", "rs_depth", "seed", "snr", "snr_mode", "sps", "sync", '
                '"type"')
-FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "asm", "background", "channel", "conv", "crc", "delay_samples", "f_end", '
+FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "apsk_rings", "asm", "background", "channel", "conv", "crc", "delay_samples", "f_end", '
                   '"freq", "frontend", "fs", "gap_noise", "level", "lfsr", "num_samples", "off_samples", "pn_length", '
                   '"pn_poly", "pulse", "randomise", "repeats", "rs_depth", "seed", "snr", "snr_mode", "sps", "sum", "sync", '
                   '"type"')
@@ -270,17 +273,15 @@ PROBLEMS = [
     ({"num_samples": 10.5}, '$.segments[0].num_samples: found number 10.5; allowed: a whole number, 0 or more, '
                             'or a [lo, hi] pair of them'),
     ({"freq": [1, 2, 3]}, '$.segments[0].freq: found 3 items; allowed: a number or a [lo, hi] pair of numbers'),
-    ({"type": "bits", "modulation": "8psk"}, '$.segments[0].modulation: found "8psk"; allowed: one of "none", '
-                                             '"bpsk", "qpsk"; did you mean "qpsk"?'),
+    ({"type": "bits", "modulation": "qpsq"}, f'$.segments[0].modulation: found "qpsq"; allowed: one of {MODULATIONS}; '
+                                             'did you mean "qpsk"?'),
     ({"pulse": "RRC"}, '$.segments[0].pulse: found "RRC"; allowed: one of "rect", "rrc"; did you mean "rrc"?'),
-    ({"type": "tones"}, '$.segments[0].type: found "tones"; allowed: one of "tone", "noise", "pn", "bpsk", "qpsk", '
-                        '"chirp", "bits", "symbols", "dsss"; did you mean "tone"?'),
+    ({"type": "tones"}, f'$.segments[0].type: found "tones"; allowed: one of {TYPES}; did you mean "tone"?'),
     ({"asm": 1}, '$.segments[0].asm: found number 1; allowed: true or false (only true turns it on)'),
     ({"sync": "1010x"}, '$.segments[0].sync: found string "1010x"; allowed: a string of 0 and 1 (spaces and '
                         'underscores may separate them)'),
     ({"fs": 0}, '$.segments[0].fs: found number 0; allowed: a sample rate above 0'),
-    ({"type": None}, '$.segments[0]: found no "type"; allowed: the key "type", one of "tone", "noise", "pn", "bpsk", '
-                     '"qpsk", "chirp", "bits", "symbols", "dsss"'),
+    ({"type": None}, f'$.segments[0]: found no "type"; allowed: the key "type", one of {TYPES}'),
     ({"sum": [{"type": "tone", "fs": 2}]},
      f'$.segments[0].type: found the key "type"; allowed: the keys "delay_samples", "frontend", "fs", "gap_noise", '
      f'"num_samples", "off_samples", "repeats", "sum"\n'
@@ -384,14 +385,14 @@ def test_check_prints_every_problem_and_fails(tmp_path):
     good, bad, refused = tmp_path / "good.json", tmp_path / "bad.json", tmp_path / "refused.json"
     good.write_text(template_json())
     bad.write_text(json.dumps({"segments": [{"type": "tone", "snrr": 10, "num_samples": 64},
-                                            {"type": "bits", "modulation": "8psk"}]}))
+                                            {"type": "bits", "modulation": "qpsq"}]}))
     refused.write_text(json.dumps({"segments": [{"type": "tone", "sync": "1010", "num_samples": 64}]}))
     assert quennel("check", good) == (0, "", "")
     status, out, err = quennel("check", good, bad, refused, tmp_path / "missing.json")
     assert (status, err) == (1, "")
     assert out.splitlines() == [
         f"{bad}: {BAD_LINE}",
-        f'{bad}: $.segments[1].modulation: found "8psk"; allowed: one of "none", "bpsk", "qpsk"; did you mean "qpsk"?',
+        f'{bad}: $.segments[1].modulation: found "qpsq"; allowed: one of {MODULATIONS}; did you mean "qpsk"?',
         f"{refused}: --acq-code/--sync frame a waveform, and a frame needs an explicit payload: use --type bits with "
         "--bits (--modulation bpsk|qpsk), or --type dsss to spread it",
         f"{tmp_path / 'missing.json'}: no such file"]
