@@ -10,9 +10,9 @@ import textwrap
 
 import numpy as np
 import pytest
+from quennel.capture import Writer
 
 import tolvane
-from quennel.capture import Writer
 
 TYPES = ["cf32", "cf64", "ci32", "ci16", "ci8"]
 RAMP = ((np.arange(700) - 350) * (1 - 0.5j) / 400).astype(np.complex64)

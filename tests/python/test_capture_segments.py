@@ -3,10 +3,10 @@ BLUE capture, as the reader, quennel info and GNU Radio's capture source report 
 
 import numpy as np
 import sigmf
-
-import tolvane
 from quennel.capture import Writer
 from quennel.cli.info import capture_facts
+
+import tolvane
 
 RETUNED = [
     {"sample_start": 0, "frequency": 1e9, "datetime": "2024-05-06T07:08:09.500000Z", "global_index": 0},

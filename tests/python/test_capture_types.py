@@ -4,10 +4,10 @@ sigmf-python writes too), writing cu8 and cu16, and an RTL-SDR capture through S
 import numpy as np
 import pytest
 import sigmf
+from quennel.capture import Writer
+from quennel.cli import main
 
 import tolvane
-from quennel.cli import main
-from quennel.capture import Writer
 
 CODES = np.arange(-40000, 40000, 7)
 

@@ -251,12 +251,15 @@ def test_bits_modulations_are_the_library_table():
 # ---- what the checks tell ----------------------------------------------------------------
 
 TYPES = ('"tone", "noise", "pn", "bpsk", "qpsk", "chirp", "bits", "symbols", "dsss", '
-         '"8psk", "16psk", "32psk", "64psk", "16qam", "64qam", "256qam", "1024qam", "oqpsk", "pi4qpsk", "ook", "4ask", "8ask", "32qam", "128qam", "16apsk", "32apsk"')
+         '"8psk", "16psk", "32psk", "64psk", "16qam", "64qam", "256qam", "1024qam", "oqpsk", "pi4qpsk", '
+         '"ook", "4ask", "8ask", "32qam", "128qam", "16apsk", "32apsk"')
 MODULATIONS = '"none", "bpsk", "qpsk", ' + TYPES.split('"dsss", ')[1]
-SOURCE_KEYS = ('"acq_code", "acq_reps", "apsk_rings", "asm", "background", "channel", "conv", "crc", "f_end", "freq", "level", "lfsr", '
+SOURCE_KEYS = ('"acq_code", "acq_reps", "apsk_rings", "asm", "background", "channel", "conv", "crc", "f_end", "freq", '
+               '"level", "lfsr", '
                '"pn_length", "pn_poly", "pulse", "randomise", "rs_depth", "seed", "snr", "snr_mode", "sps", "sync", '
                '"type"')
-FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "apsk_rings", "asm", "background", "channel", "conv", "crc", "delay_samples", "f_end", '
+FLAT_TONE_KEYS = ('"acq_code", "acq_reps", "apsk_rings", "asm", "background", "channel", "conv", "crc", "delay_samples", '
+                  '"f_end", '
                   '"freq", "frontend", "fs", "gap_noise", "level", "lfsr", "num_samples", "off_samples", "pn_length", '
                   '"pn_poly", "pulse", "randomise", "repeats", "rs_depth", "seed", "snr", "snr_mode", "sps", "sum", "sync", '
                   '"type"')

@@ -10,12 +10,12 @@ import sys
 
 import numpy as np
 import pytest
-from scipy import integrate, optimize, special
-
-import kettara
 from quennel._native import kettara_lib
 from quennel.errors import FramingError
 from quennel.scene import Composer
+from scipy import integrate, optimize, special
+
+import kettara
 
 PSK = {"8psk": 8, "16psk": 16, "32psk": 32, "64psk": 64}
 QAM = {"16qam": 16, "64qam": 64, "256qam": 256, "1024qam": 1024}

@@ -15,7 +15,6 @@ import tolvane
 
 from ..capture import (
     ENDIANS,
-    SAMPLE_TYPES,
     WRITTEN_SAMPLE_TYPES,
     Writer,
     capture_data_path,
