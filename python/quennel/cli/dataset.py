@@ -5,6 +5,7 @@ import sys
 from typing import Any
 
 from ..errors import UsageError
+from .sweep import connect
 
 
 def add_parser(subparsers: Any) -> None:
@@ -65,7 +66,5 @@ def _write(args: argparse.Namespace, ds: Any) -> None:
     if args.scheduler is None:
         store.write(ds.description, args.output, args.format, threads=args.threads, chunk=args.chunk)
         return
-    from distributed import Client
-
-    with Client(args.scheduler) as client:  # type: ignore[no-untyped-call]
+    with connect(args.scheduler) as client:
         store.write(ds.description, args.output, args.format, client=client, chunk=args.chunk)
