@@ -294,9 +294,10 @@ def labels(example: Example, powers: list[float], fs: float) -> dict[str, Any]:
     bursts = []
     for burst, power in zip(example.bursts, powers):
         measured = None
-        if burst.snr is not None and noise_power > 0:
-            offset = burst.snr - per_sample_snr({**burst.source, "snr_mode": burst.snr_mode}, burst.snr, fs)
-            measured = db(power / noise_power) + offset
+        if burst.snr is not None and example.noise_level is not None and noise_power > 0:
+            # the burst's level stands its per-sample SNR above the floor; the stated SNR is
+            # that plus what its snr_mode refers it to
+            measured = db(power / noise_power) + burst.snr - (burst.level - example.noise_level)
         bursts.append(burst_labels(burst, fs, measured))
     top = dict(bursts[0]) if bursts else {}
     return {"example": example.index, **top, "noise_level": example.noise_level, "n_bursts": len(bursts),
