@@ -137,6 +137,21 @@ def test_labels_name_the_modulation_order_and_symbol_timing():
         assert (label["start"], label["count"], label["noise_level"], label["snr"]) == (0, 64, None, None)
 
 
+def test_drawn_impairments_are_labelled_and_rendered():
+    ds = Dataset({"examples": 6, "length": 2048, "fs": 1e6, "classes": [{"name": "drifting", "source": {
+        "type": "qpsk", "sps": 4, "snr": 15, "channel": {"freq_drift": [100.0, 5000.0]}}}]})
+    drifts = set()
+    for i in range(len(ds)):
+        samples, label = ds[i]
+        channel = json.loads(label["impairments"])["channel"]
+        assert 100.0 <= channel["freq_drift"] < 5000.0
+        drifts.add(channel["freq_drift"])
+        assert ds.scene(i)["segments"][0]["sum"][0]["channel"] == channel
+        assert samples.tobytes() == composed(ds.scene(i), 2048).tobytes()
+    assert len(drifts) == 6
+    assert Dataset(DESCRIPTION)[0][1]["impairments"] is None
+
+
 @pytest.mark.parametrize("change, message", [
     ({"per_example": {"classes": ["qpsk", "fsk"]}}, 'unknown class name "fsk"'),
     ({"classes": [{"name": "a", "source": {"type": "tone", "freq": [0.3, 0.1]}}]}, "[0.3, 0.1] has lo > hi"),

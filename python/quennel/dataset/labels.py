@@ -9,6 +9,7 @@ the whole band as bandwidth.
 from __future__ import annotations
 
 import functools
+import json
 import math
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -109,7 +110,18 @@ def burst_labels(burst: Any, fs: float, measured_snr: float | None) -> dict[str,
             "symbol_rate": fs / labels.sps if labels.sps else 0.0, "sps": labels.sps,
             "bandwidth": labels.bandwidth * fs, "freq_lower": centre - half, "freq_upper": centre + half,
             "snr": burst.snr, "snr_mode": burst.snr_mode if burst.snr is not None else None,
-            "measured_snr": measured_snr, "level": burst.level, "start": burst.start, "count": burst.count}
+            "measured_snr": measured_snr, "level": burst.level, "start": burst.start, "count": burst.count,
+            "impairments": _impairments(source)}
+
+
+# Source keys that hold a burst's impairments, as drawn.
+IMPAIRMENT_KEYS = ("channel", "frontend")
+
+
+def _impairments(source: dict[str, Any]) -> str | None:
+    """The burst's drawn impairments as JSON text (one column in a table), None without any."""
+    drawn = {key: source[key] for key in IMPAIRMENT_KEYS if key in source}
+    return json.dumps(drawn, sort_keys=True) if drawn else None
 
 
 def db(ratio: float) -> float:
