@@ -10,7 +10,8 @@ packages+=(clang libclang-rt-14-dev)
 # Python bindings ship in the package gnuradio), on the system Python with pytest (and jsonschema,
 # which the scene checks of scene_source use). These are
 # installed without their recommendations (development headers, Qt extras, SDR tools).
-lean_packages=(gnuradio python3-pytest python3-jsonschema)
+# python3-tqdm draws the package's progress display there.
+lean_packages=(gnuradio python3-pytest python3-jsonschema python3-tqdm)
 missing() {
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"

@@ -13,6 +13,8 @@ from collections import OrderedDict
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any
 
+from ._progress import Progress
+
 _worker_objects: OrderedDict[str, Any] = OrderedDict()
 _worker_objects_lock = threading.Lock()
 _WORKER_OBJECTS_KEPT = 4
@@ -28,8 +30,11 @@ def map_batches(client: Any, shared: bytes, build: Callable[[bytes], Any],
     """
     futures = _submit(client, shared, build, work, batches)
     if progress:
-        from distributed import progress as dask_progress
-        dask_progress(futures)  # type: ignore[no-untyped-call]
+        from distributed import as_completed
+
+        with Progress("sweep", len(futures), unit="batch") as bar:
+            for _ in as_completed(futures):  # type: ignore[no-untyped-call]
+                bar.advance(1)
     results: list[Any] = client.gather(futures)
     return results
 

@@ -1,49 +1,42 @@
-"""The progress display of long tasks."""
+"""The progress display of long tasks: one line on standard error, drawn by tqdm."""
 
+import logging
 import sys
-import time
+from types import TracebackType
 from typing import TextIO
 
-from .units import si
+from tqdm import tqdm
+
+DELAY_S = 0.5  # quick tasks never draw
 
 
 class Progress:
-    """A one-line progress bar on stderr, drawn only on a terminal and only once a task
-    has run for a moment, so quick commands and redirected output stay clean."""
+    """A task's progress on standard error: drawn only on a terminal, only once the task has
+    run for half a second, cleared when it ends, and never while the package's log is held
+    to errors (quennel -q)."""
 
-    DELAY_S = 0.5
-    PERIOD_S = 0.1
-    WIDTH = 30
-
-    def __init__(self, label: str, total: int | None, stream: TextIO | None = None):
-        self.label = label
-        self.total = total  # None: unknown, shown as a count
-        self.stream = stream or sys.stderr
-        self.enabled = self.stream.isatty()
-        self.start = time.monotonic()
-        self.last_draw = 0.0
-        self.drawn_width = 0
+    def __init__(self, label: str, total: int | None, unit: str = "sample", stream: TextIO | None = None) -> None:
+        stream = stream or sys.stderr
+        shown = stream.isatty() and logging.getLogger("quennel").isEnabledFor(logging.WARNING)
+        self.done = 0
+        self._bar = tqdm(total=total, desc=label, unit=unit, unit_scale=True, delay=DELAY_S, leave=False,
+                         file=stream, disable=not shown, dynamic_ncols=True)
 
     def update(self, done: int) -> None:
-        now = time.monotonic()
-        if not self.enabled or now - self.start < self.DELAY_S or now - self.last_draw < self.PERIOD_S:
-            return
-        self.last_draw = now
-        rate = si(done / (now - self.start), "sample/s")
-        if not self.total:
-            self.draw(f"{self.label} {done} samples  {rate}")
-            return
-        fraction = min(done / self.total, 1.0)
-        filled = int(fraction * self.WIDTH)
-        bar = "#" * filled + "." * (self.WIDTH - filled)
-        self.draw(f"{self.label} [{bar}] {fraction:4.0%}  {rate}")
+        """The task has done this many units in all."""
+        self.advance(done - self.done)
 
-    def draw(self, line: str) -> None:
-        self.stream.write("\r" + line.ljust(self.drawn_width))
-        self.stream.flush()
-        self.drawn_width = max(self.drawn_width, len(line))
+    def advance(self, count: int) -> None:
+        """The task has done count more units."""
+        self.done += count
+        self._bar.update(count)
 
     def finish(self) -> None:
-        if self.drawn_width:
-            self.stream.write("\r" + " " * self.drawn_width + "\r")
-            self.stream.flush()
+        self._bar.close()
+
+    def __enter__(self) -> "Progress":
+        return self
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 trace: TracebackType | None) -> None:
+        self.finish()

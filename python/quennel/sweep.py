@@ -24,6 +24,7 @@ import numpy as np
 import kettara
 
 from ._cluster import batch_count, map_batches
+from ._progress import Progress
 from .schema import check_scene
 
 Metric = Callable[[np.ndarray, float], float | int | Mapping[str, float | int]]
@@ -160,13 +161,12 @@ def _batches(rows: list, size: int) -> list[list]:
 
 
 def _run_local(plan, fn, batches, workers, progress, fresh_fading=False) -> list[np.ndarray]:
-    bar = _ProgressBar(sum(len(b) for b in batches)) if progress else None
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
         futures = [pool.submit(batch_columns, plan, fn, batch, fresh_fading) for batch in batches]
-        if bar:
-            for future in concurrent.futures.as_completed(futures):
-                bar.advance(len(future.result()))
-            bar.close()
+        if progress:
+            with Progress("sweep", sum(len(b) for b in batches), unit="realisation") as bar:
+                for future in concurrent.futures.as_completed(futures):
+                    bar.advance(len(future.result()))
         return [future.result() for future in futures]
 
 
@@ -206,24 +206,3 @@ def _metric_columns(first) -> list[tuple[str, str]]:
     if isinstance(first, Mapping):
         return [(str(name), kind(value)) for name, value in first.items()]
     return [("value", kind(first))]
-
-
-class _ProgressBar:
-    """A one-line progress bar on standard error."""
-
-    def __init__(self, total: int, width: int = 30):
-        self.total, self.done, self.width = total, 0, width
-        self._draw()
-
-    def advance(self, n: int) -> None:
-        self.done += n
-        self._draw()
-
-    def close(self) -> None:
-        sys.stderr.write("\n")
-        sys.stderr.flush()
-
-    def _draw(self) -> None:
-        filled = self.width * self.done // max(self.total, 1)
-        sys.stderr.write(f"\rsweep [{'#' * filled}{'.' * (self.width - filled)}] {self.done}/{self.total}")
-        sys.stderr.flush()
