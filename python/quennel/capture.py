@@ -1,10 +1,14 @@
 """Captures through the capture library's C interface: names and formats, opening,
 writing, SigMF sidecars and keywords."""
 
+import contextlib
 import ctypes
 import json
 import os
+import shutil
 import struct
+import sys
+import tempfile
 
 import numpy as np
 
@@ -34,6 +38,9 @@ _EXTENSION_SAMPLE_TYPES = {".cs8": "ci8", ".ci8": "ci8", ".cs16": "ci16", ".ci16
                            ".cf32": "cf32", ".cfile": "cf32", ".cf64": "cf64", ".cu8": "cu8", ".cu16": "cu16"}
 
 
+STANDARD_STREAM = "-"  # as a capture path: standard input or output, for raw and CSV samples
+STANDARD_OUTPUT = "/dev/stdout"
+
 # ---- names ----
 
 def format_from_name(path: str) -> str | None:
@@ -46,6 +53,12 @@ def output_capture(path: str, fmt: str | None) -> tuple[str, str]:
 
     A SigMF capture is written as NAME.sigmf-data beside NAME.sigmf-meta, so naming either
     file (or NAME.sigmf) writes both."""
+    if path == STANDARD_STREAM:
+        if fmt not in ("raw", "csv"):
+            raise UsageError("standard output (-) takes raw or CSV samples: give --format raw or --format csv")
+        if sys.stdout.isatty():
+            raise UsageError("standard output is a terminal: redirect it (> FILE, | PROGRAM) or name a file")
+        return path, fmt
     base, extension = os.path.splitext(path)
     extension = extension.lower()
     if fmt is None:
@@ -128,6 +141,20 @@ def capture_bytes(fmt: str, sample_type: str, count: int) -> int:
 
 
 # ---- reading ----
+
+@contextlib.contextmanager
+def spooled_input(path: str):
+    """path itself, or for "-" a temporary file holding the whole of standard input (raw or
+    CSV samples, raw ones read as the name .iq implies: cf32 unless told otherwise)."""
+    if path != STANDARD_STREAM:
+        yield path
+        return
+    with tempfile.TemporaryDirectory(prefix="quennel-stdin-") as folder:
+        copy = os.path.join(folder, "standard-input.iq")
+        with open(copy, "wb") as file:
+            shutil.copyfileobj(sys.stdin.buffer, file, 1 << 20)
+        yield copy
+
 
 def open_reader(path: str, sample_type: str | None = None, endian: str = "le", fmt: str | None = None):
     """A tolvane.Reader on the capture at path, or a CaptureError saying why not.

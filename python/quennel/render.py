@@ -8,7 +8,15 @@ import numpy as np
 
 from ._native import kettara_lib
 from ._progress import Progress
-from .capture import BYTES_PER_SAMPLE, Writer, capture_bytes, capture_companions, write_sigmf_meta
+from .capture import (
+    BYTES_PER_SAMPLE,
+    STANDARD_OUTPUT,
+    STANDARD_STREAM,
+    Writer,
+    capture_bytes,
+    capture_companions,
+    write_sigmf_meta,
+)
 from .errors import CaptureError, InputRefused, QuennelError, SceneError, UsageError
 from .outputs import Outputs, check_space
 from .recipe import blue_keywords, dumps, file_sha512, new_recipe, sigmf_global
@@ -36,14 +44,15 @@ def render_capture(text: str, name: str, path: str, options: dict, recorded: boo
     fmt = options["format"]
     recipe = new_recipe(text, options)
     detached = options["detached"] and fmt == "blue"
+    to_stdout = path == STANDARD_STREAM
     with scene_composer(text, name, recorded) as composer, Outputs(force, in_place) as outputs:
         check_scene(text, name, strict)
         write_samples, count = scene_stream(composer, options, name, strict)
         if count == 0:
             _refuse_empty(name, strict)
-        data_path = outputs.add(path, capture_companions(fmt, detached))
+        data_path = STANDARD_OUTPUT if to_stdout else outputs.add(path, capture_companions(fmt, detached))
         recipe_path = outputs.add(recipe_file) if recipe_file else None
-        if count is not None and fmt != "csv" and not force:
+        if count is not None and fmt != "csv" and not force and not to_stdout:
             check_space(path, capture_bytes(fmt, options["sample_type"], count))
         writer = scene_writer(data_path, fmt, composer, options, name=path)
         try:
@@ -54,7 +63,7 @@ def render_capture(text: str, name: str, path: str, options: dict, recorded: boo
         except BaseException:
             writer.abandon()
             raise
-        if fmt != "blue":
+        if fmt != "blue" and not to_stdout:  # what went to standard output cannot be read back
             recipe["sha512"] = file_sha512(data_path)
         if fmt == "sigmf":
             segments, _records = composer.annotated_segments()  # the segments point into _records

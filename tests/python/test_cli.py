@@ -393,6 +393,10 @@ def junk(tmp_path):
     (["plot", "ok.json", "-o", "x.png", "--size", "big"], "--size must be"),
     (["plot", "missing.iq", "-o", "x.png"], "no such file"),
     (["gen", "--bits", "10x1"], "not a bit string"),
+    (["gen", "--bits", "@missing.txt"], "argument --bits: missing.txt: no such file"),
+    (["gen", "--samples", "1.5"], "not a whole count: '1.5'"),
+    (["render", "ok.json", "-o", "-"], "standard output (-) takes raw or CSV samples"),
+    (["convert", "missing.iq", "x.iq", "--fs", "fast"], "not a frequency: 'fast'"),
 ])
 def test_bad_arguments_give_one_line_and_no_traceback(junk, args, fragment):
     status, out, err = quennel(*args, cwd=junk)
@@ -444,3 +448,32 @@ def test_quiet_leaves_only_errors(tmp_path):
     assert quennel("verify", tmp_path / "x.blue", "-q") == (0, "", "")
     status, out, err = quennel("verify", tmp_path / "cut.blue", "-q")
     assert (status, out) == (2, "") and err.startswith("quennel verify: ")  # errors still say why
+
+
+@pytest.mark.parametrize("args, key, value", [
+    (["--samples", "1e4"], "num_samples", 10000), (["--samples", "10k"], "num_samples", 10000),
+    (["--fs", "2.4M"], "fs", 2400000), (["--fs", "2.4e6"], "fs", 2400000), (["--freq", "250k"], "freq", 250000),
+    (["--freq", "433.92MHz", "--fs", "1G"], "freq", 433920000), (["--repeats", "1e1"], "repeats", 10),
+])
+def test_counts_take_exponents_and_frequencies_engineering_prefixes(args, key, value):
+    assert json.loads(quennel("gen", *args, check_status=0)[1])["segments"][0][key] == value
+
+
+def test_standard_streams_carry_raw_and_csv_samples_and_convert_declares_what_they_lack(tmp_path):
+    (tmp_path / "scene.json").write_text('{"segments": [{"type": "tone", "freq": 1000, "num_samples": 500}]}')
+    done = subprocess.run([sys.executable, "-m", "quennel", "render", "scene.json", "-o", "-", "--format", "raw",
+                           "--sample-type", "ci16"], cwd=tmp_path, capture_output=True, timeout=120)
+    assert done.returncode == 0 and len(done.stdout) == 500 * 4
+    assert done.stderr.decode().startswith("wrote 500 samples to standard output (raw, ci16)")
+    piped = subprocess.run([sys.executable, "-m", "quennel", "convert", "-", "x.sigmf-data", "--in-sample-type",
+                            "ci16", "--fs", "2.4M", "--fc", "433.92M", "--t0", "1700000000"], cwd=tmp_path,
+                           input=done.stdout, capture_output=True, timeout=120)
+    assert piped.returncode == 0, piped.stderr
+    samples, facts = read_all(tmp_path / "x.sigmf-data")
+    assert (facts.num_samples, facts.fs, facts.fc, facts.sample_type) == (500, 2.4e6, 433.92e6, "ci16")
+    meta = json.loads((tmp_path / "x.sigmf-meta").read_text())
+    assert meta["captures"][0]["core:datetime"].startswith("2023-11-14T22:13:20")
+    quennel("render", tmp_path / "scene.json", "-o", tmp_path / "again.cs16", check_status=0)
+    assert np.array_equal(samples, read_all(tmp_path / "again.cs16", sample_type="ci16")[0])
+    status, out, _ = quennel("info", "-", "--json", cwd=tmp_path, stdin="0.5,0.25\n-1,1\n")
+    assert status == 0 and (json.loads(out)["file_type"], json.loads(out)["num_samples"]) == ("csv", 2)

@@ -1,6 +1,8 @@
 """What the subcommands share: reading argument files, capture options, one-line summaries."""
 
+import argparse
 import sys
+import time
 from argparse import ArgumentParser, Namespace, _ArgumentGroup
 from typing import TYPE_CHECKING, Any
 
@@ -34,6 +36,16 @@ def read_text(path: str, what: str) -> str:
         raise QuennelError(f"{path}: {error.strerror}") from None
 
 
+def start_time(text: str) -> float:
+    """A start time option: UNIX seconds, or 'now'."""
+    if text == "now":
+        return time.time()
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not UNIX seconds or 'now': {text!r}") from None
+
+
 def add_capture_hints(parser: ArgumentParser | _ArgumentGroup) -> None:
     """--sample-type and --endian: what a headerless capture holds."""
     parser.add_argument("--sample-type", choices=SAMPLE_TYPES,
@@ -62,4 +74,5 @@ def describe(path: str, fmt: str, sample_type: str, summary: dict[str, Any]) -> 
         clip_text = f"CLIPPED {summary['clip_fraction']:.3%} of components"
     else:
         clip_text = "no clipping" if sample_type.startswith("ci") else "float samples, no clipping"
-    return f"wrote {summary['samples']} samples to {path} ({fmt}, {sample_type}): {peak_text}, {clip_text}"
+    shown = "standard output" if path == "-" else path
+    return f"wrote {summary['samples']} samples to {shown} ({fmt}, {sample_type}): {peak_text}, {clip_text}"

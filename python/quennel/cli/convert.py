@@ -4,6 +4,7 @@ import datetime
 import json
 import logging
 import math
+import sys
 
 import numpy as np
 
@@ -12,6 +13,8 @@ from ..capture import (
     ENDIANS,
     FORMATS,
     SAMPLE_TYPES,
+    STANDARD_OUTPUT,
+    STANDARD_STREAM,
     WRITTEN_SAMPLE_TYPES,
     Writer,
     capture_bytes,
@@ -24,11 +27,14 @@ from ..capture import (
     output_capture,
     payload_shortfall,
     sigmf_meta_path,
+    spooled_input,
     write_sigmf_meta,
     written_sample_type,
 )
+from ..errors import UsageError
 from ..outputs import Outputs, check_space
-from ._common import add_raw_format, describe
+from ..units import frequency
+from ._common import add_raw_format, describe, start_time
 
 BLOCK = 1 << 16
 log = logging.getLogger(__name__)
@@ -45,8 +51,10 @@ def add_parser(subparsers) -> None:
                     "written under a temporary name and renamed into place once complete, so a failure, "
                     "a full disk or a signal leaves nothing; an existing OUT is replaced only with --force.",
         epilog="example: quennel convert capture.blue capture.sigmf-data --sample-type cf32")
-    parser.add_argument("input", metavar="IN", help="capture to read")
-    parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format")
+    parser.add_argument("input", metavar="IN", help="capture to read ('-': raw or CSV samples from standard input, "
+                                                    "read to its end first)")
+    parser.add_argument("output", metavar="OUT", help="capture to write; format from the name unless --format "
+                                                      "('-': raw or CSV samples to standard output)")
     parser.add_argument("--format", choices=FORMATS, help="format of OUT")
     parser.add_argument("--sample-type", choices=WRITTEN_SAMPLE_TYPES,
                         help="sample type of OUT (default: the one a raw name implies, as for --in-sample-type; "
@@ -58,6 +66,11 @@ def add_parser(subparsers) -> None:
     parser.add_argument("--in-endian", choices=ENDIANS, default="le", help="byte order of a headerless raw IN")
     add_raw_format(parser, "--in-format")
     parser.add_argument("--atten", type=float, default=0.0, help="attenuation in dB before conversion")
+    declared = parser.add_argument_group("what OUT declares (replacing what IN declares, or declaring what a "
+                                         "headerless IN lacks)")
+    declared.add_argument("--fs", metavar="RATE", type=frequency, help="sample rate, Hz (e.g. 2.4M)")
+    declared.add_argument("--fc", metavar="HZ", type=frequency, help="centre frequency, Hz (e.g. 433.92M)")
+    declared.add_argument("--t0", metavar="T0", type=start_time, help="start time, UNIX seconds or 'now'")
     parser.add_argument("-f", "--force", action="store_true",
                         help="replace an existing OUT, and write it even when the file system seems to lack the room "
                              "(OUT is never IN)")
@@ -88,17 +101,27 @@ def keep_integer_codes(block, sample_type: str):
 
 def run(args) -> None:
     path, fmt = output_capture(args.output, args.format)
-    with open_reader(args.input, args.in_sample_type, args.in_endian, args.in_format) as reader:
-        fs = reader.fs if reader.fs_source != "none" else 0.0
-        fc = reader.fc if reader.fc_source != "none" else 0.0
-        source_meta = _sigmf_document(args.input) if reader.file_type == "sigmf" else {}
-        t0 = reader.t0 if reader.t0_source != "none" else _sigmf_start_time(source_meta)
+    with spooled_input(args.input) as source:
+        summary, sample_type = _convert(args, source, path, fmt)
+    if not args.quiet:  # beside samples on standard output, the summary goes to standard error
+        print(describe(path, fmt, sample_type, summary), file=sys.stderr if path == STANDARD_STREAM else sys.stdout)
+
+
+def _convert(args, source: str, path: str, fmt: str) -> tuple[dict, str]:
+    """Converts the capture at source into path; returns the writer's summary and the sample
+    type written."""
+    with open_reader(source, args.in_sample_type, args.in_endian, args.in_format) as reader:
+        source_meta = _sigmf_document(source) if reader.file_type == "sigmf" else {}
+        fs = _declared(args.fs, reader.fs if reader.fs_source != "none" else 0.0, "--fs")
+        fc = _declared(args.fc, reader.fc if reader.fc_source != "none" else 0.0, "--fc")
+        t0 = _declared(args.t0, reader.t0 if reader.t0_source != "none" else _sigmf_start_time(source_meta), "--t0")
         sample_type = written_sample_type(path, fmt, args.sample_type, reader.sample_type)
-        _warn_if_truncated(args.input, reader)
-        keywords = capture_keywords(input_capture(args.input)) if reader.keywords else []
-        with Outputs(args.force, inputs=capture_files(input_capture(args.input), reader)) as outputs:
-            data_path = outputs.add(path, capture_companions(fmt))
-            if fmt != "csv" and not args.force:
+        _warn_if_truncated(args.input, input_capture(source), reader)
+        keywords = capture_keywords(input_capture(source)) if reader.keywords else []
+        with Outputs(args.force, inputs=capture_files(input_capture(source), reader)) as outputs:
+            to_stdout = path == STANDARD_STREAM
+            data_path = STANDARD_OUTPUT if to_stdout else outputs.add(path, capture_companions(fmt))
+            if fmt != "csv" and not args.force and not to_stdout:
                 check_space(path, capture_bytes(fmt, sample_type, reader.num_samples))
             writer = Writer(data_path, fmt, sample_type, args.endian, fs=fs, fc=fc, t0=t0, atten_db=args.atten,
                             name=path)
@@ -110,12 +133,20 @@ def run(args) -> None:
                 write_sigmf_meta(writer, extra_global={KEYWORDS_KEY: carried} if carried else None,
                                  annotations=annotations if isinstance(annotations, list) else None,
                                  extensions=source_meta.get("global", {}).get("core:extensions", []))
-    if not args.quiet:
-        print(describe(path, fmt, sample_type, summary))
+    return summary, sample_type
 
 
-def _warn_if_truncated(name: str, reader) -> None:
-    shortfall = payload_shortfall(input_capture(name), reader)
+def _declared(given: float | None, read: float, option: str) -> float:
+    """What OUT declares: the value given, else the one IN declares (0: none)."""
+    if given is None:
+        return read
+    if not math.isfinite(given):
+        raise UsageError(f"{option} must be a finite number")
+    return given
+
+
+def _warn_if_truncated(name: str, path: str, reader) -> None:
+    shortfall = payload_shortfall(path, reader)
     if shortfall:
         log.warning("%s declares %d samples and holds %d: it is truncated; converting the %d it holds",
                     name, *shortfall, shortfall[1])

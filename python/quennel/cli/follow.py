@@ -8,7 +8,7 @@ from .._native import tolvane_lib
 from .._progress import Progress
 from ..capture import open_reader
 from ..interrupt import interrupt as flag
-from ..units import si
+from ..units import si, whole_count
 from ._common import add_capture_hints, add_raw_format
 
 BLOCK = 1 << 16
@@ -38,9 +38,9 @@ def add_parser(subparsers) -> None:
     parser.add_argument("capture", metavar="CAPTURE", help="capture file being written")
     add_capture_hints(parser)
     add_raw_format(parser)
-    parser.add_argument("--timeout", type=int, default=0, metavar="MS",
+    parser.add_argument("--timeout", type=whole_count, default=0, metavar="MS",
                         help="give up when no samples arrive for MS milliseconds (default 0: wait for ever)")
-    parser.add_argument("--grace", type=int, default=500, metavar="MS",
+    parser.add_argument("--grace", type=whole_count, default=500, metavar="MS",
                         help="after Ctrl-C, wait up to MS milliseconds for the writer to close the capture "
                              "(default 500; 0 waits for the end-of-capture marker)")
     parser.set_defaults(run=run)

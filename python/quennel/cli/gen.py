@@ -2,8 +2,9 @@
 
 import argparse
 
-from ..errors import UsageError
+from ..errors import QuennelError, UsageError
 from ..scene import CRC_NAMES, MODE_NAMES, MODULATIONS, RANDOMISE_NAMES, TYPE_NAMES, one_source_scene_json
+from ..units import frequency, whole_count
 from . import render
 from ._common import read_text
 
@@ -11,7 +12,10 @@ from ._common import read_text
 def _bits(text: str) -> str:
     """A bit string option: 0 and 1, spaces and underscores allowed; @FILE reads a file."""
     if text.startswith("@"):
-        text = read_text(text[1:], "bit string file")
+        try:
+            text = read_text(text[1:], "bit string file")
+        except QuennelError as error:
+            raise argparse.ArgumentTypeError(str(error)) from None
     bits = "".join(text.split()).replace("_", "")
     if not bits or set(bits) - {"0", "1"}:
         raise argparse.ArgumentTypeError(f"not a bit string of 0 and 1: {text[:40]!r}")
@@ -64,23 +68,23 @@ def add_parser(subparsers) -> None:
                "--modulation qpsk --snr 8 --pulse rrc -o burst.sigmf-data")
     source = parser.add_argument_group("source")
     source.add_argument("--type", choices=TYPE_NAMES, default="tone", help="source type (default tone)")
-    source.add_argument("--freq", metavar="F", type=float, help="carrier (chirp: start) frequency, in the unit of --fs")
-    source.add_argument("--f-end", metavar="F", type=float, help="end frequency of a chirp")
+    source.add_argument("--freq", metavar="F", type=frequency, help="carrier (chirp: start) frequency, in the unit of --fs")
+    source.add_argument("--f-end", metavar="F", type=frequency, help="end frequency of a chirp")
     source.add_argument("--level", metavar="DB", type=float, help="gain in dB (default 0)")
     source.add_argument("--snr", metavar="DB", type=float, help="signal-to-noise ratio in dB (default 100: no noise)")
     source.add_argument("--snr-mode", choices=MODE_NAMES, help="what --snr refers to (default auto)")
     source.add_argument("--seed", metavar="N", type=int, help="seed of noise and data (default 1)")
-    source.add_argument("--sps", metavar="N", type=int, help="samples per symbol or chip (default 8)")
-    source.add_argument("--pn-length", metavar="N", type=int, help="PN register length (default 7)")
+    source.add_argument("--sps", metavar="N", type=whole_count, help="samples per symbol or chip (default 8)")
+    source.add_argument("--pn-length", metavar="N", type=whole_count, help="PN register length (default 7)")
     source.add_argument("--pulse", choices=("rect", "rrc"), help="pulse shape (default rect)")
     source.add_argument("--rrc-beta", metavar="BETA", type=float, help="RRC roll-off (default 0.35)")
-    source.add_argument("--rrc-span", metavar="N", type=int, help="RRC half-length in symbols (default 8)")
+    source.add_argument("--rrc-span", metavar="N", type=whole_count, help="RRC half-length in symbols (default 8)")
     source.add_argument("--symbols", metavar="RE,IM,...", type=_symbols, help="symbols source: re,im pairs, e.g. 1,0,0,1,-1,0")
     frame = parser.add_argument_group("bits, frames and spreading")
     frame.add_argument("--bits", metavar="BITS", type=_bits, help="payload bits (bits and dsss sources)")
     frame.add_argument("--modulation", choices=MODULATIONS, help="bits source mapping (default bpsk)")
     frame.add_argument("--acq-code", metavar="BITS", type=_bits, help="acquisition code bits")
-    frame.add_argument("--acq-reps", metavar="N", type=int, help="repetitions of the acquisition code (default 1)")
+    frame.add_argument("--acq-reps", metavar="N", type=whole_count, help="repetitions of the acquisition code (default 1)")
     frame.add_argument("--sync", metavar="BITS", type=_bits, help="sync word bits")
     frame.add_argument("--crc", choices=CRC_NAMES, help="CRC-16 after the payload (default crc16)")
     frame.add_argument("--rs-depth", metavar="DEPTH", type=int, help="CCSDS Reed-Solomon interleave depth: 1-5 or 8")
@@ -90,9 +94,9 @@ def add_parser(subparsers) -> None:
     frame.add_argument("--asm", action="store_true", help="attach the CCSDS sync marker")
     frame.add_argument("--conv", action="store_true", help="rate-1/2 convolutional code")
     frame.add_argument("--data-code", metavar="CHIPS", type=_bits, help="dsss spreading code chips")
-    frame.add_argument("--symbol-rate", metavar="RATE", type=float, help="dsss data rate (continuous spreading)")
+    frame.add_argument("--symbol-rate", metavar="RATE", type=frequency, help="dsss data rate (continuous spreading)")
     channel = parser.add_argument_group("impairments (in the unit of --fs, as --freq)")
-    channel.add_argument("--freq-drift", metavar="RATE", type=float, help="carrier drift per second")
+    channel.add_argument("--freq-drift", metavar="RATE", type=frequency, help="carrier drift per second")
     channel.add_argument("--clock-ppm", metavar="PPM", type=float, help="the emitter's sample clock runs fast by PPM")
     channel.add_argument("--phase-noise", metavar="DBC_HZ,OFFSET", type=_numbers(2, 2, "DBC_HZ,OFFSET"),
                          help="Wiener phase noise of DBC_HZ dBc/Hz at OFFSET, falling 20 dB per decade "
@@ -102,11 +106,11 @@ def add_parser(subparsers) -> None:
     channel.add_argument("--iq-imbalance", metavar="GAIN_DB,PHASE_DEG", type=_numbers(2, 2, "GAIN_DB,PHASE_DEG"),
                          help="the receiver's IQ gain and phase imbalance")
     segment = parser.add_argument_group("segment")
-    segment.add_argument("--fs", metavar="FS", type=float, default=1e6, help="sample rate (default 1e6)")
-    segment.add_argument("--samples", metavar="N", type=int, default=10000, help="samples of the on part (default 10000)")
-    segment.add_argument("--off", metavar="N", type=int, default=0, help="samples of the gap after it")
-    segment.add_argument("--delay", metavar="N", type=int, default=0, help="samples of the gap before it")
-    segment.add_argument("--repeats", metavar="N", type=int, default=1, help="instances of the segment")
+    segment.add_argument("--fs", metavar="FS", type=frequency, default=1e6, help="sample rate (default 1e6)")
+    segment.add_argument("--samples", metavar="N", type=whole_count, default=10000, help="samples of the on part (default 10000)")
+    segment.add_argument("--off", metavar="N", type=whole_count, default=0, help="samples of the gap after it")
+    segment.add_argument("--delay", metavar="N", type=whole_count, default=0, help="samples of the gap before it")
+    segment.add_argument("--repeats", metavar="N", type=whole_count, default=1, help="instances of the segment")
     output = parser.add_argument_group("rendering (with -o)")
     render.add_output_options(output, required=False)
     parser.set_defaults(run=run)

@@ -4,7 +4,7 @@ import datetime
 import json
 import math
 
-from ..capture import input_capture, open_reader, payload_shortfall
+from ..capture import input_capture, open_reader, payload_shortfall, spooled_input
 from ..recipe import NoRecipe, RecipeError, blue_recipe_tags
 from ..recipe import recipe as read_recipe
 from ..scene import scene_sources
@@ -22,7 +22,8 @@ def add_parser(subparsers) -> None:
                     "sample rate, centre frequency and start time with where each came from, sample "
                     "count, trailing bytes, the capture segments of a capture that was retuned, "
                     "keywords, the recipe in short and, for BLUE, the header fields.")
-    parser.add_argument("capture", metavar="CAPTURE", help="capture file (raw, CSV, BLUE or SigMF)")
+    parser.add_argument("capture", metavar="CAPTURE", help="capture file (raw, CSV, BLUE or SigMF; '-': raw or CSV samples "
+                                                            "from standard input)")
     add_capture_hints(parser)
     add_raw_format(parser)
     parser.add_argument("--recipe", metavar="FILE", help="the recipe file of a raw or CSV capture")
@@ -137,7 +138,8 @@ def _value(value) -> str:
 
 
 def run(args) -> None:
-    facts = capture_facts(args.capture, args.sample_type, args.endian, args.recipe, args.in_format)
+    with spooled_input(args.capture) as path:
+        facts = capture_facts(path, args.sample_type, args.endian, args.recipe, args.in_format)
     if args.json:
         print(json.dumps(facts, default=str))
         return

@@ -12,7 +12,7 @@ from ..capture import input_capture, open_reader
 from ..errors import QuennelError, UsageError
 from ..outputs import Outputs
 from ..scene import SYMBOL_TYPES, TYPE_NAMES, Composer
-from ..units import si
+from ..units import si, whole_count
 from ._common import add_capture_hints, add_raw_format, read_text
 
 MAX_SCATTER = 20000
@@ -49,11 +49,11 @@ def add_parser(subparsers) -> None:
     parser.add_argument("input", metavar="CAPTURE_OR_SCENE", help="capture file or scene JSON")
     parser.add_argument("-o", "--output", required=True, metavar="PNG", help="image to write")
     parser.add_argument("-f", "--force", action="store_true", help="replace an existing PNG")
-    parser.add_argument("--samples", type=int, default=1 << 20, metavar="N",
+    parser.add_argument("--samples", type=whole_count, default=1 << 20, metavar="N",
                         help="analyse at most the first N samples (default 1048576)")
-    parser.add_argument("--nfft", type=int, default=1024, help="FFT length (default 1024)")
+    parser.add_argument("--nfft", type=whole_count, default=1024, help="FFT length (default 1024)")
     parser.add_argument("--size", default="1200x900", metavar="WxH", help="image size in pixels (default 1200x900)")
-    parser.add_argument("--sps", type=int,
+    parser.add_argument("--sps", type=whole_count,
                         help="samples per symbol: a constellation of the whole capture (scenes, and SigMF "
                              "captures annotated with their scene, know their symbol sources)")
     parser.add_argument("--rrc-beta", type=float,

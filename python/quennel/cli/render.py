@@ -3,23 +3,15 @@
 import argparse
 import json
 import math
-import time
+import sys
 
-from ..capture import FORMATS, format_from_name, input_capture, output_capture, written_sample_type
+from ..capture import FORMATS, STANDARD_STREAM, format_from_name, input_capture, output_capture, written_sample_type
 from ..errors import UsageError
 from ..recipe import OPTION_DEFAULTS, dumps
 from ..recipe import recipe as read_recipe
 from ..render import render_capture
-from ._common import add_capture_hints, describe, read_text
-
-
-def _start_time(text: str) -> float:
-    if text == "now":
-        return time.time()
-    try:
-        return float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not UNIX seconds or 'now': {text!r}") from None
+from ..units import frequency, whole_count
+from ._common import add_capture_hints, describe, read_text, start_time
 
 
 def add_output_options(parser, required: bool) -> None:
@@ -29,8 +21,8 @@ def add_output_options(parser, required: bool) -> None:
                              ".csv, .iq/.raw/.bin) unless --format is given")
     parser.add_argument("--format", choices=FORMATS, help="capture format")
     add_capture_hints(parser)
-    parser.add_argument("--fc", metavar="HZ", type=float, default=0.0, help="centre frequency to declare, Hz")
-    parser.add_argument("--t0", metavar="T0", type=_start_time, default=0.0,
+    parser.add_argument("--fc", metavar="HZ", type=frequency, default=0.0, help="centre frequency to declare, Hz")
+    parser.add_argument("--t0", metavar="T0", type=start_time, default=0.0,
                         help="start time to declare, UNIX seconds or 'now' (default none)")
     parser.add_argument("--atten", metavar="DB", type=float, default=0.0,
                         help="attenuation in dB before conversion (added to the scene's headroom)")
@@ -86,7 +78,7 @@ def add_parser(subparsers) -> None:
                         help="render the recipe of CAPTURE (or of a recipe .json file) again; options "
                              "given here replace the recorded ones")
     add_output_options(parser, required=True)
-    parser.add_argument("--samples", dest="limit", type=int, metavar="N",
+    parser.add_argument("--samples", dest="limit", type=whole_count, metavar="N",
                         help="stop after N samples (needed for a scene that repeats for ever)")
     overrides = parser.add_argument_group("overrides (rendering through a plan)")
     overrides.add_argument("--snr", dest="override_snr", metavar="DB", type=float,
@@ -161,5 +153,6 @@ def render_scene(text: str, name: str, args, recorded: dict | None = None) -> No
     path, options = capture_options(args, recorded)
     summary = render_capture(text, name, path, options, recorded is not None, getattr(args, "recipe", None),
                              force=args.force, in_place=args.live, strict=getattr(args, "strict", False))
-    if not getattr(args, "quiet", False):
-        print(describe(path, options["format"], options["sample_type"], summary))
+    if not getattr(args, "quiet", False):  # beside samples on standard output, the summary goes to standard error
+        print(describe(path, options["format"], options["sample_type"], summary),
+              file=sys.stderr if path == STANDARD_STREAM else sys.stdout)

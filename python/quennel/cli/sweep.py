@@ -13,6 +13,7 @@ from ..errors import QuennelError, UsageError
 from ..outputs import Outputs
 from ..scene import plan_refusal
 from ..schema import check_scene
+from ..units import whole_count
 from ._common import read_text
 from .render import add_strict_option
 
@@ -26,12 +27,12 @@ def add_parser(subparsers) -> None:
     parser.add_argument("scene", metavar="SCENE.json", help="the scene ('-' reads standard input)")
     parser.add_argument("--snr", required=True, metavar="START:STOP:STEP",
                         help="SNRs in dB, STOP included, e.g. 0:10:2")
-    parser.add_argument("--trials", type=int, required=True, metavar="N", help="realisations per SNR")
+    parser.add_argument("--trials", type=whole_count, required=True, metavar="N", help="realisations per SNR")
     parser.add_argument("--seed", type=int, default=0, metavar="BASE", help="base of the trial seeds (default 0)")
     parser.add_argument("--metric", metavar="MODULE:FUNCTION",
                         help="function(samples, snr) returning a number or a dict of numbers "
                              "(default: mean power and peak in dB)")
-    parser.add_argument("--threads", type=int, metavar="N", help="local threads (default: all processors)")
+    parser.add_argument("--threads", type=whole_count, metavar="N", help="local threads (default: all processors)")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="run on a dask.distributed cluster at ADDRESS instead of local threads")
     parser.add_argument("-o", "--output", metavar="TABLE", help="write the table to TABLE (.csv or .json) "
