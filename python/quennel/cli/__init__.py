@@ -104,10 +104,11 @@ def _raise_stopped(signum, _frame):
 
 
 @contextlib.contextmanager
-def _stopping_signals_raise():
+def _stopping_signals_raise(args):
     """SIGTERM and SIGHUP raise Stopped while the command runs (SIGINT raises
-    KeyboardInterrupt already); the previous handlers come back after."""
-    if threading.current_thread() is not threading.main_thread():
+    KeyboardInterrupt already), unless the command handles them itself (args.own_signals);
+    the previous handlers come back after."""
+    if getattr(args, "own_signals", False) or threading.current_thread() is not threading.main_thread():
         yield
         return
     previous = {sig: signal.signal(sig, _raise_stopped) for sig in STOPPING_SIGNALS}
@@ -132,7 +133,7 @@ def main(argv=None) -> int:
     args = build_parser().parse_args(argv)
     _log_to_stderr(args.command, args.quiet, args.verbose)
     try:
-        with _stopping_signals_raise():
+        with _stopping_signals_raise(args):
             return args.run(args) or 0
     except FramingError as error:
         print(error, file=sys.stderr)  # the scene library's own words, which name our options

@@ -43,7 +43,7 @@ def add_parser(subparsers) -> None:
     parser.add_argument("--grace", type=whole_count, default=500, metavar="MS",
                         help="after Ctrl-C, wait up to MS milliseconds for the writer to close the capture "
                              "(default 500; 0 waits for the end-of-capture marker)")
-    parser.set_defaults(run=run)
+    parser.set_defaults(run=run, own_signals=True)
 
 
 class _SignalGuard:
